@@ -1,0 +1,68 @@
+#include "app/ui_mainwindow.h"
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <QMetaObject>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "console/repledit.h"
+
+void Ui_MainWindow::setupUi(QMainWindow* mainWindow)
+{
+    if (mainWindow->objectName().isEmpty())
+        mainWindow->setObjectName("MainWindow");
+    mainWindow->resize(403, 442);
+
+    centralWidget = new QWidget(mainWindow);
+    centralWidget->setObjectName("centralWidget");
+    verticalLayout = new QVBoxLayout(centralWidget);
+    verticalLayout->setSpacing(6);
+    verticalLayout->setContentsMargins(11, 11, 11, 11);
+    verticalLayout->setObjectName("verticalLayout");
+
+    splitter = new QSplitter(centralWidget);
+    splitter->setObjectName("splitter");
+    QSizePolicy splitterPolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    splitterPolicy.setHorizontalStretch(0);
+    splitterPolicy.setVerticalStretch(0);
+    splitterPolicy.setHeightForWidth(splitter->sizePolicy().hasHeightForWidth());
+    splitter->setSizePolicy(splitterPolicy);
+    splitter->setOrientation(Qt::Vertical);
+
+    // world: begin
+    world = new QWidget(splitter);
+    world->setObjectName("world");
+    QSizePolicy worldPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    worldPolicy.setHorizontalStretch(0);
+    worldPolicy.setVerticalStretch(4);
+    worldPolicy.setHeightForWidth(world->sizePolicy().hasHeightForWidth());
+    world->setSizePolicy(worldPolicy);
+    world->setMinimumSize(0, 300);
+    splitter->addWidget(world);
+    // world: end
+
+    repl = new REPLEdit(splitter);
+    repl->setObjectName("repl");
+    QSizePolicy replPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    replPolicy.setHorizontalStretch(0);
+    replPolicy.setVerticalStretch(1);
+    replPolicy.setHeightForWidth(repl->sizePolicy().hasHeightForWidth());
+    repl->setSizePolicy(replPolicy);
+    repl->setMinimumSize(300, 100);
+    repl->setMaximumSize(16777215, 16777215);
+    splitter->addWidget(repl);
+
+    verticalLayout->addWidget(splitter);
+    mainWindow->setCentralWidget(centralWidget);
+
+    retranslateUi(mainWindow);
+
+    QObject::connect(repl, SIGNAL(CommandEntered(QString)), mainWindow, SLOT(RunREPLCommand(QString)));
+    QMetaObject::connectSlotsByName(mainWindow);
+}
+
+void Ui_MainWindow::retranslateUi(QMainWindow* mainWindow)
+{
+    mainWindow->setWindowTitle(QCoreApplication::translate("MainWindow", "Kestrova", nullptr));
+}

@@ -1,0 +1,200 @@
+#include "script/luaengine.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
+
+lua_State* g_luaState = nullptr;
+
+// What print() wrote during the chunk now running.
+static std::string g_luaOutput;
+
+// Captured text is kept whole up to this bound; past it the output ends with a line saying so,
+// so that a runaway print loop cannot eat the machine's memory through the console.
+static constexpr size_t kCaptureLimit = 1 << 20;
+static const char kTruncatedLine[] = "(output truncated: more than 1 MiB printed)\r\n";
+static const char kNonStringError[] = "(error object is not a string)";
+
+static bool g_outputTruncated = false;
+
+// A chunk may run this long before it is stopped, so that a runaway loop cannot freeze the
+// window for good: the GUI thread is inside it.
+static std::chrono::milliseconds g_timeLimit{10000};
+static const char kInterruptedMessage[] = "script interrupted: ran longer than 10 s";
+// The hook looks at the clock once per this many instructions: cheap enough for the frame loop.
+static constexpr int kHookInstructionCount = 1000;
+static std::chrono::steady_clock::time_point g_deadline;
+static bool g_interrupted = false;
+
+// The state may not grow past this; a script that tries gets Lua's "not enough memory".
+static size_t g_memoryLimit = size_t(1) << 30;
+static size_t g_memoryInUse = 0;
+static bool g_memoryExhausted = false;
+
+static void* LimitedAlloc(void*, void* block, size_t oldSize, size_t newSize)
+{
+    if (newSize == 0) {
+        std::free(block);
+        g_memoryInUse -= oldSize;
+        return nullptr;
+    }
+    if (newSize > oldSize && g_memoryInUse + (newSize - oldSize) > g_memoryLimit) {
+        g_memoryExhausted = true;
+        return nullptr;
+    }
+    void* grown = std::realloc(block, newSize);
+    if (grown)
+        g_memoryInUse = g_memoryInUse - oldSize + newSize;
+    return grown;
+}
+
+static int LuaPanic(lua_State* L)
+{
+    const char* message = lua_tostring(L, -1);
+    std::printf("Lua panic: %s\n", message ? message : kNonStringError);
+    std::fflush(stdout);
+    return 0;
+}
+
+// Once the deadline has passed the hook fires on every instruction and raises each time, so a
+// script that catches the error with pcall is stopped again at its next instruction.
+static void TimeLimitHook(lua_State* L, lua_Debug*)
+{
+    if (!g_interrupted) {
+        if (std::chrono::steady_clock::now() < g_deadline)
+            return;
+        g_interrupted = true;
+        lua_sethook(L, TimeLimitHook, LUA_MASKCOUNT | LUA_MASKLINE, 1);
+    }
+    lua_pushstring(L, kInterruptedMessage);
+    lua_error(L);
+}
+
+void SetLuaLimits(std::chrono::milliseconds timeLimit, size_t memoryLimit)
+{
+    g_timeLimit = timeLimit;
+    g_memoryLimit = memoryLimit;
+}
+
+static void AppendCaptured(const char* text, size_t length)
+{
+    if (g_outputTruncated)
+        return;
+    if (g_luaOutput.size() + length + 2 > kCaptureLimit) {
+        g_outputTruncated = true;
+        g_luaOutput.append(kTruncatedLine);
+        return;
+    }
+    g_luaOutput.append(text, length);
+    g_luaOutput.append("\r\n", 2);
+}
+
+// print(...): every argument becomes a line of its own ending in CR LF.
+static int LuaPrint(lua_State* L)
+{
+    const int n = lua_gettop(L);
+    for (int i = 1; i <= n; ++i) {
+        size_t length = 0;
+        const char* text = lua_isstring(L, i) ? lua_tolstring(L, i, &length) : nullptr;
+        if (text)
+            AppendCaptured(text, length);
+        else
+            AppendCaptured("Not a string", 12);
+    }
+    return 0;
+}
+
+// foo(...): the average and the sum of its numeric arguments.
+static int LuaAverageSum(lua_State* L)
+{
+    const int n = lua_gettop(L);
+    double sum = 0.0;
+    for (int i = 1; i <= n; ++i) {
+        if (!lua_isnumber(L, i)) {
+            lua_pushstring(L, "incorrect argument");
+            return lua_error(L);
+        }
+        sum += lua_tonumber(L, i);
+    }
+    lua_pushnumber(L, sum / n);
+    lua_pushnumber(L, sum);
+    return 2;
+}
+
+void InitLua()
+{
+    g_memoryInUse = 0;
+    g_luaState = lua_newstate(LimitedAlloc, nullptr);
+    if (!g_luaState) {
+        std::fputs("Error!\ncannot create the Lua state: not enough memory\n", stdout);
+        std::fflush(stdout);
+        return;
+    }
+    lua_atpanic(g_luaState, LuaPanic);
+    // Threads created later copy this hook, so coroutines are bounded too.
+    lua_sethook(g_luaState, TimeLimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+    luaL_openlibs(g_luaState);
+    lua_register(g_luaState, "foo", LuaAverageSum);
+    lua_register(g_luaState, "print", LuaPrint);
+}
+
+void CloseLua()
+{
+    if (g_luaState)
+        lua_close(g_luaState);
+}
+
+void ExecuteLua(std::string chunk, std::string& output, std::string& error)
+{
+    g_luaOutput.clear();
+    g_outputTruncated = false;
+    error.clear();
+    lua_State* L = g_luaState;
+    if (!L) {
+        error = "no Lua state\n";
+        output.clear();
+        return;
+    }
+    const int top = lua_gettop(L);
+    g_deadline = std::chrono::steady_clock::now() + g_timeLimit;
+    int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), chunk.c_str());
+    if (status == 0)
+        status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    if (status != 0) {
+        size_t length = 0;
+        const char* message = lua_tolstring(L, -1, &length);
+        if (message)
+            error.assign(message, length < kCaptureLimit ? length : kCaptureLimit);
+        else
+            error = kNonStringError;
+        error += '\n';
+        std::fwrite(chunk.data(), 1, chunk.size(), stdout);
+        std::fputs(": ", stdout);
+        std::fwrite(error.data(), 1, error.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    lua_settop(L, top);
+    if (g_interrupted) {
+        g_interrupted = false;
+        lua_sethook(L, TimeLimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+    }
+    if (g_memoryExhausted) {
+        // An exhausted state keeps failing until its garbage is collected.
+        g_memoryExhausted = false;
+        lua_gc(L, LUA_GCCOLLECT, 0);
+    }
+    output = g_luaOutput;
+}
+
+void RunLuaString(std::string chunk)
+{
+    std::string output, error;
+    ExecuteLua(std::move(chunk), output, error);
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The one Lua state of the process and the single path every chunk takes through it.
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+struct lua_State;
+
+extern lua_State* g_luaState;
+
+void InitLua();
+void CloseLua();
+
+// Runs a chunk of Lua text. On return output holds what print() produced during the chunk and
+// error the error text ("" on success, otherwise the message and "\n"). The Lua stack is left as
+// it was found. Errors are also written to standard output as the chunk text, ": " and the error.
+void ExecuteLua(std::string chunk, std::string& output, std::string& error);
+
+// ExecuteLua with the output thrown away: errors reach standard output only.
+void RunLuaString(std::string chunk);
+
+// How long a chunk may run and how large the state may grow (10 s and 1 GiB unless changed).
+void SetLuaLimits(std::chrono::milliseconds timeLimit, size_t memoryLimit);

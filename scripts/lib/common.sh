@@ -1,0 +1,76 @@
+# Shared by the README commands: package set-up, the build, and the virtual display.
+# Sourced, not run.
+
+QM_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# Debian 12 packages the build, the tests and the demo need.
+QM_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libqt6opengl6-dev liblua5.1-0-dev
+  libgl-dev libglu1-mesa-dev libgl1-mesa-dri libsdl2-mixer-dev
+  libgtest-dev
+  xvfb xauth openbox xdotool x11-utils python3 python3-xlib imagemagick
+  sox libsox-fmt-mp3 lame
+  clang libclang-rt-14-dev
+)
+
+qm_install_packages() {
+  local missing=() p
+  for p in "${QM_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "setup: installing ${missing[*]}"
+  local sudo=
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq >/dev/null || { echo "setup: apt-get update failed" >&2; return 1; }
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
+    || { echo "setup: apt-get install failed" >&2; return 1; }
+}
+
+# qm_build DIR [cmake options...]
+qm_build() {
+  local dir=$1; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$QM_ROOT" -B "$dir" -G Ninja "$@" >/dev/null || return 1
+  fi
+  cmake --build "$dir" -- -j"$(nproc)" | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ]
+}
+
+# qm_start_display WIDTHxHEIGHT: starts Xvfb on a free display number with openbox on it,
+# exports DISPLAY, and sets QM_DISPLAY_PIDS for qm_stop_display.
+qm_start_display() {
+  local size=${1:-1280x800} n
+  for n in $(seq 90 190); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
+    local xpid=$!
+    local i
+    for i in $(seq 50); do
+      DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break
+      kill -0 "$xpid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+      export DISPLAY=":$n"
+      openbox >/dev/null 2>&1 &
+      QM_DISPLAY_PIDS="$! $xpid"
+      for i in $(seq 50); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+      done
+      return 0
+    fi
+    kill "$xpid" 2>/dev/null
+  done
+  echo "no free display number for Xvfb" >&2
+  return 1
+}
+
+qm_stop_display() {
+  [ -n "${QM_DISPLAY_PIDS:-}" ] && kill $QM_DISPLAY_PIDS 2>/dev/null
+  wait 2>/dev/null
+  QM_DISPLAY_PIDS=
+}
