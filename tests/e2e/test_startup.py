@@ -3,7 +3,7 @@ import os
 import time
 import unittest
 
-from qmharness import ProgramTest, wait_until
+from qmharness import ProgramTest, wait_until, xdotool
 
 
 class StartupWithoutScript(ProgramTest):
@@ -21,9 +21,14 @@ class StartupWithoutScript(ProgramTest):
 
 
 class ConsoleCommands(ProgramTest):
-    def read(self, name):
+    def read(self, name, expected):
         path = os.path.join(self.workdir, name)
-        return wait_until(lambda: os.path.exists(path) and open(path).read() or None, 10)
+
+        def content():
+            if os.path.exists(path):
+                with open(path) as f:
+                    return f.read() == expected
+        return wait_until(content, 10)
 
     def test_commands_run_in_the_shared_state_and_history_recalls_them(self):
         self.write("prod.lua", "greeting = 'from prod.lua'\n")
@@ -36,17 +41,16 @@ class ConsoleCommands(ProgramTest):
             _, _, w, h = p.geometry()
             p.move(w // 2, h - 40)
             time.sleep(0.2)
-            from qmharness import xdotool
             xdotool("click", 1)
             p.type('f = io.open("shared.txt", "w") f:write(greeting) f:close()')
             p.key("Return")
-            self.assertEqual(self.read("shared.txt"), "from prod.lua")
-            p.type('n = (n or 0) + 1 io.open("count.txt", "w"):write(n):close()')
+            self.assertTrue(self.read("shared.txt", "from prod.lua"))
+            p.type('n = (n or 0) + 1 f = io.open("count.txt", "w") f:write(n) f:close()')
             p.key("Return")
-            self.assertEqual(self.read("count.txt"), "1")
+            self.assertTrue(self.read("count.txt", "1"))
             p.key("ctrl+Up")
             p.key("Return")
-            self.assertTrue(wait_until(lambda: open(os.path.join(self.workdir, "count.txt")).read() == "2", 10))
+            self.assertTrue(self.read("count.txt", "2"))
             p.close()
             self.assertEqual(p.wait(), 0)
 
