@@ -1,0 +1,325 @@
+#include "console/repledit.h"
+
+#include <QColor>
+#include <QFont>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QTextDocument>
+
+static const char* const kDefaultPrompt = "Lua>";
+static const char* const kFontFamily = "Courier New";
+static constexpr int kFontPointSize = 8;
+static const char* const kTabExpansion = "   ";
+// QTextCursor::selectedText puts this between paragraphs instead of a newline.
+static constexpr char16_t kParagraphSeparator = u'\u2029';
+
+// Reads the character after the cursor and leaves the cursor behind it. Empty at the end.
+static QString ReadNext(QTextCursor& cursor)
+{
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    const QString text = cursor.selectedText();
+    cursor.setPosition(cursor.selectionEnd());
+    return text;
+}
+
+// Reads the character before the cursor and leaves the cursor in front of it.
+static QString ReadPrevious(QTextCursor& cursor)
+{
+    cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+    const QString text = cursor.selectedText();
+    cursor.setPosition(cursor.selectionStart());
+    return text;
+}
+
+static bool IsArrowKey(int key)
+{
+    return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+}
+
+REPLEdit::REPLEdit(QWidget* parent)
+    : QTextEdit(parent),
+      inputEnabled(false),
+      inputStart(document()),
+      caretOnPromptLine(false),
+      caretInputPos(0),
+      lineIndent(0),
+      historyIndex(0),
+      prompt(QString::fromLatin1(kDefaultPrompt)),
+      matchShown(false)
+{
+    lineIndent = int(prompt.length());
+
+    // The hint keeps the console monospaced where the named family is not installed.
+    QFont font(QString::fromLatin1(kFontFamily), kFontPointSize);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    setCurrentFont(font);
+
+    append(prompt);
+    QTextCursor caret = textCursor();
+    caret.movePosition(QTextCursor::End);
+    setTextCursor(caret);
+
+    inputEnabled = true;
+}
+
+REPLEdit::~REPLEdit() = default;
+
+void REPLEdit::SetPrompt(const QString& sPrompt)
+{
+    prompt = sPrompt;
+    lineIndent = int(prompt.length());
+}
+
+void REPLEdit::ShowPrompt()
+{
+    inputEnabled = true;
+    InsertAtEnd(QLatin1Char('\n') + prompt);
+    QTextCursor caret = textCursor();
+    caret.movePosition(QTextCursor::End);
+    setTextCursor(caret);
+}
+
+void REPLEdit::UpdateInputState()
+{
+    inputStart = QTextCursor(document());
+    caretInputPos = 0;
+    caretOnPromptLine = false;
+    lineIndent = int(prompt.length());
+
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    // FindBackward alone: the search ignores letter case.
+    const QTextCursor found = document()->find(prompt, end, QTextDocument::FindBackward);
+    // Without a prompt in the document the whole document is input (found at position -1).
+    const int foundPos = found.isNull() ? -1 : found.selectionEnd();
+    if (foundPos >= 0)
+        inputStart.setPosition(foundPos);
+
+    const QTextCursor caret = textCursor();
+    caretInputPos = caret.position() - foundPos;
+
+    QTextCursor probe = caret;
+    probe.movePosition(QTextCursor::StartOfLine);
+    probe.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, int(prompt.length()));
+    if (probe.selectedText() == prompt) {
+        caretOnPromptLine = true;
+        return;
+    }
+
+    lineIndent = 0;
+    probe = caret;
+    probe.movePosition(QTextCursor::StartOfLine);
+    while (ReadNext(probe) == QLatin1String(" "))
+        ++lineIndent;
+}
+
+QString REPLEdit::GetInput()
+{
+    QTextCursor region = inputStart;
+    region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    QString text = region.selectedText();
+    text.replace(QChar(kParagraphSeparator), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\t'), QLatin1String(kTabExpansion));
+    return text;
+}
+
+void REPLEdit::ReplaceInput(const QString& sText)
+{
+    QTextCursor region = inputStart;
+    region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    region.removeSelectedText();
+    region.insertText(sText);
+    ensureCursorVisible();
+}
+
+void REPLEdit::InsertAtEnd(const QString& sText)
+{
+    QTextCursor end = textCursor();
+    end.movePosition(QTextCursor::End);
+    end.insertText(sText);
+    ensureCursorVisible();
+}
+
+QTextCursor REPLEdit::IndentCursor()
+{
+    QTextCursor indent = textCursor();
+    indent.movePosition(QTextCursor::StartOfLine);
+    indent.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor, lineIndent);
+    return indent;
+}
+
+// Browsing stops at the oldest and at the newest entry; the text being typed before browsing
+// started is kept in savedInput for Escape, and so is a recalled entry that was edited.
+void REPLEdit::BrowseHistory(bool older)
+{
+    if (history.isEmpty())
+        return;
+    const int size = int(history.size());
+    const QString atIndex = historyIndex >= 0 && historyIndex < size ? history.at(historyIndex) : QString();
+    historyIndex += older ? -1 : 1;
+    historyIndex = qBound(0, historyIndex, size - 1);
+    const QString entry = history.at(historyIndex);
+    const QString current = GetInput();
+    if (current != atIndex)
+        savedInput = current;
+    ReplaceInput(entry);
+}
+
+// A typed "(" is matched before it is inserted; matchCursor is live, so the insertion at the
+// caret carries it along and it still stands before the partner afterwards.
+void REPLEdit::MatchBracketForward(bool typed)
+{
+    QTextCursor work = textCursor();
+    if (!typed)
+        work.movePosition(QTextCursor::NextCharacter);
+    int depth = -1;
+    while (!work.atEnd()) {
+        const QString c = ReadNext(work);
+        if (c == QLatin1String("("))
+            --depth;
+        else if (c == QLatin1String(")"))
+            ++depth;
+        if (depth == 0)
+            break;
+    }
+    work.movePosition(QTextCursor::PreviousCharacter);
+    matchShown = depth == 0;
+    if (matchShown)
+        matchCursor = work;
+}
+
+// Never reads before the input start: the scrollback holds other commands' brackets.
+void REPLEdit::MatchBracketBackward()
+{
+    QTextCursor work = textCursor();
+    int depth = -1;
+    while (work.position() > inputStart.position()) {
+        const QString c = ReadPrevious(work);
+        if (c == QLatin1String("("))
+            ++depth;
+        else if (c == QLatin1String(")"))
+            --depth;
+        if (depth == 0)
+            break;
+    }
+    matchShown = depth == 0;
+    if (matchShown)
+        matchCursor = work;
+}
+
+void REPLEdit::keyPressEvent(QKeyEvent* event)
+{
+    // While a command runs (possibly in a nested event loop) keys are dropped, not queued.
+    if (!inputEnabled)
+        return;
+    UpdateInputState();
+    matchShown = false;
+    HandleKey(event);
+    // One repaint per handled key, so the markers follow the caret.
+    viewport()->update();
+}
+
+void REPLEdit::HandleKey(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const bool ctrl = modifiers & Qt::ControlModifier;
+
+    if (key == Qt::Key_ParenLeft)
+        MatchBracketForward(true);
+    else if (key == Qt::Key_ParenRight)
+        MatchBracketBackward();
+
+    if (key == Qt::Key_Home) {
+        const QTextCursor::MoveMode mode =
+            modifiers & Qt::ShiftModifier ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
+        QTextCursor caret = textCursor();
+        const int indentPos = IndentCursor().position();
+        int target = -1;
+        if (caretOnPromptLine)
+            target = inputStart.position();
+        else if (caret.position() != indentPos)
+            target = indentPos;
+        if (target >= 0) {
+            caret.setPosition(target, mode);
+            setTextCursor(caret);
+            return;
+        }
+        // Already at the indentation point: QTextEdit takes the caret to the line start.
+    }
+
+    if (key == Qt::Key_Return) {
+        if (ctrl) {
+            if (caretInputPos >= 0) {
+                insertPlainText(QLatin1Char('\n') + QString(lineIndent, QLatin1Char(' ')));
+                ensureCursorVisible();
+            }
+            return;
+        }
+        const QString cmd = GetInput();
+        ReplaceInput(cmd);
+        inputEnabled = false;
+        // The receiver runs the command and prints the next prompt before this returns.
+        emit CommandEntered(cmd);
+        if (!cmd.isEmpty() && (history.isEmpty() || history.last() != cmd))
+            history.append(cmd);
+        historyIndex = int(history.size());
+        savedInput.clear();
+        return;
+    }
+
+    if (key == Qt::Key_Up && ctrl) {
+        BrowseHistory(true);
+        return;
+    }
+    if (key == Qt::Key_Down && ctrl) {
+        BrowseHistory(false);
+        return;
+    }
+    if (key == Qt::Key_Down && modifiers == Qt::NoModifier) {
+        QTextCursor caret = textCursor();
+        caret.clearSelection();
+        setTextCursor(caret);
+    }
+    if (key == Qt::Key_Backspace && caretInputPos <= 0)
+        return;
+    if (key == Qt::Key_Escape)
+        ReplaceInput(savedInput);
+
+    if (!event->text().isEmpty() && caretInputPos < 0)
+        return;
+    QTextEdit::keyPressEvent(event);
+
+    if (IsArrowKey(key)) {
+        QTextCursor next = textCursor();
+        next.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        const QString c = next.selectedText();
+        if (c == QLatin1String("("))
+            MatchBracketForward(false);
+        else if (c == QLatin1String(")"))
+            MatchBracketBackward();
+    }
+}
+
+void REPLEdit::paintEvent(QPaintEvent* event)
+{
+    UpdateInputState();
+    if (caretInputPos >= 0) {
+        // The painter must end before QTextEdit opens its own on the viewport.
+        QPainter painter(viewport());
+        painter.eraseRect(viewport()->rect());
+        const QRect inputRect = cursorRect(inputStart);
+        const QRect indentRect = cursorRect(IndentCursor());
+        painter.setPen(QColor(Qt::red));
+        painter.drawRect(inputRect);
+        painter.setPen(QColor(Qt::blue));
+        painter.drawRect(indentRect);
+        if (matchShown) {
+            painter.setPen(QColor(Qt::green));
+            painter.drawRect(cursorRect(matchCursor));
+        }
+    }
+    QTextEdit::paintEvent(event);
+}

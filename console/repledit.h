@@ -1,0 +1,59 @@
+#pragma once
+// The Lua console pane: a scrollback that ends with the prompt and the command being typed.
+// The input region is never tracked through edits; before every key press and every paint it is
+// found again by searching the document backwards for the prompt text.
+
+#include <QString>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QVector>
+
+class QKeyEvent;
+class QPaintEvent;
+class QWidget;
+
+class REPLEdit : public QTextEdit
+{
+    Q_OBJECT
+
+public:
+    explicit REPLEdit(QWidget* parent = nullptr);
+    ~REPLEdit() override;
+
+    // Takes effect for the next ShowPrompt; a prompt already on screen keeps its old text.
+    void SetPrompt(const QString& sPrompt);
+    // Prints the prompt on a new line and accepts keys again.
+    void ShowPrompt();
+
+signals:
+    // Emitted on Return with the whole input region; the keyboard stays ignored until the
+    // receiver calls ShowPrompt.
+    void CommandEntered(QString sCommand);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void UpdateInputState();
+    QString GetInput();
+    void ReplaceInput(const QString& sText);
+    void InsertAtEnd(const QString& sText);
+    QTextCursor IndentCursor();
+    void BrowseHistory(bool older);
+    void MatchBracketForward(bool typed);
+    void MatchBracketBackward();
+    void HandleKey(QKeyEvent* event);
+
+    bool inputEnabled;
+    QTextCursor inputStart;
+    bool caretOnPromptLine;
+    int caretInputPos;
+    int lineIndent;
+    QVector<QString> history;
+    int historyIndex;
+    QString savedInput;
+    QString prompt;
+    bool matchShown;
+    QTextCursor matchCursor;
+};
