@@ -25,6 +25,19 @@ void ExpectSameRotation(const Quaternion& a, const Quaternion& b, float eps = 1e
     EXPECT_NEAR(a.z, sign * b.z, eps);
 }
 
+// The rotation part of SetRotation, and the quaternion read back from it.
+Quaternion RoundTrip(const Quaternion& q, AffineMatrix& affine)
+{
+    affine = AffineMatrixIdentity;
+    affine.SetRotation(q);
+    Matrix3 m;
+    for (int k = 0; k < 9; ++k)
+        m.m[k] = affine.m[k];
+    Quaternion back;
+    QuaternionFromMatrix(back, m);
+    return back;
+}
+
 Quaternion RandomUnit(std::mt19937& rng)
 {
     std::normal_distribution<float> n;
@@ -73,14 +86,8 @@ TEST(QuaternionMatrix, RoundTripsAndAgreesWithRowVectorProduct)
     std::mt19937 rng(7);
     for (int i = 0; i < 2000; ++i) {
         const Quaternion q = RandomUnit(rng);
-        AffineMatrix affine = AffineMatrixIdentity;
-        affine.SetRotation(q);
-        Matrix3 m;
-        for (int k = 0; k < 9; ++k)
-            m.m[k] = affine.m[k];
-        Quaternion back;
-        QuaternionFromMatrix(back, m);
-        ExpectSameRotation(back, q);
+        AffineMatrix affine;
+        ExpectSameRotation(RoundTrip(q, affine), q);
         const Vector3 v(0.5f, -1.5f, 2.0f);
         const Vector3 rowProduct = affine.Row(0) * v.x + affine.Row(1) * v.y + affine.Row(2) * v.z;
         ExpectNear(q.Rotate(v), rowProduct, 1e-4f);
@@ -88,14 +95,8 @@ TEST(QuaternionMatrix, RoundTripsAndAgreesWithRowVectorProduct)
     // Half turns have a trace of -1: each axis in turn is the largest diagonal element.
     for (const Vector3& axis : {Vector3(1, 0, 0), Vector3(0, 1, 0), Vector3(0, 0, 1)}) {
         const Quaternion q(axis, Pi);
-        AffineMatrix affine = AffineMatrixIdentity;
-        affine.SetRotation(q);
-        Matrix3 m;
-        for (int k = 0; k < 9; ++k)
-            m.m[k] = affine.m[k];
-        Quaternion back;
-        QuaternionFromMatrix(back, m);
-        ExpectSameRotation(back, q);
+        AffineMatrix affine;
+        ExpectSameRotation(RoundTrip(q, affine), q);
     }
 }
 
