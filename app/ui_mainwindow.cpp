@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "console/repledit.h"
+#include "world/openglemptyworldwidget.h"
 
 void Ui_MainWindow::setupUi(QMainWindow* mainWindow)
 {
@@ -30,17 +31,19 @@ void Ui_MainWindow::setupUi(QMainWindow* mainWindow)
     splitter->setSizePolicy(splitterPolicy);
     splitter->setOrientation(Qt::Vertical);
 
-    // world: begin
-    world = new QWidget(splitter);
-    world->setObjectName("world");
+    world = new OpenGLEmptyWorldWidget;
+    // The GL window sits in the widget tree through a container, which carries the form's name,
+    // size policy, minimum size and focus policy.
+    QWidget* worldContainer = QWidget::createWindowContainer(world, splitter);
+    worldContainer->setObjectName("world");
     QSizePolicy worldPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     worldPolicy.setHorizontalStretch(0);
     worldPolicy.setVerticalStretch(4);
-    worldPolicy.setHeightForWidth(world->sizePolicy().hasHeightForWidth());
-    world->setSizePolicy(worldPolicy);
-    world->setMinimumSize(0, 300);
-    splitter->addWidget(world);
-    // world: end
+    worldPolicy.setHeightForWidth(worldContainer->sizePolicy().hasHeightForWidth());
+    worldContainer->setSizePolicy(worldPolicy);
+    worldContainer->setMinimumSize(0, 300);
+    worldContainer->setFocusPolicy(Qt::ClickFocus);
+    splitter->addWidget(worldContainer);
 
     repl = new REPLEdit(splitter);
     repl->setObjectName("repl");

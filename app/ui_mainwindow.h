@@ -5,13 +5,14 @@ class QMainWindow;
 class QSplitter;
 class QVBoxLayout;
 class QWidget;
+class OpenGLEmptyWorldWidget;
 class REPLEdit;
 
 struct Ui_MainWindow {
     QWidget* centralWidget = nullptr;
     QVBoxLayout* verticalLayout = nullptr;
     QSplitter* splitter = nullptr;
-    QWidget* world = nullptr;
+    OpenGLEmptyWorldWidget* world = nullptr;
     REPLEdit* repl = nullptr;
 
     void setupUi(QMainWindow* mainWindow);

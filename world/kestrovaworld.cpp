@@ -1,0 +1,69 @@
+#include "world/kestrovaworld.h"
+
+#include "app/mainwindow.h"
+#include "script/luaengine.h"
+
+KestrovaWorld* g_world = nullptr;
+
+// The program's credits: 21 phrases in runs of spaces, scrolled through the window title.
+const QString g_creditsText = QString::fromLatin1(
+    "                                           Quillmere - a real-time dem"
+    "o host                                                             Sce"
+    "ne scripting in Lua 5.1                                               "
+    "Rendering through OpenGL                                              "
+    "               Window and console built with Qt                       "
+    "                        Soundtrack streamed from Ondrelle.mp3         "
+    "                                                    Camera mathematics"
+    "                                               Quaternion orbit and fr"
+    "ee look                                                             De"
+    "pth-picked pivot                                               Ground "
+    "grid and ground box                                                   "
+    "          Live-coding console                                         "
+    "      Bracket markers                                                 "
+    "            Command history                                           "
+    "    Frame loop at a fixed step                                        "
+    "                    Credits marquee                                   "
+    "           Build and set-up scripts                                   "
+    "                         Test harness under Xvfb                      "
+    "                        Demo scene                                    "
+    "                        Music synthesis                               "
+    "               Documentation                                          "
+    "                  Thanks for watching                                 "
+    "             Made by the Quillmere developers                         "
+    "                            ");
+int g_marqueeWidth = 70;
+int g_marqueeFrameDivisor = 4;
+int g_marqueePos = 0;
+int g_marqueeFrameCount = 0;
+
+static const QString kTitleEdge(36, QLatin1Char('-'));
+
+KestrovaWorld::KestrovaWorld()
+{
+    g_world = this;
+}
+
+KestrovaWorld::~KestrovaWorld()
+{
+    g_world = nullptr;
+}
+
+QString KestrovaWorld::MarqueeTitle()
+{
+    return kTitleEdge + g_creditsText.mid(g_marqueePos, g_marqueeWidth) + kTitleEdge;
+}
+
+void KestrovaWorld::Update(float)
+{
+    if (g_mainWindow)
+        g_mainWindow->setWindowTitle(MarqueeTitle());
+    g_marqueeFrameCount = (g_marqueeFrameCount + 1) % g_marqueeFrameDivisor;
+    if (g_marqueeFrameCount == 0)
+        g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
+    RunLuaString("update()");
+}
+
+void KestrovaWorld::Render()
+{
+    RunLuaString("render()");
+}

@@ -1,0 +1,188 @@
+#include "world/openglemptyworldwidget.h"
+
+#include <GL/gl.h>
+
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include "world/kestrovaworld.h"
+
+static constexpr float kFrameStep = 0.05f;
+static constexpr int kFrameRearmMs = 10;
+
+OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
+    : QWindow(parent)
+    , context(nullptr)
+    , initialized(false)
+{
+    setSurfaceType(QWindow::OpenGLSurface);
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(24);
+    format.setSamples(0);
+    setFormat(format);
+    world = new KestrovaWorld;
+    frameTimer = new QTimer(this);
+    connect(frameTimer, &QTimer::timeout, this, &OpenGLEmptyWorldWidget::UpdateFrame);
+    frameTimer->setSingleShot(true);
+    frameTimer->start(kFrameRearmMs);
+}
+
+OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
+{
+    // The world may release GL state, so its context is current while it goes.
+    MakeCurrent();
+    delete world;
+    if (context)
+        context->doneCurrent();
+}
+
+bool OpenGLEmptyWorldWidget::MakeCurrent()
+{
+    if (!context) {
+        if (!handle())
+            return false;
+        context = new QOpenGLContext(this);
+        context->setFormat(requestedFormat());
+        if (!context->create()) {
+            delete context;
+            context = nullptr;
+            return false;
+        }
+    }
+    return context->makeCurrent(this);
+}
+
+void OpenGLEmptyWorldWidget::UpdateFrame()
+{
+    world->Tick(kFrameStep);
+    repaint();
+    frameTimer->start(kFrameRearmMs);
+}
+
+void OpenGLEmptyWorldWidget::repaint()
+{
+    if (!isExposed() || !MakeCurrent())
+        return;
+    if (!initialized) {
+        initialized = true;
+        initializeGL();
+    }
+    const QSize size = this->size() * devicePixelRatio();
+    if (size != viewportSize) {
+        viewportSize = size;
+        resizeGL(size.width(), size.height());
+    }
+    paintGL();
+    context->swapBuffers(this);
+}
+
+void OpenGLEmptyWorldWidget::exposeEvent(QExposeEvent*)
+{
+    repaint();
+}
+
+void OpenGLEmptyWorldWidget::resizeEvent(QResizeEvent*)
+{
+    repaint();
+}
+
+void OpenGLEmptyWorldWidget::initializeGL()
+{
+    glClearColor(0, 0, 0, 1);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
+{
+    glViewport(0, 0, w, h);
+}
+
+void OpenGLEmptyWorldWidget::paintGL()
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(1.0f, 1.0f);
+    world->Draw();
+}
+
+// Mouse positions meet the viewport in device pixels.
+static QPoint DevicePosition(const QWindow* window, const QPointF& logical)
+{
+    return (logical * window->devicePixelRatio()).toPoint();
+}
+
+void OpenGLEmptyWorldWidget::mousePressEvent(QMouseEvent* event)
+{
+    MakeCurrent();  // the world reads GL state outside painting
+    const QPoint p = DevicePosition(this, event->position());
+    if (event->buttons() & Qt::LeftButton)
+        world->LeftButtonDown(p.x(), p.y());
+    if (event->buttons() & Qt::RightButton)
+        world->RightButtonDown(p.x(), p.y());
+}
+
+void OpenGLEmptyWorldWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    MakeCurrent();
+    const QPoint p = DevicePosition(this, event->position());
+    if (event->button() == Qt::LeftButton)
+        world->LeftButtonUp(p.x(), p.y());
+    else if (event->button() == Qt::RightButton)
+        world->RightButtonUp(p.x(), p.y());
+}
+
+void OpenGLEmptyWorldWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    MakeCurrent();
+    const QPoint p = DevicePosition(this, event->position());
+    world->MouseMove(p.x(), p.y());
+}
+
+void OpenGLEmptyWorldWidget::wheelEvent(QWheelEvent* event)
+{
+    MakeCurrent();
+    // A horizontal wheel zooms like a vertical one.
+    const int delta = event->angleDelta().y() != 0 ? event->angleDelta().y() : event->angleDelta().x();
+    if (delta <= 0)
+        world->ZoomOut();
+    else
+        world->ZoomIn();
+    event->accept();
+}
+
+// The first character of the key's text in 8 bits, 0 when it has none.
+static char KeyCharacter(const QKeyEvent* event)
+{
+    return event->text().at(0).toLatin1();
+}
+
+void OpenGLEmptyWorldWidget::keyPressEvent(QKeyEvent* event)
+{
+    if (event->isAutoRepeat() || event->text().isEmpty()) {
+        QWindow::keyPressEvent(event);
+        return;
+    }
+    MakeCurrent();
+    const QPoint p = DevicePosition(this, mapFromGlobal(QCursor::pos()));
+    world->KeyDown(KeyCharacter(event), p.x(), p.y());
+}
+
+void OpenGLEmptyWorldWidget::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->isAutoRepeat() || event->text().isEmpty()) {
+        QWindow::keyReleaseEvent(event);
+        return;
+    }
+    MakeCurrent();
+    const QPoint p = DevicePosition(this, mapFromGlobal(QCursor::pos()));
+    world->KeyUp(KeyCharacter(event), p.x(), p.y());
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The OpenGL pane: a window with its own GL context, drawn synchronously from the frame timer.
+// It owns the world, runs the frame loop and hands mouse, wheel and key input to the world.
+
+#include <QWindow>
+
+class QOpenGLContext;
+class QTimer;
+class World;
+
+class OpenGLEmptyWorldWidget : public QWindow {
+    Q_OBJECT
+public:
+    explicit OpenGLEmptyWorldWidget(QWindow* parent = nullptr);
+    ~OpenGLEmptyWorldWidget() override;
+
+    World* world;
+    QTimer* frameTimer;
+
+    // Makes the context current, draws the world and swaps; nothing while not exposed.
+    void repaint();
+    // Makes the view's context current, creating it on first use. False without a context.
+    bool MakeCurrent();
+
+public slots:
+    void UpdateFrame();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+    virtual void initializeGL();
+    virtual void resizeGL(int w, int h);
+    virtual void paintGL();
+
+private:
+    QOpenGLContext* context;
+    bool initialized;
+    QSize viewportSize;
+};

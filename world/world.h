@@ -1,0 +1,64 @@
+#pragma once
+// The scene shown in the view: the camera, the mouse-camera state, and the per-frame entry
+// points that wrap a derived world's update and drawing.
+
+#include "mathlib/camera.h"
+
+class World {
+public:
+    World();
+    virtual ~World();
+
+    void Tick(float step);
+    void Draw();
+
+    void LeftButtonDown(int x, int y);
+    void LeftButtonUp(int x, int y);
+    void RightButtonDown(int x, int y);
+    void RightButtonUp(int x, int y);
+    void MouseMove(int x, int y);
+    void KeyDown(char key, int x, int y);
+    void KeyUp(char key, int x, int y);
+
+    virtual void ZoomOut();
+    virtual void ZoomIn();
+
+    Camera& GetCamera() { return camera; }
+    // Needs the view's GL context current: loads the projection and the modelview.
+    void SetupCamera();
+    void LookAt(Vector3 target);
+    void RotateCamera(float yaw, float pitch);
+
+    Camera camera;
+    float fieldOfView;
+    Vector3 mousePos;
+    Vector3 mouseDelta;
+    Vector3 pivot;
+    float pickDepth;
+    int gridCellsX;
+    int gridCellsZ;
+    float gridSpacing;
+    bool leftDown;
+    bool leftPressed;
+    bool rightDown;
+    bool rightPressed;
+    bool spaceDown;
+    bool spacePressed;
+    bool mouseCameraEnabled;
+    bool quaternionOrbit;
+    bool pickPivot;
+    bool showGround;
+    bool showGrid;
+    bool showPivotMarker;
+
+protected:
+    virtual void Update(float step);
+    virtual void Render();
+    virtual void OnMouseMove(int x, int y);
+    virtual void OnLeftButtonDown(int x, int y);
+    virtual void OnLeftButtonUp(int x, int y);
+    virtual void OnRightButtonDown(int x, int y);
+    virtual void OnRightButtonUp(int x, int y);
+    virtual void OnKeyDown(char key, int x, int y);
+    virtual void OnKeyUp(char key, int x, int y);
+};
