@@ -9,61 +9,28 @@
 #include <memory>
 
 static const QString kPrompt = QStringLiteral("Lua>");
+static constexpr auto kCtrl = Qt::ControlModifier;
 
 class REPLEditTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
+    std::unique_ptr<REPLEdit> edit;
+    std::unique_ptr<QSignalSpy> spy;
+    bool ownerAnswers = true;
 
-    void emptyInputSubmitsEmptyCommand();
-    void returnSubmitsWholeInputFromScrollbackAndWithShift();
-    void tabBecomesThreeSpacesOnSubmit();
-    void ctrlReturnIndentsAndLinesJoinWithNewlines();
-    void keypadEnterInsertsPlainBreak();
-
-    void consecutiveDuplicatesStoredOnce();
-    void browsingClampsAtOldestAndNewest();
-    void escapeRestoresTypedTextOrEmptiesInput();
-
-    void homeOnPromptLineGoesToInputStart();
-    void homeOnIndentedLineGoesToIndentThenLineStart();
-    void homeOnEarlierPromptLineGoesToCurrentInputStart();
-
-    void scrollbackCannotBeEditedButCaretMoves();
-    void keysDroppedWhileBusy();
-
-    void typedPromptInAnyCaseMovesInputStart();
-    void newPromptTextMakesWholeDocumentInput();
-
-    void arrowBeforeOuterBracketMarksOuterPartner();
-    void typedClosingBracketMarksOpeningEvenInString();
-    void typedOpeningBracketMarksFollowingClosing();
-    void partnerBeforeInputStartIsNotFound();
-
-    void promptLineDrawsBlueOverRed();
-    void continuationLineDrawsBlueAfterIndent();
-    void noMarkersWithCaretInScrollback();
-    void fontIsMonospace();
-
-private:
     void Type(const QString& text) { QTest::keyClicks(edit.get(), text); }
-    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, int times = 1)
     {
-        QTest::keyClick(edit.get(), key, modifiers);
+        while (times-- > 0)
+            QTest::keyClick(edit.get(), key, modifiers);
     }
-    void Submit(const QString& text)
-    {
-        Type(text);
-        Key(Qt::Key_Return);
-    }
-    QString Input() const
-    {
-        const QString text = edit->toPlainText();
-        return text.mid(text.lastIndexOf(kPrompt) + kPrompt.length());
-    }
+    void Submit(const QString& text) { Type(text); Key(Qt::Key_Return); }
+    QString Doc() const { return edit->toPlainText(); }
+    int InputStart() const { return int(Doc().lastIndexOf(kPrompt) + kPrompt.length()); }
+    QString Input() const { return Doc().mid(InputStart()); }
+    int Caret() const { return edit->textCursor().position(); }
+    QString LastCommand() const { return spy->last().at(0).toString(); }
     // Where a mouse click would put the caret.
     void PlaceCaret(int pos)
     {
@@ -71,378 +38,289 @@ private:
         caret.setPosition(pos);
         edit->setTextCursor(caret);
     }
-    int Caret() const { return edit->textCursor().position(); }
-    int InputStart() const { return int(edit->toPlainText().lastIndexOf(kPrompt) + kPrompt.length()); }
-    QString LastCommand() const { return spy->last().at(0).toString(); }
     QImage Grab() const { return edit->viewport()->grab().toImage(); }
-    bool MarkerAt(const QImage& image, int pos, Qt::GlobalColor colour) const;
-    static int CountColour(const QImage& image, Qt::GlobalColor colour);
+    // Pixels of exactly this colour, around the cursor rectangle at pos or (pos < 0) anywhere.
+    int Pixels(const QImage& image, Qt::GlobalColor colour, int pos = -1) const
+    {
+        QRect area = image.rect();
+        if (pos >= 0) {
+            QTextCursor cursor(edit->document());
+            cursor.setPosition(pos);
+            area = edit->cursorRect(cursor).adjusted(-1, -1, 1, 1) & image.rect();
+        }
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                count += image.pixelColor(x, y) == QColor(colour);
+        return count;
+    }
 
-    std::unique_ptr<REPLEdit> edit;
-    std::unique_ptr<QSignalSpy> spy;
-    bool ownerAnswers = true;
+private slots:
+    void init()
+    {
+        edit = std::make_unique<REPLEdit>();
+        edit->resize(400, 300);
+        edit->show();
+        QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
+        edit->clearFocus(); // no blinking caret over the markers
+        spy = std::make_unique<QSignalSpy>(edit.get(), &REPLEdit::CommandEntered);
+        ownerAnswers = true;
+        connect(edit.get(), &REPLEdit::CommandEntered, this, [this] { if (ownerAnswers) edit->ShowPrompt(); });
+    }
+    void cleanup() { spy.reset(); edit.reset(); }
+
+    // --- submission ---
+    void emptyInputSubmitsEmptyCommand()
+    {
+        Key(Qt::Key_Return);
+        QCOMPARE(spy->count(), 1);
+        QCOMPARE(LastCommand(), QString());
+        QCOMPARE(Doc(), "Lua>\nLua>");
+    }
+    void returnSubmitsWholeInputFromScrollbackAndWithShift()
+    {
+        Submit("a=1");
+        Type("b=2");
+        PlaceCaret(0);
+        Key(Qt::Key_Return);
+        QCOMPARE(LastCommand(), "b=2");
+        Type("c");
+        Key(Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(LastCommand(), "c");
+        QCOMPARE(Doc(), "Lua>a=1\nLua>b=2\nLua>c\nLua>");
+    }
+    void tabBecomesThreeSpacesOnSubmit()
+    {
+        Type("\tx");
+        QCOMPARE(Input(), "\tx");
+        Key(Qt::Key_Return);
+        QCOMPARE(LastCommand(), "   x");
+        QCOMPARE(Doc(), "Lua>   x\nLua>");
+    }
+    void ctrlReturnIndentsAndLinesJoinWithNewlines()
+    {
+        Type("if x then");
+        Key(Qt::Key_Return, kCtrl);
+        QCOMPARE(Input(), "if x then\n    ");
+        Type("  y");
+        Key(Qt::Key_Return, kCtrl | Qt::ShiftModifier);
+        QCOMPARE(Input(), "if x then\n      y\n      ");
+        QCOMPARE(spy->count(), 0);
+        Submit("end");
+        QCOMPARE(LastCommand(), "if x then\n      y\n      end");
+    }
+    void keypadEnterInsertsPlainBreak()
+    {
+        Type("a");
+        Key(Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(spy->count(), 0);
+        QCOMPARE(Input(), "a\n");
+        Submit("b");
+        QCOMPARE(LastCommand(), "a\nb");
+    }
+    // --- history ---
+    void consecutiveDuplicatesStoredOnce()
+    {
+        for (const char* cmd : {"Q", "P", "P"})
+            Submit(cmd);
+        Key(Qt::Key_Up, kCtrl, 2);
+        QCOMPARE(Input(), "Q");
+    }
+    void browsingClampsAtOldestAndNewest()
+    {
+        Key(Qt::Key_Up, kCtrl);
+        QCOMPARE(Input(), QString());
+        for (const char* cmd : {"P", "Q", "R"})
+            Submit(cmd);
+        QStringList seen;
+        for (int i = 0; i < 7; ++i) {
+            Key(i < 4 ? Qt::Key_Up : Qt::Key_Down, kCtrl);
+            seen << Input();
+        }
+        QCOMPARE(seen, QStringList({"R", "Q", "P", "P", "Q", "R", "R"}));
+    }
+    void escapeRestoresTypedTextOrEmptiesInput()
+    {
+        Type("typed");
+        Key(Qt::Key_Escape);
+        QCOMPARE(Input(), QString());
+        Submit("P");
+        Submit("Q");
+        Type("abc");
+        Key(Qt::Key_Up, kCtrl, 2);
+        QCOMPARE(Input(), "P");
+        Key(Qt::Key_Escape);
+        QCOMPARE(Input(), "abc");
+        Submit("");
+        Type("xyz");
+        Key(Qt::Key_Escape);
+        QCOMPARE(Input(), QString());
+    }
+    // --- smart Home ---
+    void homeOnPromptLineGoesToInputStart()
+    {
+        Type("abc");
+        Key(Qt::Key_Left);
+        Key(Qt::Key_Home, Qt::NoModifier, 2);
+        QCOMPARE(Caret(), InputStart());
+        Key(Qt::Key_End);
+        Key(Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(Caret(), InputStart());
+        QCOMPARE(edit->textCursor().selectedText(), "abc");
+        Key(Qt::Key_Backspace); // the caret at the input start protects the prompt
+        QCOMPARE(Doc(), "Lua>abc");
+        Key(Qt::Key_Down); // nothing to move to, but the selection goes
+        QVERIFY(!edit->textCursor().hasSelection());
+    }
+    void homeOnIndentedLineGoesToIndentThenLineStart()
+    {
+        Type("x");
+        Key(Qt::Key_Return, kCtrl);
+        Type("yz");
+        const int lineStart = InputStart() + 2;
+        Key(Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(Caret(), lineStart + 4);
+        QCOMPARE(edit->textCursor().selectedText(), "yz");
+        Key(Qt::Key_End);
+        Key(Qt::Key_Home);
+        QCOMPARE(Caret(), lineStart + 4);
+        Key(Qt::Key_Home);
+        QCOMPARE(Caret(), lineStart);
+    }
+    void homeOnEarlierPromptLineGoesToCurrentInputStart()
+    {
+        Submit("a");
+        Type("b");
+        PlaceCaret(1);
+        Key(Qt::Key_Home);
+        QCOMPARE(Caret(), InputStart());
+    }
+    // --- protection ---
+    void scrollbackCannotBeEditedButCaretMoves()
+    {
+        Key(Qt::Key_Backspace);
+        QCOMPARE(Doc(), kPrompt);
+        Submit("a");
+        Type("b");
+        const QString before = Doc();
+        Key(Qt::Key_Up);
+        Key(Qt::Key_Left, Qt::NoModifier, 3);
+        QCOMPARE(Caret(), 2);
+        Type("zz\t");
+        Key(Qt::Key_Backspace);
+        Key(Qt::Key_Return, kCtrl);
+        QCOMPARE(Doc(), before);
+        Key(Qt::Key_End);
+        QCOMPARE(Caret(), 5);
+    }
+    void keysDroppedWhileBusy()
+    {
+        ownerAnswers = false;
+        Submit("run()");
+        const QString busy = Doc();
+        Type("x");
+        Key(Qt::Key_Backspace);
+        Key(Qt::Key_Return);
+        QCOMPARE(Doc(), busy);
+        QCOMPARE(spy->count(), 1);
+        edit->ShowPrompt();
+        Submit("y");
+        QCOMPARE(LastCommand(), "y");
+    }
+    // --- finding the prompt ---
+    void typedPromptInAnyCaseMovesInputStart()
+    {
+        Submit("x lua> y");
+        QCOMPARE(LastCommand(), " y");
+    }
+    void newPromptTextMakesWholeDocumentInput()
+    {
+        edit->SetPrompt("Py>");
+        QCOMPARE(Doc(), kPrompt);
+        PlaceCaret(0);
+        Submit("1");
+        QCOMPARE(LastCommand(), "1Lua>");
+        QCOMPARE(Doc(), "1Lua>\nPy>");
+        Submit("2");
+        QCOMPARE(LastCommand(), "2");
+    }
+    // --- bracket matching (the green marker stands before the partner) ---
+    void arrowBeforeOuterBracketMarksOuterPartner()
+    {
+        Type("f((a)b)");
+        Key(Qt::Key_Home);
+        QCOMPARE(Pixels(Grab(), Qt::green), 0);
+        Key(Qt::Key_Right);
+        const QImage image = Grab();
+        QVERIFY(Pixels(image, Qt::green, InputStart() + 6) > 0);
+        QCOMPARE(Pixels(image, Qt::green, InputStart() + 4), 0);
+    }
+    void typedClosingBracketMarksOpeningEvenInString()
+    {
+        Type("f(\"(\",)");
+        const QImage image = Grab();
+        QVERIFY(Pixels(image, Qt::green, InputStart() + 3) > 0);
+        QCOMPARE(Pixels(image, Qt::green, InputStart() + 1), 0);
+        Key(Qt::Key_End); // the next key press clears it
+        QCOMPARE(Pixels(Grab(), Qt::green), 0);
+    }
+    void typedOpeningBracketMarksFollowingClosing()
+    {
+        Type("a)");
+        Key(Qt::Key_Left);
+        QCOMPARE(Pixels(Grab(), Qt::green), 0);
+        Type("(");
+        QCOMPARE(Input(), "a()");
+        // Placed before the "(" went in, the mark still stands before ")".
+        const QImage image = Grab();
+        QVERIFY(Pixels(image, Qt::green, InputStart() + 2) > 0);
+        QCOMPARE(Pixels(image, Qt::green, InputStart() + 1), 0);
+    }
+    void partnerBeforeInputStartIsNotFound()
+    {
+        Submit("f(");
+        Type("1)");
+        const QImage image = Grab();
+        QCOMPARE(Pixels(image, Qt::green), 0);
+        QVERIFY(Pixels(image, Qt::blue, InputStart()) > 0);
+    }
+    // --- markers ---
+    void promptLineDrawsBlueOverRed()
+    {
+        Type("x");
+        const QImage image = Grab();
+        QVERIFY(Pixels(image, Qt::blue, InputStart()) > 0);
+        QCOMPARE(Pixels(image, Qt::red), 0);
+    }
+    void continuationLineDrawsBlueAfterIndent()
+    {
+        Type("x");
+        Key(Qt::Key_Return, kCtrl);
+        Type("y");
+        const QImage image = Grab();
+        const int lineStart = InputStart() + 2;
+        QVERIFY(Pixels(image, Qt::red, InputStart()) > 0);
+        QVERIFY(Pixels(image, Qt::blue, lineStart + 4) > 0);
+        QCOMPARE(Pixels(image, Qt::blue, lineStart), 0);
+    }
+    void noMarkersWithCaretInScrollback()
+    {
+        Submit("(1)");
+        PlaceCaret(3);
+        Key(Qt::Key_Right); // before "(": its partner is found but not drawn
+        const QImage image = Grab();
+        for (Qt::GlobalColor colour : {Qt::red, Qt::blue, Qt::green})
+            QCOMPARE(Pixels(image, colour), 0);
+    }
+    void fontIsMonospace()
+    {
+        QTextCursor prompt(edit->document());
+        prompt.setPosition(1);
+        const QFont font = prompt.charFormat().font();
+        QCOMPARE(font.pointSize(), 8);
+        QCOMPARE(QFontMetrics(font).horizontalAdvance("iiii"), QFontMetrics(font).horizontalAdvance("MMMM"));
+    }
 };
-
-void REPLEditTest::init()
-{
-    edit = std::make_unique<REPLEdit>();
-    edit->resize(400, 300);
-    edit->show();
-    QVERIFY(QTest::qWaitForWindowExposed(edit.get()));
-    // Keeps the blinking caret from painting over the markers.
-    edit->clearFocus();
-    spy = std::make_unique<QSignalSpy>(edit.get(), &REPLEdit::CommandEntered);
-    ownerAnswers = true;
-    connect(edit.get(), &REPLEdit::CommandEntered, this, [this] {
-        if (ownerAnswers)
-            edit->ShowPrompt();
-    });
-}
-
-void REPLEditTest::cleanup()
-{
-    spy.reset();
-    edit.reset();
-}
-
-bool REPLEditTest::MarkerAt(const QImage& image, int pos, Qt::GlobalColor colour) const
-{
-    QTextCursor cursor(edit->document());
-    cursor.setPosition(pos);
-    const QRect area = edit->cursorRect(cursor).adjusted(-1, -1, 1, 1);
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (image.rect().contains(x, y) && image.pixelColor(x, y) == QColor(colour))
-                return true;
-    return false;
-}
-
-int REPLEditTest::CountColour(const QImage& image, Qt::GlobalColor colour)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += image.pixelColor(x, y) == QColor(colour);
-    return count;
-}
-
-// --- submission ---
-
-void REPLEditTest::emptyInputSubmitsEmptyCommand()
-{
-    Key(Qt::Key_Return);
-    QCOMPARE(spy->count(), 1);
-    QCOMPARE(LastCommand(), QString());
-    QCOMPARE(edit->toPlainText(), QStringLiteral("Lua>\nLua>"));
-    QCOMPARE(Caret(), int(edit->toPlainText().length()));
-}
-
-void REPLEditTest::returnSubmitsWholeInputFromScrollbackAndWithShift()
-{
-    Submit("a=1");
-    Type("b=2");
-    PlaceCaret(0);
-    Key(Qt::Key_Return);
-    QCOMPARE(LastCommand(), QStringLiteral("b=2"));
-
-    Type("c");
-    Key(Qt::Key_Return, Qt::ShiftModifier);
-    QCOMPARE(spy->count(), 3);
-    QCOMPARE(LastCommand(), QStringLiteral("c"));
-    QCOMPARE(edit->toPlainText(), QStringLiteral("Lua>a=1\nLua>b=2\nLua>c\nLua>"));
-}
-
-void REPLEditTest::tabBecomesThreeSpacesOnSubmit()
-{
-    Type("\tx");
-    QCOMPARE(Input(), QStringLiteral("\tx"));
-    Key(Qt::Key_Return);
-    QCOMPARE(LastCommand(), QStringLiteral("   x"));
-    QCOMPARE(edit->toPlainText(), QStringLiteral("Lua>   x\nLua>"));
-}
-
-void REPLEditTest::ctrlReturnIndentsAndLinesJoinWithNewlines()
-{
-    Type("if x then");
-    Key(Qt::Key_Return, Qt::ControlModifier);
-    QCOMPARE(Input(), QStringLiteral("if x then\n    "));
-    Type("  y");
-    Key(Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(Input(), QStringLiteral("if x then\n      y\n      "));
-    QCOMPARE(spy->count(), 0);
-    Type("end");
-    Key(Qt::Key_Return);
-    QCOMPARE(LastCommand(), QStringLiteral("if x then\n      y\n      end"));
-}
-
-void REPLEditTest::keypadEnterInsertsPlainBreak()
-{
-    Type("a");
-    Key(Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(spy->count(), 0);
-    QCOMPARE(Input(), QStringLiteral("a\n"));
-    Submit("b");
-    QCOMPARE(LastCommand(), QStringLiteral("a\nb"));
-}
-
-// --- history ---
-
-void REPLEditTest::consecutiveDuplicatesStoredOnce()
-{
-    Submit("Q");
-    Submit("P");
-    Submit("P");
-    Key(Qt::Key_Up, Qt::ControlModifier);
-    QCOMPARE(Input(), QStringLiteral("P"));
-    Key(Qt::Key_Up, Qt::ControlModifier);
-    QCOMPARE(Input(), QStringLiteral("Q"));
-}
-
-void REPLEditTest::browsingClampsAtOldestAndNewest()
-{
-    Key(Qt::Key_Up, Qt::ControlModifier);
-    QCOMPARE(Input(), QString());
-    Submit("P");
-    Submit("Q");
-    Submit("R");
-    QStringList seen;
-    for (int i = 0; i < 4; ++i) {
-        Key(Qt::Key_Up, Qt::ControlModifier);
-        seen << Input();
-    }
-    for (int i = 0; i < 3; ++i) {
-        Key(Qt::Key_Down, Qt::ControlModifier);
-        seen << Input();
-    }
-    QCOMPARE(seen, QStringList({"R", "Q", "P", "P", "Q", "R", "R"}));
-    QCOMPARE(Caret(), int(edit->toPlainText().length()));
-}
-
-void REPLEditTest::escapeRestoresTypedTextOrEmptiesInput()
-{
-    Type("typed");
-    Key(Qt::Key_Escape);
-    QCOMPARE(Input(), QString());
-
-    Submit("P");
-    Submit("Q");
-    Type("abc");
-    Key(Qt::Key_Up, Qt::ControlModifier);
-    Key(Qt::Key_Up, Qt::ControlModifier);
-    QCOMPARE(Input(), QStringLiteral("P"));
-    Key(Qt::Key_Escape);
-    QCOMPARE(Input(), QStringLiteral("abc"));
-
-    Submit("");
-    Type("xyz");
-    Key(Qt::Key_Escape);
-    QCOMPARE(Input(), QString());
-}
-
-// --- smart Home ---
-
-void REPLEditTest::homeOnPromptLineGoesToInputStart()
-{
-    Type("abc");
-    Key(Qt::Key_Left);
-    Key(Qt::Key_Home);
-    QCOMPARE(Caret(), InputStart());
-    Key(Qt::Key_Home);
-    QCOMPARE(Caret(), InputStart());
-
-    Key(Qt::Key_End);
-    Key(Qt::Key_Home, Qt::ShiftModifier);
-    QCOMPARE(Caret(), InputStart());
-    QCOMPARE(edit->textCursor().selectedText(), QStringLiteral("abc"));
-    // The caret at the input start protects the prompt even with a selection behind it.
-    Key(Qt::Key_Backspace);
-    QCOMPARE(edit->toPlainText(), QStringLiteral("Lua>abc"));
-    // Down on the last line moves nothing but still drops the selection.
-    Key(Qt::Key_Down);
-    QVERIFY(!edit->textCursor().hasSelection());
-}
-
-void REPLEditTest::homeOnIndentedLineGoesToIndentThenLineStart()
-{
-    Type("x");
-    Key(Qt::Key_Return, Qt::ControlModifier);
-    Type("yz");
-    const int lineStart = InputStart() + 2;
-    Key(Qt::Key_Home, Qt::ShiftModifier);
-    QCOMPARE(Caret(), lineStart + 4);
-    QCOMPARE(edit->textCursor().selectedText(), QStringLiteral("yz"));
-    Key(Qt::Key_End);
-    Key(Qt::Key_Home);
-    QCOMPARE(Caret(), lineStart + 4);
-    Key(Qt::Key_Home);
-    QCOMPARE(Caret(), lineStart);
-}
-
-void REPLEditTest::homeOnEarlierPromptLineGoesToCurrentInputStart()
-{
-    Submit("a");
-    Type("b");
-    PlaceCaret(1);
-    Key(Qt::Key_Home);
-    QCOMPARE(Caret(), InputStart());
-}
-
-// --- scrollback protection ---
-
-void REPLEditTest::scrollbackCannotBeEditedButCaretMoves()
-{
-    Key(Qt::Key_Backspace);
-    QCOMPARE(edit->toPlainText(), kPrompt);
-
-    Submit("a");
-    Type("b");
-    const QString before = edit->toPlainText();
-    Key(Qt::Key_Up);
-    QCOMPARE(Caret(), 5);
-    Key(Qt::Key_Left);
-    Key(Qt::Key_Left);
-    Key(Qt::Key_Left);
-    QCOMPARE(Caret(), 2);
-    Type("zz");
-    Key(Qt::Key_Backspace);
-    Key(Qt::Key_Tab);
-    Key(Qt::Key_Return, Qt::ControlModifier);
-    QCOMPARE(edit->toPlainText(), before);
-    QCOMPARE(Caret(), 2);
-    Key(Qt::Key_End);
-    QCOMPARE(Caret(), 5);
-    Key(Qt::Key_Down);
-    QVERIFY(Caret() > 5);
-}
-
-void REPLEditTest::keysDroppedWhileBusy()
-{
-    ownerAnswers = false;
-    Submit("run()");
-    const QString busy = edit->toPlainText();
-    Type("x");
-    Key(Qt::Key_Backspace);
-    Key(Qt::Key_Return);
-    QCOMPARE(edit->toPlainText(), busy);
-    QCOMPARE(spy->count(), 1);
-
-    edit->ShowPrompt();
-    Submit("y");
-    QCOMPARE(LastCommand(), QStringLiteral("y"));
-}
-
-// --- finding the prompt ---
-
-void REPLEditTest::typedPromptInAnyCaseMovesInputStart()
-{
-    Type("x lua> y");
-    Key(Qt::Key_Return);
-    QCOMPARE(LastCommand(), QStringLiteral(" y"));
-}
-
-void REPLEditTest::newPromptTextMakesWholeDocumentInput()
-{
-    edit->SetPrompt("Py>");
-    QCOMPARE(edit->toPlainText(), kPrompt);
-    PlaceCaret(0);
-    Type("1");
-    Key(Qt::Key_Return);
-    QCOMPARE(LastCommand(), QStringLiteral("1Lua>"));
-    QCOMPARE(edit->toPlainText(), QStringLiteral("1Lua>\nPy>"));
-    Submit("2");
-    QCOMPARE(LastCommand(), QStringLiteral("2"));
-}
-
-// --- bracket matching ---
-
-void REPLEditTest::arrowBeforeOuterBracketMarksOuterPartner()
-{
-    Type("f((a)b)");
-    const int start = InputStart();
-    Key(Qt::Key_Home);
-    QVERIFY(!CountColour(Grab(), Qt::green));
-    Key(Qt::Key_Right);
-    const QImage image = Grab();
-    QVERIFY(MarkerAt(image, start + 6, Qt::green));
-    QVERIFY(!MarkerAt(image, start + 4, Qt::green));
-}
-
-void REPLEditTest::typedClosingBracketMarksOpeningEvenInString()
-{
-    Type("f(\"(\",");
-    Type(")");
-    const QImage image = Grab();
-    QVERIFY(MarkerAt(image, InputStart() + 3, Qt::green));
-    QVERIFY(!MarkerAt(image, InputStart() + 1, Qt::green));
-    // The marker lasts until the next key press.
-    Key(Qt::Key_End);
-    QVERIFY(!CountColour(Grab(), Qt::green));
-}
-
-void REPLEditTest::typedOpeningBracketMarksFollowingClosing()
-{
-    Type("a)");
-    Key(Qt::Key_Left);
-    QVERIFY(!CountColour(Grab(), Qt::green));
-    Type("(");
-    QCOMPARE(Input(), QStringLiteral("a()"));
-    // The mark was placed before the insertion and still stands before ")".
-    const QImage image = Grab();
-    QVERIFY(MarkerAt(image, InputStart() + 2, Qt::green));
-    QVERIFY(!MarkerAt(image, InputStart() + 1, Qt::green));
-}
-
-void REPLEditTest::partnerBeforeInputStartIsNotFound()
-{
-    Submit("f(");
-    Type("1)");
-    const QImage image = Grab();
-    QCOMPARE(CountColour(image, Qt::green), 0);
-    QVERIFY(CountColour(image, Qt::blue) > 0);
-}
-
-// --- markers ---
-
-void REPLEditTest::promptLineDrawsBlueOverRed()
-{
-    Type("x");
-    const QImage image = Grab();
-    QVERIFY(MarkerAt(image, InputStart(), Qt::blue));
-    QCOMPARE(CountColour(image, Qt::red), 0);
-}
-
-void REPLEditTest::continuationLineDrawsBlueAfterIndent()
-{
-    Type("x");
-    Key(Qt::Key_Return, Qt::ControlModifier);
-    Type("y");
-    const QImage image = Grab();
-    QVERIFY(MarkerAt(image, InputStart(), Qt::red));
-    QVERIFY(MarkerAt(image, InputStart() + 2 + 4, Qt::blue));
-    QVERIFY(!MarkerAt(image, InputStart() + 2, Qt::blue));
-}
-
-void REPLEditTest::noMarkersWithCaretInScrollback()
-{
-    Submit("(1)");
-    PlaceCaret(3);
-    // Stops before "(", whose partner is found but must not be drawn.
-    Key(Qt::Key_Right);
-    const QImage image = Grab();
-    QCOMPARE(CountColour(image, Qt::red), 0);
-    QCOMPARE(CountColour(image, Qt::blue), 0);
-    QCOMPARE(CountColour(image, Qt::green), 0);
-}
-
-void REPLEditTest::fontIsMonospace()
-{
-    QTextCursor prompt(edit->document());
-    prompt.setPosition(1);
-    const QFont font = prompt.charFormat().font();
-    QCOMPARE(font.pointSize(), 8);
-    const QFontMetrics metrics(font);
-    QCOMPARE(metrics.horizontalAdvance("iiii"), metrics.horizontalAdvance("MMMM"));
-}
 
 QTEST_MAIN(REPLEditTest)
 #include "repledit_test.moc"
