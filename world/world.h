@@ -29,6 +29,17 @@ public:
     void LookAt(Vector3 target);
     void RotateCamera(float yaw, float pitch);
 
+    // Overlays and the pick, run by Draw with the frame's matrices loaded.
+    void DrawGrid();
+    void DrawGround();
+    void PickPivot();
+    void DrawPivotMarker();
+
+    // Mouse camera moves; they read the matrices and viewport the last Draw left.
+    void PanCamera(float dx, float dy);
+    void OrbitPivot(const Vector3& centre, float yaw, float pitch);
+    void OrbitPivotSimple(const Vector3& centre, float yaw, float pitch);
+
     Camera camera;
     float fieldOfView;
     Vector3 mousePos;

@@ -75,6 +75,14 @@ class Program:
         with open(self.stdout_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
+    def script_lines(self):
+        """Non-empty output lines, without the report of a working folder that has no
+        soundtrack (the tests' folders usually have none)."""
+        lines = [l for l in self.stdout().splitlines() if l]
+        if lines[:2] == ["Error!", "File not found"]:
+            lines = lines[2:]
+        return lines
+
     # -- the window -------------------------------------------------------------------------
     def window(self, timeout=20.0):
         """The program's top-level window, once the window manager manages it."""

@@ -31,7 +31,7 @@ class ScriptedScene(ProgramTest):
             red = wait_until(lambda: p.pixel(w // 2, h // 3) == (255, 0, 0), 10)
             self.assertTrue(red, "no red triangle at %s" % (p.pixel(w // 2, h // 3),))
             self.assertNotEqual(p.title(), first)
-            lines = [l for l in p.stdout().splitlines() if l]
+            lines = p.script_lines()
             self.assertEqual(lines, [], "script errors were printed")
             p.close()
             self.assertEqual(p.wait(), 0)
