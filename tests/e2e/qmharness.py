@@ -36,9 +36,9 @@ def xdotool(*args):
 class Program:
     """The program started in a working directory of its own, standard output to a file."""
 
-    def __init__(self, workdir, env=None, args=()):
+    def __init__(self, workdir, env=None, args=(), output=None):
         self.workdir = workdir
-        self.stdout_path = os.path.join(workdir, "stdout.txt")
+        self.stdout_path = output or os.path.join(workdir, "stdout.txt")
         environment = dict(os.environ)
         environment.setdefault("SDL_AUDIODRIVER", "dummy")
         environment["QT_QPA_PLATFORM"] = "xcb"
