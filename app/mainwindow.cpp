@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QSplitter>
+#include <QTextCursor>
 
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
@@ -35,13 +36,23 @@ MainWindow::~MainWindow()
     StopSoundtrack();
 }
 
+// Appends a paragraph of plain text: QTextEdit::append would take text that looks like markup
+// ("<b>x</b>") as rich text and show something other than what the script printed.
+static void AppendPlainText(QTextEdit* edit, const std::string& text)
+{
+    QTextCursor end(edit->document());
+    end.movePosition(QTextCursor::End);
+    end.insertBlock();
+    end.insertText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
 void MainWindow::RunREPLCommand(QString sCommand)
 {
     std::string output, error;
     ExecuteLua(sCommand.toStdString(), output, error);
     if (!output.empty())
-        ui->repl->append(QString::fromUtf8(output.data(), qsizetype(output.size())));
+        AppendPlainText(ui->repl, output);
     if (!error.empty())
-        ui->repl->append(QString::fromUtf8(error.data(), qsizetype(error.size())));
+        AppendPlainText(ui->repl, error);
     ui->repl->ShowPrompt();
 }

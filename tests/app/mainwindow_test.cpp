@@ -70,6 +70,12 @@ private slots:
         QCOMPARE(Command("print(string.char(255))"), QString("\n") + QChar(0xFFFD) + "\n\nLua>");
     }
 
+    void outputThatLooksLikeMarkupStaysAsPrinted()
+    {
+        QCOMPARE(Command("print('<b>bold</b> &amp; <i>')"), QString("\n<b>bold</b> &amp; <i>\n\nLua>"));
+        QCOMPARE(Command("error('<p>x</p>', 0)"), QString("\n<p>x</p>\n\nLua>"));
+    }
+
     void longOutputArrivesWhole()
     {
         const QString added = Command("for i = 1, 10000 do print(i) end");
