@@ -1,5 +1,79 @@
 #include "app/soundtrack.h"
 
-// The soundtrack is not played yet: the program runs silent until its window is closed.
-void StartSoundtrack() {}
-void StopSoundtrack() {}
+#include <unistd.h>
+
+#include <cstdio>
+
+constexpr const char* kSoundtrackFile = "Ondrelle.mp3";
+constexpr int kMixRate = 44100;
+constexpr int kSoftwareChannels = 32;
+constexpr unsigned int kInitFlags = 1;
+constexpr unsigned int kStreamMode = 0x20000;
+constexpr int kAnyFreeChannel = -1;
+constexpr int kSoundtrackEndStatus = 1;
+
+FSOUND_STREAM* g_soundtrackStream = nullptr;
+
+static const char* const kErrorMessages[] = {
+    "No errors",
+    "Cannot call this command after FSOUND_Init.  Call FSOUND_Close first.",
+    "This command failed because FSOUND_Init was not called",
+    "Error initializing output device.",
+    "The output device is already in use and cannot be reused.",
+    "Playing the sound failed.",
+    "Soundcard does not support the features needed for this soundsystem (16bit stereo output)",
+    "Error setting cooperative level for hardware.",
+    "Error creating hardware sound buffer.",
+    "File not found",
+    "Unknown file format",
+    "Error loading file",
+    "Not enough memory ",
+    "The version number of this file format is not supported",
+    "An invalid parameter was passed to this function",
+    "Tried to use an EAX command on a non EAX enabled channel or output.",
+    "Failed to allocate a new channel",
+    "Recording not supported on this device",
+    "Required Mediaplayer codec is not installed",
+};
+constexpr int kErrorMessageCount = int(sizeof kErrorMessages / sizeof kErrorMessages[0]);
+
+const char* SoundErrorString(int code)
+{
+    if (code < 0 || code >= kErrorMessageCount)
+        return "Unknown error";
+    return kErrorMessages[code];
+}
+
+// Standard output is a file or a pipe in tests and scripts: flush so the lines arrive at once.
+static void ReportSoundError()
+{
+    std::printf("Error!\n%s\n", SoundErrorString(FSOUND_GetError()));
+    std::fflush(stdout);
+}
+
+void StartSoundtrack()
+{
+    if (!FSOUND_Init(kMixRate, kSoftwareChannels, kInitFlags))
+        ReportSoundError();
+    g_soundtrackStream = FSOUND_Stream_Open(kSoundtrackFile, kStreamMode, 0, 0);
+    if (!g_soundtrackStream)
+        ReportSoundError();
+    // With a null stream both calls are refused and the program runs on without music.
+    FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
+    FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);
+}
+
+void StopSoundtrack()
+{
+    FSOUND_Stream_Close(g_soundtrackStream);
+    g_soundtrackStream = nullptr;
+    FSOUND_Close();
+}
+
+// Runs on the audio thread while the GUI thread goes on: exit() would run static destructors
+// and atexit handlers under its feet, so end without clean-up, keeping what was printed.
+signed char OnSoundtrackEnd(FSOUND_STREAM*, void*, int, void*)
+{
+    std::fflush(stdout);
+    _exit(kSoundtrackEndStatus);
+}

@@ -42,31 +42,31 @@ qm_build() {
 # qm_start_display WIDTHxHEIGHT: starts Xvfb on a free display number with openbox on it,
 # exports DISPLAY, and sets QM_DISPLAY_PIDS for qm_stop_display.
 qm_start_display() {
-  local size=${1:-1280x800} n
-  for n in $(seq 90 190); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
-    local xpid=$!
-    local i
-    for i in $(seq 50); do
-      DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break
-      kill -0 "$xpid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
-      export DISPLAY=":$n"
-      openbox >/dev/null 2>&1 &
-      QM_DISPLAY_PIDS="$! $xpid"
-      for i in $(seq 50); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-        sleep 0.1
-      done
-      return 0
-    fi
-    kill "$xpid" 2>/dev/null
+  local size=${1:-1280x800} numberfile i n=
+  # Xvfb picks a free display number itself and reports it, so that displays started at the
+  # same time never share a number.
+  numberfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+  local xpid=$!
+  for i in $(seq 100); do
+    n=$(tr -dc 0-9 <"$numberfile")
+    [ -n "$n" ] && break
+    kill -0 "$xpid" 2>/dev/null || break
+    sleep 0.1
   done
-  echo "no free display number for Xvfb" >&2
-  return 1
+  rm -f "$numberfile"
+  if [ -z "$n" ] || ! DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+    kill "$xpid" 2>/dev/null
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$n"
+  openbox >/dev/null 2>&1 &
+  QM_DISPLAY_PIDS="$! $xpid"
+  for i in $(seq 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+  done
 }
 
 qm_stop_display() {

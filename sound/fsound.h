@@ -1,0 +1,43 @@
+#pragma once
+// A small streaming sound layer on SDL2_mixer: one output device, mp3 (or any format the mixer
+// decodes) streamed from a file, and an end-of-stream callback. Calls report failure through
+// their result; FSOUND_GetError then gives the code of the last failure.
+
+// Error codes, as FSOUND_GetError reports them.
+enum FSOUND_Error {
+    FSOUND_ERR_NONE = 0,
+    FSOUND_ERR_INITIALIZED = 1,   // FSOUND_Init called twice without FSOUND_Close
+    FSOUND_ERR_UNINITIALIZED = 2, // the call needs FSOUND_Init first
+    FSOUND_ERR_INIT = 3,          // the output device could not be opened
+    FSOUND_ERR_PLAY = 5,
+    FSOUND_ERR_FILE_NOTFOUND = 9,
+    FSOUND_ERR_FILE_FORMAT = 10,  // the file is there but cannot be decoded
+    FSOUND_ERR_FILE_BAD = 11,     // the file is there but cannot be read
+    FSOUND_ERR_MEMORY = 12,
+    FSOUND_ERR_INVALID_PARAM = 14,
+};
+
+struct FSOUND_STREAM;
+
+// The end callback runs on the mixer's audio thread with the mixer locked, so it must call no
+// FSOUND_* function; if the stream ended before the callback was set, it runs inside
+// FSOUND_Stream_SetEndCallback instead. Its buffer is null and its length 0.
+typedef signed char (*FSOUND_STREAMCALLBACK)(FSOUND_STREAM* stream, void* buffer, int length,
+                                             void* userData);
+
+// Opens the output device: mixing rate in Hz, software channels. No flags are defined; the
+// value is accepted and ignored. Non-zero on success.
+signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int flags);
+int FSOUND_GetError();
+// Opens the file `name` for streaming. The mode is accepted and ignored; offset and length
+// must be 0 (the whole file). Null on failure.
+FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length);
+// Plays the stream once from its start; channel -1 asks for any free channel. Returns the
+// channel used, or -1 on failure.
+int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream);
+// The callback runs once, when the stream has played through (not when it is stopped or closed).
+signed char FSOUND_Stream_SetEndCallback(FSOUND_STREAM* stream, FSOUND_STREAMCALLBACK callback,
+                                         void* userData);
+signed char FSOUND_Stream_Close(FSOUND_STREAM* stream);
+// Stops the music, releases every stream still open and closes the output device.
+void FSOUND_Close();
