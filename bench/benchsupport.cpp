@@ -1,0 +1,93 @@
+#include "bench/benchsupport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "app/mainwindow.h"
+#include "app/ui_mainwindow.h"
+#include "world/openglemptyworldwidget.h"
+
+// The view must keep one size this long before it counts as settled after maximising.
+static constexpr int kSettleMs = 500;
+static constexpr int kStartTimeoutMs = 10000;
+
+double NowMs()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const size_t middle = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + middle, values.end());
+    return values[middle];
+}
+
+double Minimum(const std::vector<double>& values)
+{
+    return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+
+long ResidentKiB()
+{
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, "VmRSS:", 6) == 0)
+            kib = std::strtol(line + 6, nullptr, 10);
+    std::fclose(status);
+    return kib;
+}
+
+void Spin(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+OpenGLEmptyWorldWidget* View()
+{
+    return g_mainWindow->ui->world;
+}
+
+void StartProgramWindow()
+{
+    MainWindow* window = new MainWindow;
+    window->show();
+    QElapsedTimer clock;
+    clock.start();
+    QSize lastSize;
+    qint64 stableSince = 0;
+    while (clock.elapsed() < kStartTimeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const QSize size = View()->size();
+        if (size != lastSize || !View()->isExposed()) {
+            lastSize = size;
+            stableSince = clock.elapsed();
+        } else if (clock.elapsed() - stableSince > kSettleMs) {
+            return;
+        }
+    }
+    std::fprintf(stderr, "bench: the view was not shown within %d ms\n", kStartTimeoutMs);
+}
+
+void StopFrameLoop()
+{
+    OpenGLEmptyWorldWidget* view = View();
+    QObject::disconnect(view->frameTimer, nullptr, view, nullptr);
+    view->frameTimer->stop();
+}

@@ -1,0 +1,23 @@
+#pragma once
+// What every benchmark needs: a clock, medians, the process's resident memory, and the program's
+// window built as its entry point builds it.
+
+#include <cstddef>
+#include <vector>
+
+class OpenGLEmptyWorldWidget;
+
+double NowMs();
+double Median(std::vector<double> values);
+double Minimum(const std::vector<double>& values);
+// Resident set size of this process in KiB, from /proc/self/status.
+long ResidentKiB();
+
+// Builds the main window in the working directory (which holds the prod.lua to run) and returns
+// once its view is exposed, its size has settled and a few frames have run.
+void StartProgramWindow();
+OpenGLEmptyWorldWidget* View();
+// Runs the event loop for about this long.
+void Spin(int milliseconds);
+// Takes the frame timer away from the view so that the benchmark drives frames itself.
+void StopFrameLoop();

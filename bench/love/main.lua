@@ -1,0 +1,55 @@
+-- N coloured triangles a frame, generated in Lua, each drawn with setColor and polygon, in a
+-- field about as large on screen as the program's. Prints the median whole-frame time in ms.
+local N = tonumber(os.getenv("QMB_TRIANGLES")) or 10000
+local FRAMES = tonumber(os.getenv("QMB_FRAMES")) or 200
+local WARMUP = 20
+local SPREAD = 150   -- half-size of the field in pixels
+local SIZE = 18      -- how far a corner may lie from the triangle's first one
+
+local triangles = {}
+local frameTimes = {}
+local lastTime
+local frames = 0
+
+local state = 12345
+local function Next()
+  state = (state * 1664525 + 1013904223) % 4294967296
+  return math.floor(state / 256) / 16777216
+end
+
+function love.load()
+  local cx, cy = love.graphics.getWidth() / 2, love.graphics.getHeight() / 2
+  for i = 1, N do
+    local x, y = cx + (Next() * 2 - 1) * SPREAD, cy + (Next() * 2 - 1) * SPREAD
+    triangles[i] = {
+      Next(), Next(), Next(), 0.5 + Next() * 0.5,
+      x, y,
+      x + (Next() - 0.5) * 2 * SIZE, y + (Next() - 0.5) * 2 * SIZE,
+      x + (Next() - 0.5) * 2 * SIZE, y + (Next() - 0.5) * 2 * SIZE,
+    }
+  end
+end
+
+function love.update()
+  local now = love.timer.getTime()
+  if lastTime and frames > WARMUP then
+    frameTimes[#frameTimes + 1] = (now - lastTime) * 1000
+  end
+  lastTime = now
+  frames = frames + 1
+  if #frameTimes >= FRAMES then
+    table.sort(frameTimes)
+    io.write(string.format("%.4f\n", frameTimes[math.floor(#frameTimes / 2) + 1]))
+    io.flush()
+    love.event.quit()
+  end
+end
+
+function love.draw()
+  local setColor, polygon = love.graphics.setColor, love.graphics.polygon
+  for i = 1, N do
+    local t = triangles[i]
+    setColor(t[1], t[2], t[3], t[4])
+    polygon("fill", t[5], t[6], t[7], t[8], t[9], t[10])
+  end
+end

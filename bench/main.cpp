@@ -1,0 +1,45 @@
+// quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
+// figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, draw, console, memory,
+// startup.
+
+#include <cstdio>
+#include <cstring>
+
+#include <QApplication>
+
+#include "bench/benches.h"
+#include "bench/benchresults.h"
+
+int main(int argc, char* argv[])
+{
+    if (argc == 2 && std::strcmp(argv[1], "startup-child") == 0)
+        return RunStartupChild();
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: quillmere_bench MODE RESULTS\n");
+        return 2;
+    }
+    const char* mode = argv[1];
+    BenchResults results(argv[2]);
+    if (!results.IsOpen()) {
+        std::perror(argv[2]);
+        return 2;
+    }
+    if (std::strcmp(mode, "startup") == 0)
+        return RunStartupBench(results, argv[0]);
+
+    QApplication application(argc, argv);
+    if (std::strcmp(mode, "frame-empty") == 0)
+        return RunFrameBench(results, "empty");
+    if (std::strcmp(mode, "frame-demo") == 0)
+        return RunFrameBench(results, "demo");
+    if (std::strcmp(mode, "draw-check") == 0)
+        return RunDrawCheck();
+    if (std::strcmp(mode, "draw") == 0)
+        return RunDrawBench(results);
+    if (std::strcmp(mode, "console") == 0)
+        return RunConsoleBench(results);
+    if (std::strcmp(mode, "memory") == 0)
+        return RunMemoryBench(results);
+    std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
+    return 2;
+}
