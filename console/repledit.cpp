@@ -37,6 +37,16 @@ static bool IsArrowKey(int key)
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
 
+// Keys that change the text at the caret or its selection.
+static bool IsEditingKey(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy))
+        return false;
+    return !event->text().isEmpty() || event->key() == Qt::Key_Backspace
+        || event->key() == Qt::Key_Delete || event->matches(QKeySequence::Cut)
+        || event->matches(QKeySequence::Paste);
+}
+
 REPLEdit::REPLEdit(QWidget* parent)
     : QTextEdit(parent),
       inputEnabled(false),
@@ -60,6 +70,7 @@ REPLEdit::REPLEdit(QWidget* parent)
     QTextCursor caret = textCursor();
     caret.movePosition(QTextCursor::End);
     setTextCursor(caret);
+    document()->clearUndoRedoStacks();
 
     inputEnabled = true;
 }
@@ -79,6 +90,8 @@ void REPLEdit::ShowPrompt()
     QTextCursor caret = textCursor();
     caret.movePosition(QTextCursor::End);
     setTextCursor(caret);
+    // Undo reaches back no further than this prompt: the output and the prompt stay.
+    document()->clearUndoRedoStacks();
 }
 
 void REPLEdit::UpdateInputState()
@@ -221,11 +234,49 @@ void REPLEdit::keyPressEvent(QKeyEvent* event)
     viewport()->update();
 }
 
+// The scrollback stays as it is: a selection reaching back into it is cut at the input start
+// before an edit replaces it, a backward word deletion stops there, and an undo that would change
+// it is taken back.
+bool REPLEdit::GuardScrollback(QKeyEvent* event)
+{
+    if (caretInputPos < 0)
+        return false;
+    const int start = inputStart.position();
+    QTextCursor caret = textCursor();
+    if (IsEditingKey(event) && caret.hasSelection() && caret.selectionStart() < start) {
+        const int position = caret.position();
+        caret.setPosition(qMax(caret.anchor(), start));
+        caret.setPosition(qMax(position, start), QTextCursor::KeepAnchor);
+        setTextCursor(caret);
+    }
+    if (event->matches(QKeySequence::DeleteStartOfWord) && !caret.hasSelection()) {
+        QTextCursor word = caret;
+        word.movePosition(QTextCursor::PreviousWord, QTextCursor::KeepAnchor);
+        if (word.position() < start) {
+            word.setPosition(start, QTextCursor::KeepAnchor);
+            word.removeSelectedText();
+            return true;
+        }
+    }
+    const bool isUndo = event->matches(QKeySequence::Undo);
+    if (isUndo || event->matches(QKeySequence::Redo)) {
+        const QString before = toPlainText().left(start);
+        isUndo ? undo() : redo();
+        if (!toPlainText().startsWith(before))
+            isUndo ? redo() : undo();
+        return true;
+    }
+    return false;
+}
+
 void REPLEdit::HandleKey(QKeyEvent* event)
 {
     const int key = event->key();
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     const bool ctrl = modifiers & Qt::ControlModifier;
+
+    if (GuardScrollback(event))
+        return;
 
     if (key == Qt::Key_ParenLeft)
         MatchBracketForward(true);
@@ -288,7 +339,8 @@ void REPLEdit::HandleKey(QKeyEvent* event)
     if (key == Qt::Key_Escape)
         ReplaceInput(savedInput);
 
-    if (!event->text().isEmpty() && caretInputPos < 0)
+    // Shift+Insert pastes and Shift+Delete cuts without carrying any text.
+    if ((!event->text().isEmpty() || IsEditingKey(event)) && caretInputPos < 0)
         return;
     QTextEdit::keyPressEvent(event);
 

@@ -43,6 +43,7 @@ private:
     void BrowseHistory(bool older);
     void MatchBracketForward(bool typed);
     void MatchBracketBackward();
+    bool GuardScrollback(QKeyEvent* event);
     void HandleKey(QKeyEvent* event);
 
     bool inputEnabled;

@@ -1,6 +1,8 @@
 #include "console/repledit.h"
 
+#include <QClipboard>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -212,6 +214,35 @@ private slots:
         QCOMPARE(Doc(), before);
         Key(Qt::Key_End);
         QCOMPARE(Caret(), 5);
+    }
+    void editsThatReachBackStopAtTheInput()
+    {
+        QGuiApplication::clipboard()->setText("pasted");
+        Submit("abc");
+        const QString scrollback = Doc();
+        Type("xy");
+        // A selection from the scrollback into the input: typing replaces only its input part.
+        QTextCursor selection = edit->textCursor();
+        selection.setPosition(2);
+        selection.setPosition(Doc().length(), QTextCursor::KeepAnchor);
+        edit->setTextCursor(selection);
+        Type("q");
+        QCOMPARE(Doc(), scrollback + "q");
+        // Word deletion stops at the input start.
+        Key(Qt::Key_Backspace, kCtrl, 3);
+        QCOMPARE(Doc(), scrollback);
+        // Undo reaches back no further than the prompt.
+        Key(Qt::Key_Z, kCtrl, 5);
+        QVERIFY(Doc().startsWith(scrollback));
+        Key(Qt::Key_Y, kCtrl, 5);
+        QVERIFY(Doc().startsWith(scrollback));
+        // Pasting and cutting with the caret in the scrollback change nothing.
+        const QString before = Doc();
+        PlaceCaret(1);
+        Key(Qt::Key_Insert, Qt::ShiftModifier);
+        Key(Qt::Key_V, kCtrl);
+        Key(Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(Doc(), before);
     }
     void keysDroppedWhileBusy()
     {
