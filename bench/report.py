@@ -57,6 +57,15 @@ def rows(f):
                         f[p + "ratio"], f[p + "cpp_ms"], f[p + "script_ms"], f.get(p + "interpreter_ms", 0)),
                     f[p + "ratio"] >= 0.8))
     for n in (10000, 50000):
+        p = "draw.%d." % n
+        name, goal = "2. Time-limit check in script drawing, N = %d" % n, "checked / unchecked <= 1.02"
+        if get(p + "unchecked_script_ms") is None:
+            out.append((name, goal, "not measured", False))
+            continue
+        ratio = f[p + "script_ms"] / f[p + "unchecked_script_ms"]
+        out.append((name, goal, "%.3f (with the check %.2f ms, without %.2f ms)" % (
+            ratio, f[p + "script_ms"], f[p + "unchecked_script_ms"]), ratio <= 1.02))
+    for n in (10000, 50000):
         ours, theirs = get("draw.%d.frame_ms" % n), get("love.%d.frame_ms" % n)
         goal = "our frame work <= LÖVE's whole frame"
         if ours is None or theirs is None:
