@@ -79,6 +79,8 @@ class Soundtrack(ProgramTest):
         cases = [
             ("missing file", None, {}, ["Error!", "File not found"]),
             ("undecodable file", bytes(range(256)) * 16, {}, ["Error!", "Unknown file format"]),
+            ("empty file", b"", {}, ["Error!", "Unknown file format"]),
+            ("file cut off within its first frames", "cut", {}, ["Error!", "Unknown file format"]),
             ("no output device", "mp3", {"SDL_AUDIODRIVER": "nonexistent"},
              ["Error!", "Error initializing output device.",
               "Error!", "This command failed because FSOUND_Init was not called"]),
@@ -89,9 +91,13 @@ class Soundtrack(ProgramTest):
                 track = os.path.join(self.workdir, "Ondrelle.mp3")
                 if os.path.exists(track):
                     os.remove(track)
-                if content == "mp3":
+                if content in ("mp3", "cut"):
                     self.make_mp3(1)
-                elif content:
+                if content == "cut":
+                    with open(track, "rb") as f:
+                        head = f.read(300)
+                    self.write("Ondrelle.mp3", head, "wb")
+                elif content not in (None, "mp3"):
                     self.write("Ondrelle.mp3", content, "wb")
                 with self.start(env) as p:
                     self.assertTrue(wait_until(lambda: len(self.lines(p)) >= len(expected)))
