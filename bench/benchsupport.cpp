@@ -11,7 +11,12 @@
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "script/luaengine.h"
 #include "world/openglemptyworldwidget.h"
+
+extern "C" {
+#include <lua.h>
+}
 
 // The view must keep one size this long before it counts as settled after maximising.
 static constexpr int kSettleMs = 500;
@@ -90,4 +95,12 @@ void StopFrameLoop()
     OpenGLEmptyWorldWidget* view = View();
     QObject::disconnect(view->frameTimer, nullptr, view, nullptr);
     view->frameTimer->stop();
+}
+
+void SetTimeLimitCheck(bool on)
+{
+    // The engine's hook, as it was before the first call took it off.
+    static const lua_Hook hook = lua_gethook(g_luaState);
+    static const int mask = lua_gethookmask(g_luaState), count = lua_gethookcount(g_luaState);
+    lua_sethook(g_luaState, on ? hook : nullptr, on ? mask : 0, on ? count : 0);
 }

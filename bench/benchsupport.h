@@ -21,3 +21,6 @@ OpenGLEmptyWorldWidget* View();
 void Spin(int milliseconds);
 // Takes the frame timer away from the view so that the benchmark drives frames itself.
 void StopFrameLoop();
+// Takes the script state's time-limit hook off (false) or puts it back as the engine set it (true),
+// to show what the check for a runaway chunk costs.
+void SetTimeLimitCheck(bool on);

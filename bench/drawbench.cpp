@@ -9,10 +9,6 @@
 
 #include <QTimer>
 
-extern "C" {
-#include <lua.h>
-}
-
 #include "bench/benches.h"
 #include "bench/benchresults.h"
 #include "bench/benchsupport.h"
@@ -33,21 +29,6 @@ static double TimedDraw(DrawFunction draw)
     draw();
     glFinish();
     return NowMs() - start;
-}
-
-// Runs draw with the state's time-limit hook taken off, then puts the hook back as it was: what
-// the check for a runaway chunk costs is the difference.
-template <typename DrawFunction>
-static double TimedDrawWithoutHook(DrawFunction draw)
-{
-    lua_State* L = g_luaState;
-    const lua_Hook hook = lua_gethook(L);
-    const int mask = lua_gethookmask(L);
-    const int count = lua_gethookcount(L);
-    lua_sethook(L, nullptr, 0, 0);
-    const double ms = TimedDraw(draw);
-    lua_sethook(L, hook, mask, count);
-    return ms;
 }
 
 static constexpr int kCheckCount = 2000;
@@ -117,7 +98,9 @@ int RunDrawBench(BenchResults& results)
             script.push_back(TimedDraw([] { RunLuaString("render()"); }));
             native.push_back(TimedDraw([&] { field.Draw(); }));
             interpreter.push_back(TimedDraw([] { RunLuaString("benchCallsOnly()"); }));
-            unchecked.push_back(TimedDrawWithoutHook([] { RunLuaString("render()"); }));
+            SetTimeLimitCheck(false);
+            unchecked.push_back(TimedDraw([] { RunLuaString("render()"); }));
+            SetTimeLimitCheck(true);
             const double start = NowMs();
             view->UpdateFrame();
             frame.push_back(NowMs() - start);

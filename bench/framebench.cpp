@@ -12,12 +12,7 @@
 #include "bench/benches.h"
 #include "bench/benchresults.h"
 #include "bench/benchsupport.h"
-#include "script/luaengine.h"
 #include "world/openglemptyworldwidget.h"
-
-extern "C" {
-#include <lua.h>
-}
 
 static constexpr int kRuns = 7;
 static constexpr int kFramesPerRun = 200;
@@ -61,13 +56,10 @@ int RunFrameBench(BenchResults& results, const char* scene)
 
     // Every other run goes without the state's time-limit hook, to show what the check for a
     // runaway chunk costs the loop; the loop's own figures come from the runs with it.
-    lua_State* L = g_luaState;
-    const lua_Hook hook = lua_gethook(L);
-    const int hookMask = lua_gethookmask(L), hookCount = lua_gethookcount(L);
     std::vector<double> ratios, runPeriods, runWorks, uncheckedWorks;
     for (int run = 0; run < 2 * kRuns; ++run) {
         const bool checked = run % 2 == 0;
-        lua_sethook(L, checked ? hook : nullptr, checked ? hookMask : 0, checked ? hookCount : 0);
+        SetTimeLimitCheck(checked);
         periods.clear();
         works.clear();
         previousShot = 0;
@@ -82,7 +74,7 @@ int RunFrameBench(BenchResults& results, const char* scene)
         runWorks.push_back(work);
         ratios.push_back((kRearmMs + work) / period);
     }
-    lua_sethook(L, hook, hookMask, hookCount);
+    SetTimeLimitCheck(true);
     const std::string prefix = std::string("frame.") + scene + ".";
     results.Add(prefix + "period_ms", Median(runPeriods));
     results.Add(prefix + "work_ms", Median(runWorks));
