@@ -4,6 +4,7 @@
 #include <QSplitter>
 #include <QTextCursor>
 
+#include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
 #include "console/repledit.h"
@@ -25,7 +26,8 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle("Quillmere");
     showMaximized();
     ui->splitter->setSizes(QList<int>{500, 0});
-    RunLuaString("dofile(\"prod.lua\")");
+    scriptWatcher = new ScriptWatcher(this);
+    scriptWatcher->RunStartScript();
     StartSoundtrack();
 }
 

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 
+class ScriptWatcher;
 struct Ui_MainWindow;
 
 // The one window. Its constructor runs the whole start-up, its destructor the shut-down.
@@ -13,6 +14,7 @@ public:
     ~MainWindow() override;
 
     Ui_MainWindow* ui;
+    ScriptWatcher* scriptWatcher;
 
 public slots:
     void RunREPLCommand(QString sCommand);
