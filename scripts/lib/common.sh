@@ -14,6 +14,11 @@ QM_PACKAGES=(
   clang libclang-rt-14-dev
 )
 
+# qm_as_root COMMAND...: runs the command as root, through sudo unless this is root already.
+qm_as_root() {
+  if [ "$(id -u)" -ne 0 ]; then sudo "$@"; else "$@"; fi
+}
+
 qm_install_packages() {
   local missing=() p
   for p in "${QM_PACKAGES[@]}"; do
@@ -21,11 +26,9 @@ qm_install_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "setup: installing ${missing[*]}"
-  local sudo=
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq >/dev/null || { echo "setup: apt-get update failed" >&2; return 1; }
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
+  qm_as_root apt-get update -qq >/dev/null || { echo "setup: apt-get update failed" >&2; return 1; }
+  qm_as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
     || { echo "setup: apt-get install failed" >&2; return 1; }
 }
 
