@@ -12,3 +12,4 @@ int RunConsoleBench(BenchResults& results);
 int RunMemoryBench(BenchResults& results);
 int RunStartupBench(BenchResults& results, char* self);
 int RunStartupChild();
+int RunReloadBench(BenchResults& results);

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/mainwindow.h"
+#include "app/scriptwatcher.h"
 #include "app/ui_mainwindow.h"
 #include "script/luaengine.h"
 #include "world/openglemptyworldwidget.h"
@@ -103,4 +104,15 @@ void SetTimeLimitCheck(bool on)
     static const lua_Hook hook = lua_gethook(g_luaState);
     static const int mask = lua_gethookmask(g_luaState), count = lua_gethookcount(g_luaState);
     lua_sethook(g_luaState, on ? hook : nullptr, on ? mask : 0, on ? count : 0);
+}
+
+void SetScriptWatching(bool on)
+{
+    ScriptWatcher*& watcher = g_mainWindow->scriptWatcher;
+    if (on && !watcher)
+        watcher = new ScriptWatcher(g_mainWindow);
+    if (!on) {
+        delete watcher;
+        watcher = nullptr;
+    }
 }

@@ -24,3 +24,7 @@ void StopFrameLoop();
 // Takes the script state's time-limit hook off (false) or puts it back as the engine set it (true),
 // to show what the check for a runaway chunk costs.
 void SetTimeLimitCheck(bool on);
+// Takes the window's script watcher away (false) or gives it a new one (true), to show what
+// watching prod.lua costs. The new one watches prod.lua and its folder, as at start-up before
+// prod.lua has run.
+void SetScriptWatching(bool on);

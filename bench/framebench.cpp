@@ -54,20 +54,29 @@ int RunFrameBench(BenchResults& results, const char* scene)
         }
     });
 
-    // Every other run goes without the state's time-limit hook, to show what the check for a
-    // runaway chunk costs the loop; the loop's own figures come from the runs with it.
+    // Runs take turns: the loop as the program runs it, then without the state's time-limit hook
+    // (what the check for a runaway chunk costs), then without the script watcher (what watching
+    // prod.lua costs). The loop's own figures come from the first kind.
+    enum RunKind { kAsRun, kUnchecked, kUnwatched, kRunKinds };
     std::vector<double> ratios, runPeriods, runWorks, uncheckedWorks;
-    for (int run = 0; run < 2 * kRuns; ++run) {
-        const bool checked = run % 2 == 0;
-        SetTimeLimitCheck(checked);
+    std::vector<double> unwatchedWorks, unwatchedPeriods;
+    for (int run = 0; run < kRunKinds * kRuns; ++run) {
+        const int kind = run % kRunKinds;
+        SetTimeLimitCheck(kind != kUnchecked);
+        SetScriptWatching(kind != kUnwatched);
         periods.clear();
         works.clear();
         previousShot = 0;
         view->frameTimer->start(int(kRearmMs));
         loop.exec();
         const double period = Median(periods), work = Median(works);
-        if (!checked) {
+        if (kind == kUnchecked) {
             uncheckedWorks.push_back(work);
+            continue;
+        }
+        if (kind == kUnwatched) {
+            unwatchedWorks.push_back(work);
+            unwatchedPeriods.push_back(period);
             continue;
         }
         runPeriods.push_back(period);
@@ -75,10 +84,13 @@ int RunFrameBench(BenchResults& results, const char* scene)
         ratios.push_back((kRearmMs + work) / period);
     }
     SetTimeLimitCheck(true);
+    SetScriptWatching(true);
     const std::string prefix = std::string("frame.") + scene + ".";
     results.Add(prefix + "period_ms", Median(runPeriods));
     results.Add(prefix + "work_ms", Median(runWorks));
     results.Add(prefix + "unchecked_work_ms", Median(uncheckedWorks));
+    results.Add(prefix + "unwatched_work_ms", Median(unwatchedWorks));
+    results.Add(prefix + "unwatched_period_ms", Median(unwatchedPeriods));
     results.Add(prefix + "ratio_min", Minimum(ratios));
     results.Add(prefix + "ratio_median", Median(ratios));
     results.Add(prefix + "exposes", counter.exposes);

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, draw, console, memory,
-// startup.
+// startup, reload.
 
 #include <cstdio>
 #include <cstring>
@@ -40,6 +40,8 @@ int main(int argc, char* argv[])
         return RunConsoleBench(results);
     if (std::strcmp(mode, "memory") == 0)
         return RunMemoryBench(results);
+    if (std::strcmp(mode, "reload") == 0)
+        return RunReloadBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

@@ -56,6 +56,18 @@ def rows(f):
         ratio = f[p + "work_ms"] / f[p + "unchecked_work_ms"]
         out.append((name, goal, "%.3f (work with the check %.2f ms, without %.2f ms)" % (
             ratio, f[p + "work_ms"], f[p + "unchecked_work_ms"]), ratio <= 1.02))
+    for scene in ("empty", "demo"):
+        p = "frame.%s." % scene
+        name = "1. Script watcher, %s scene" % scene
+        goal = "frame work and period watched / unwatched <= 1.02"
+        if get(p + "unwatched_work_ms") is None:
+            out.append((name, goal, "not measured", False))
+            continue
+        work = f[p + "work_ms"] / f[p + "unwatched_work_ms"]
+        period = f[p + "period_ms"] / f[p + "unwatched_period_ms"]
+        out.append((name, goal, "work %.3f (watched %.2f ms, not %.2f ms), period %.3f (%.2f ms, %.2f ms)" % (
+            work, f[p + "work_ms"], f[p + "unwatched_work_ms"], period, f[p + "period_ms"],
+            f[p + "unwatched_period_ms"]), work <= 1.02 and period <= 1.02))
     for n in (10000, 50000):
         p = "draw.%d." % n
         if get(p + "ratio") is None:
@@ -107,6 +119,11 @@ def rows(f):
                 "not measured" if value is None else "%.0f ms (median of 9, slowest %.0f ms)" % (
                     value, f["startup.first_frame_max_ms"]),
                 value is not None and value <= 300))
+    value = get("reload.first_frame_ms")
+    out.append(("7. Save of a changed prod.lua to the first frame drawn with it", "<= 200 ms",
+                "not measured" if value is None else "%.0f ms (median of 9 saves, slowest %.0f ms)" % (
+                    value, f["reload.first_frame_max_ms"]),
+                value is not None and value <= 200))
     return out
 
 
