@@ -8,7 +8,8 @@
 dofile("scene.lua")   -- the shapes: Bloom, Towers, Helix, Sparks
 dofile("camera.lua")  -- the camera timeline: CameraShot
 
-frame = 0
+-- Kept when a save reloads the script, so the show goes on where it was.
+frame = frame or 0
 
 function update()
   frame = frame + 1
