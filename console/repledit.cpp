@@ -1,11 +1,18 @@
 #include "console/repledit.h"
 
+#include <QAction>
 #include <QColor>
+#include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QFont>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QTextDocument>
+
+#include <memory>
 
 static const char* const kDefaultPrompt = "Lua>";
 static const char* const kFontFamily = "Courier New";
@@ -37,15 +44,32 @@ static bool IsArrowKey(int key)
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
 
+// Copying and selecting change nothing in the document, so they work wherever the caret is. On
+// X their events carry a control character as text, which would otherwise count as typing.
+static bool IsReadOnlyKey(QKeyEvent* event)
+{
+    return event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll);
+}
+
 // Keys that change the text at the caret or its selection.
 static bool IsEditingKey(QKeyEvent* event)
 {
-    if (event->matches(QKeySequence::Copy))
-        return false;
     return !event->text().isEmpty() || event->key() == Qt::Key_Backspace
         || event->key() == Qt::Key_Delete || event->matches(QKeySequence::Cut)
         || event->matches(QKeySequence::Paste);
 }
+
+// The same selection cut down to its part from start on.
+static QTextCursor ClampSelection(QTextCursor cursor, int start)
+{
+    const int position = cursor.position();
+    cursor.setPosition(qMax(cursor.anchor(), start));
+    cursor.setPosition(qMax(position, start), QTextCursor::KeepAnchor);
+    return cursor;
+}
+
+// Context menu entries that change the selected text.
+static const char* const kEditingActions[] = {"edit-undo", "edit-redo", "edit-cut", "edit-delete"};
 
 REPLEdit::REPLEdit(QWidget* parent)
     : QTextEdit(parent),
@@ -65,6 +89,7 @@ REPLEdit::REPLEdit(QWidget* parent)
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     setCurrentFont(font);
+    setAcceptRichText(false);
 
     append(prompt);
     QTextCursor caret = textCursor();
@@ -244,9 +269,7 @@ bool REPLEdit::GuardScrollback(QKeyEvent* event)
     const int start = inputStart.position();
     QTextCursor caret = textCursor();
     if (IsEditingKey(event) && caret.hasSelection() && caret.selectionStart() < start) {
-        const int position = caret.position();
-        caret.setPosition(qMax(caret.anchor(), start));
-        caret.setPosition(qMax(position, start), QTextCursor::KeepAnchor);
+        caret = ClampSelection(caret, start);
         setTextCursor(caret);
     }
     if (event->matches(QKeySequence::DeleteStartOfWord) && !caret.hasSelection()) {
@@ -275,6 +298,10 @@ void REPLEdit::HandleKey(QKeyEvent* event)
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     const bool ctrl = modifiers & Qt::ControlModifier;
 
+    if (IsReadOnlyKey(event)) {
+        QTextEdit::keyPressEvent(event);
+        return;
+    }
     if (GuardScrollback(event))
         return;
 
@@ -374,4 +401,55 @@ void REPLEdit::paintEvent(QPaintEvent* event)
         }
     }
     QTextEdit::paintEvent(event);
+}
+
+bool REPLEdit::SelectionReachesScrollback()
+{
+    UpdateInputState();
+    return textCursor().selectionStart() < inputStart.position();
+}
+
+bool REPLEdit::canInsertFromMimeData(const QMimeData* source) const
+{
+    return source && source->hasText() && !source->text().isEmpty();
+}
+
+// Pastes from the keyboard, the middle button and drops all arrive here, with the caret where
+// the text is to go. Only plain text is taken, so it keeps the console's font; text aimed at the
+// scrollback goes to the end of the input instead. QTextEdit's own handling is never reached: on
+// this platform it crashes on an empty clipboard.
+void REPLEdit::insertFromMimeData(const QMimeData* source)
+{
+    if (!canInsertFromMimeData(source))
+        return;
+    UpdateInputState();
+    const int start = inputStart.position();
+    QTextCursor caret = textCursor();
+    if (caret.position() < start)
+        caret.movePosition(QTextCursor::End);
+    else
+        caret = ClampSelection(caret, start);
+    caret.insertText(source->text());
+    setTextCursor(caret);
+    ensureCursorVisible();
+}
+
+// Text dragged out of the scrollback is copied, never moved: a move would remove it there.
+void REPLEdit::dropEvent(QDropEvent* event)
+{
+    if (event->source() && SelectionReachesScrollback())
+        event->setDropAction(Qt::CopyAction);
+    QTextEdit::dropEvent(event);
+}
+
+void REPLEdit::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    if (SelectionReachesScrollback()) {
+        for (QAction* action : menu->actions())
+            for (const char* name : kEditingActions)
+                if (action->objectName() == QLatin1String(name))
+                    action->setEnabled(false);
+    }
+    menu->exec(event->globalPos());
 }

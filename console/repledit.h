@@ -8,7 +8,10 @@
 #include <QTextEdit>
 #include <QVector>
 
+class QContextMenuEvent;
+class QDropEvent;
 class QKeyEvent;
+class QMimeData;
 class QPaintEvent;
 class QWidget;
 
@@ -33,6 +36,11 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    // Pasted and dropped data: plain text only, and only into the input region.
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void UpdateInputState();
@@ -44,6 +52,7 @@ private:
     void MatchBracketForward(bool typed);
     void MatchBracketBackward();
     bool GuardScrollback(QKeyEvent* event);
+    bool SelectionReachesScrollback();
     void HandleKey(QKeyEvent* event);
 
     bool inputEnabled;
