@@ -1,8 +1,11 @@
 #include "app/mainwindow.h"
 
+#include <QKeySequence>
 #include <QList>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTextCursor>
+#include <QWindow>
 
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
@@ -20,6 +23,9 @@ MainWindow::MainWindow(QWidget* parent)
     g_mainWindow = this;
     // The form creates the view and with it the world, so the world exists before any script runs.
     ui->setupUi(this);
+    auto* consoleKeys = new QShortcut(this);
+    consoleKeys->setKeys({QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft), QKeySequence(Qt::Key_F12)});
+    connect(consoleKeys, &QShortcut::activated, this, &MainWindow::ToggleConsole);
     InitLua();
     RegisterLuaBindings();
     ui->repl->SetPrompt("Lua>");
@@ -36,6 +42,24 @@ MainWindow::~MainWindow()
     delete ui;
     CloseLua();
     StopSoundtrack();
+}
+
+// Opens the collapsed console to a third of the splitter with the keyboard in it, or collapses
+// it and gives the keyboard back to the view.
+void MainWindow::ToggleConsole()
+{
+    const QList<int> sizes = ui->splitter->sizes();
+    const int total = sizes.at(0) + sizes.at(1);
+    QWidget* view = ui->splitter->widget(0);
+    if (sizes.at(1) == 0) {
+        ui->splitter->setSizes(QList<int>{total - total / 3, total / 3});
+        ui->repl->setFocus(Qt::ShortcutFocusReason);
+        // From the view's own window the keyboard comes back to this one.
+        windowHandle()->requestActivate();
+    } else {
+        ui->splitter->setSizes(QList<int>{total, 0});
+        view->setFocus(Qt::ShortcutFocusReason);
+    }
 }
 
 // Appends a paragraph of plain text: QTextEdit::append would take text that looks like markup

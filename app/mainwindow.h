@@ -18,6 +18,9 @@ public:
 
 public slots:
     void RunREPLCommand(QString sCommand);
+
+private:
+    void ToggleConsole();
 };
 
 extern MainWindow* g_mainWindow;

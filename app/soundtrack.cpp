@@ -71,9 +71,10 @@ void StopSoundtrack()
 }
 
 // Runs on the audio thread while the GUI thread goes on: exit() would run static destructors
-// and atexit handlers under its feet, so end without clean-up, keeping what was printed.
+// and atexit handlers under its feet, so end without clean-up. Every C stream is flushed first,
+// standard output and the files a script opened and never closed alike.
 signed char OnSoundtrackEnd(FSOUND_STREAM*, void*, int, void*)
 {
-    std::fflush(stdout);
+    std::fflush(nullptr);
     _exit(kSoundtrackEndStatus);
 }

@@ -43,6 +43,7 @@ void Ui_MainWindow::setupUi(QMainWindow* mainWindow)
     worldContainer->setSizePolicy(worldPolicy);
     worldContainer->setMinimumSize(0, 300);
     worldContainer->setFocusPolicy(Qt::ClickFocus);
+    world->container = worldContainer;
     splitter->addWidget(worldContainer);
 
     repl = new REPLEdit(splitter);

@@ -8,6 +8,7 @@
 #include <QOpenGLContext>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QWidget>
 
 #include "world/kestrovaworld.h"
 
@@ -16,6 +17,7 @@ static constexpr int kFrameRearmMs = 10;
 
 OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     : QWindow(parent)
+    , container(nullptr)
     , context(nullptr)
     , initialized(false)
 {
@@ -142,7 +144,9 @@ void OpenGLEmptyWorldWidget::mouseReleaseEvent(QMouseEvent* event)
 
 void OpenGLEmptyWorldWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    MakeCurrent();
+    // The camera work reads the viewport and the matrices, which exist only in a context.
+    if (!MakeCurrent())
+        return;
     const QPoint p = DevicePosition(this, event->position());
     world->MouseMove(p.x(), p.y());
 }
@@ -165,8 +169,37 @@ static char KeyCharacter(const QKeyEvent* event)
     return event->text().at(0).toLatin1();
 }
 
+// Tab and Shift+Tab without Ctrl or Alt, the keys of the toolkit's focus navigation.
+static bool IsFocusKey(const QKeyEvent* event)
+{
+    return (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)
+        && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+}
+
+bool OpenGLEmptyWorldWidget::FocusNextWidget(bool forward)
+{
+    if (!container)
+        return false;
+    for (QWidget* w = container;;) {
+        w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (w == container)
+            return false;
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled()
+            && w->window() == container->window()) {
+            w->setFocus(Qt::TabFocusReason);
+            // The keyboard comes back from this window to the top level that holds the widget.
+            if (QWindow* top = w->window()->windowHandle())
+                top->requestActivate();
+            return true;
+        }
+    }
+}
+
 void OpenGLEmptyWorldWidget::keyPressEvent(QKeyEvent* event)
 {
+    const bool forward = event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier);
+    if (IsFocusKey(event) && FocusNextWidget(forward))
+        return;
     if (event->isAutoRepeat() || event->text().isEmpty()) {
         QWindow::keyPressEvent(event);
         return;

@@ -6,6 +6,7 @@
 
 class QOpenGLContext;
 class QTimer;
+class QWidget;
 class World;
 
 class OpenGLEmptyWorldWidget : public QWindow {
@@ -16,6 +17,10 @@ public:
 
     World* world;
     QTimer* frameTimer;
+    // The widget that holds this window in a widget tree, if any. The window takes its keys
+    // straight from the window system, past the widgets' focus chain, so Tab and Shift+Tab
+    // are handed to that chain from here.
+    QWidget* container;
 
     // Makes the context current, draws the world and swaps; nothing while not exposed.
     void repaint();
@@ -40,6 +45,8 @@ protected:
     virtual void paintGL();
 
 private:
+    bool FocusNextWidget(bool forward);
+
     QOpenGLContext* context;
     bool initialized;
     QSize viewportSize;
