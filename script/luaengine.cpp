@@ -1,5 +1,6 @@
 #include "script/luaengine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,23 +11,21 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "script/outputexcerpt.h"
+
 lua_State* g_luaState = nullptr;
 
-// What print() wrote during the chunk now running.
-static std::string g_luaOutput;
+// What print() wrote during the chunk now running, as the console will show it.
+static OutputExcerpt g_luaOutput;
 
-// Captured text is kept whole up to this bound; past it the output ends with a line saying so,
-// so that a runaway print loop cannot eat the machine's memory through the console.
-static constexpr size_t kCaptureLimit = 1 << 20;
-static const char kTruncatedLine[] = "(output truncated: more than 1 MiB printed)\r\n";
+// Standard output gets an error message whole up to this bound.
+static constexpr size_t kErrorLimit = 1 << 20;
 static const char kNonStringError[] = "(error object is not a string)";
-
-static bool g_outputTruncated = false;
 
 // A chunk may run this long before it is stopped, so that a runaway loop cannot freeze the
 // window for good: the GUI thread is inside it.
 static std::chrono::milliseconds g_timeLimit{10000};
-static const char kInterruptedMessage[] = "script interrupted: ran longer than 10 s";
+static std::string g_interruptedMessage = "script interrupted: ran longer than 10 s";
 // The hook looks at the clock once per this many instructions: cheap enough for the frame loop.
 static constexpr int kHookInstructionCount = 1000;
 static std::chrono::steady_clock::time_point g_deadline;
@@ -36,6 +35,9 @@ static bool g_interrupted = false;
 static size_t g_memoryLimit = size_t(1) << 30;
 static size_t g_memoryInUse = 0;
 static bool g_memoryExhausted = false;
+// A full collection, made before it is needed: an exhausted state may have no room for a new
+// function to call.
+static int g_collectRef = LUA_NOREF;
 
 static void* LimitedAlloc(void*, void* block, size_t oldSize, size_t newSize)
 {
@@ -72,27 +74,33 @@ static void TimeLimitHook(lua_State* L, lua_Debug*)
         g_interrupted = true;
         lua_sethook(L, TimeLimitHook, LUA_MASKCOUNT | LUA_MASKLINE, 1);
     }
-    lua_pushstring(L, kInterruptedMessage);
+    lua_pushstring(L, g_interruptedMessage.c_str());
     lua_error(L);
+}
+
+static std::string DescribeDuration(std::chrono::milliseconds duration)
+{
+    const long long ms = duration.count();
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
 void SetLuaLimits(std::chrono::milliseconds timeLimit, size_t memoryLimit)
 {
     g_timeLimit = timeLimit;
+    g_interruptedMessage = "script interrupted: ran longer than " + DescribeDuration(timeLimit);
     g_memoryLimit = memoryLimit;
 }
 
 static void AppendCaptured(const char* text, size_t length)
 {
-    if (g_outputTruncated)
-        return;
-    if (g_luaOutput.size() + length + 2 > kCaptureLimit) {
-        g_outputTruncated = true;
-        g_luaOutput.append(kTruncatedLine);
-        return;
-    }
-    g_luaOutput.append(text, length);
-    g_luaOutput.append("\r\n", 2);
+    g_luaOutput.Append(text, length);
+    g_luaOutput.Append("\r\n", 2);
+}
+
+static int CollectGarbage(lua_State* L)
+{
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
 }
 
 // print(...): every argument becomes a line of its own ending in CR LF.
@@ -142,6 +150,8 @@ void InitLua()
     luaL_openlibs(g_luaState);
     lua_register(g_luaState, "foo", LuaAverageSum);
     lua_register(g_luaState, "print", LuaPrint);
+    lua_pushcfunction(g_luaState, CollectGarbage);
+    g_collectRef = luaL_ref(g_luaState, LUA_REGISTRYINDEX);
 }
 
 void CloseLua()
@@ -150,10 +160,30 @@ void CloseLua()
         lua_close(g_luaState);
 }
 
+// The error value on top of the stack, popped: to standard output whole (up to a bound) after
+// the chunk's text, and to error as the console shows it.
+static void ReportError(lua_State* L, const std::string& chunk, std::string& error)
+{
+    size_t length = 0;
+    const char* message = lua_tolstring(L, -1, &length);
+    if (!message) {
+        message = kNonStringError;
+        length = sizeof kNonStringError - 1;
+    }
+    OutputExcerpt shown;
+    shown.Append(message, length);
+    error += shown.Text() + '\n';
+    std::fwrite(chunk.data(), 1, chunk.size(), stdout);
+    std::fputs(": ", stdout);
+    std::fwrite(message, 1, std::min(length, kErrorLimit), stdout);
+    std::fputs("\n\n", stdout);
+    std::fflush(stdout);
+    lua_pop(L, 1);
+}
+
 void ExecuteLua(std::string chunk, std::string& output, std::string& error)
 {
-    g_luaOutput.clear();
-    g_outputTruncated = false;
+    g_luaOutput.Clear();
     error.clear();
     lua_State* L = g_luaState;
     if (!L) {
@@ -166,31 +196,22 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error)
     int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), chunk.c_str());
     if (status == 0)
         status = lua_pcall(L, 0, LUA_MULTRET, 0);
-    if (status != 0) {
-        size_t length = 0;
-        const char* message = lua_tolstring(L, -1, &length);
-        if (message)
-            error.assign(message, length < kCaptureLimit ? length : kCaptureLimit);
-        else
-            error = kNonStringError;
-        error += '\n';
-        std::fwrite(chunk.data(), 1, chunk.size(), stdout);
-        std::fputs(": ", stdout);
-        std::fwrite(error.data(), 1, error.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
+    if (status != 0)
+        ReportError(L, chunk, error);
     lua_settop(L, top);
     if (g_interrupted) {
         g_interrupted = false;
         lua_sethook(L, TimeLimitHook, LUA_MASKCOUNT, kHookInstructionCount);
     }
     if (g_memoryExhausted) {
-        // An exhausted state keeps failing until its garbage is collected.
+        // An exhausted state keeps failing until its garbage is collected. Finalizers run in
+        // the collection and may raise: protected, that is one more error of this chunk.
         g_memoryExhausted = false;
-        lua_gc(L, LUA_GCCOLLECT, 0);
+        lua_rawgeti(L, LUA_REGISTRYINDEX, g_collectRef);
+        if (lua_pcall(L, 0, 0, 0) != 0)
+            ReportError(L, chunk, error);
     }
-    output = g_luaOutput;
+    output = g_luaOutput.Text();
 }
 
 void RunLuaString(std::string chunk)

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 
 extern "C" {
@@ -12,134 +11,123 @@ extern "C" {
 namespace {
 
 struct Result {
-    std::string output, error;
+    std::string output = "stale", error = "stale", stdout;  // the engine replaces both
 };
 
 class ScriptEngine : public ::testing::Test {
 protected:
     void SetUp() override { InitLua(); }
-    void TearDown() override { CloseLua(); }
-
+    void TearDown() override { CloseLua(), SetLuaLimits(std::chrono::milliseconds(10000), size_t(1) << 30); }
     static Result Run(const std::string& chunk)
     {
         Result r;
+        testing::internal::CaptureStdout();
         ExecuteLua(chunk, r.output, r.error);
+        r.stdout = testing::internal::GetCapturedStdout();
         return r;
     }
-
-    // Runs a chunk and returns what it printed, with stdout captured.
-    static std::string StdoutOf(const std::string& chunk)
+    static std::string Lines(int from, int to)
     {
-        testing::internal::CaptureStdout();
-        Run(chunk);
-        return testing::internal::GetCapturedStdout();
+        std::string text;
+        for (int i = from; i <= to; ++i)
+            text += std::to_string(i) + "\r\n";
+        return text;
     }
 };
 
-TEST_F(ScriptEngine, PrintWritesEachArgumentAsALineEndingInCrLf)
+TEST_F(ScriptEngine, PrintGivesEachArgumentALineAndFooAveragesAndSums)
 {
-    EXPECT_EQ(Run("print(1, nil, 'x')").output, "1\r\nNot a string\r\nx\r\n");
-    EXPECT_EQ(Run("print({}, true, print, 2.5)").output,
-              "Not a string\r\nNot a string\r\nNot a string\r\n2.5\r\n");
+    EXPECT_EQ(Run("print(1, nil, 'x', {}, true, 2.5)").output,
+              "1\r\nNot a string\r\nx\r\nNot a string\r\nNot a string\r\n2.5\r\n");
     EXPECT_EQ(Run("print()").output, "");
-    EXPECT_EQ(Run("print('a') print('b')").output, "a\r\nb\r\n");
+    EXPECT_EQ(Run("print(foo(1, 2, 3)) print(foo('4'))").output, "2\r\n6\r\n4\r\n4\r\n");
+    EXPECT_EQ(Run("local a, b = foo() print(a ~= a and 'nan', b)").output, "nan\r\n0\r\n");
+    EXPECT_EQ(Run("x = 1").output, "");  // only the latest chunk's output
 }
 
-TEST_F(ScriptEngine, OutputBelongsToTheLatestChunkOnly)
+TEST_F(ScriptEngine, ErrorsReachTheCallerAndStandardOutputAsChunkColonMessage)
 {
-    Run("print('first')");
-    EXPECT_EQ(Run("x = 1").output, "");
-}
-
-TEST_F(ScriptEngine, FooReturnsAverageThenSum)
-{
-    EXPECT_EQ(Run("print(foo(1, 2, 3))").output, "2\r\n6\r\n");
-    EXPECT_EQ(Run("print(foo('4'))").output, "4\r\n4\r\n");
-    Run("a, b = foo()");
-    EXPECT_EQ(Run("print(a ~= a, b)").output, "Not a string\r\n0\r\n");  // NaN average, sum 0
-    EXPECT_EQ(Run("print(a ~= a and 'nan')").output, "nan\r\n");
-}
-
-TEST_F(ScriptEngine, FooRejectsANonNumericArgumentWithoutPosition)
-{
-    const Result r = Run("foo(1, 'a')");
-    EXPECT_EQ(r.error, "incorrect argument\n");
-}
-
-TEST_F(ScriptEngine, ErrorsGoToStandardOutputAsChunkColonMessageAndAnEmptyLine)
-{
-    EXPECT_EQ(StdoutOf("foo(1, 'a')"), "foo(1, 'a'): incorrect argument\n\n");
-    const std::string syntax = StdoutOf("x = = 1");
-    EXPECT_EQ(syntax.rfind("x = = 1: [string \"x = = 1\"]:1:", 0), 0u) << syntax;
-    EXPECT_EQ(syntax.substr(syntax.size() - 2), "\n\n");
-    EXPECT_EQ(StdoutOf("print('quiet')"), "");
-}
-
-TEST_F(ScriptEngine, PrintedTextComesBeforeTheErrorOfTheSameChunk)
-{
-    const Result r = Run("print('before') error('boom', 0)");
+    Result r = Run("print('before') foo(1, 'a')");
     EXPECT_EQ(r.output, "before\r\n");
-    EXPECT_EQ(r.error, "boom\n");
+    EXPECT_EQ(r.error, "incorrect argument\n");
+    EXPECT_EQ(r.stdout, "print('before') foo(1, 'a'): incorrect argument\n\n");
+    r = Run("x = = 1");
+    EXPECT_EQ(r.stdout.rfind("x = = 1: [string \"x = = 1\"]:1:", 0), 0u) << r.stdout;
+    EXPECT_EQ(r.error, r.stdout.substr(9, r.stdout.size() - 10));
+    const std::string placeholder = "(error object is not a string)\n";
+    for (const char* chunk : {"error()", "error({})", "error(setmetatable({}, {__tostring = print}))"})
+        EXPECT_EQ(Run(chunk).error, placeholder) << chunk;
+    EXPECT_EQ(Run("error(7, 0)").error, "7\n");
+    EXPECT_EQ(Run("print('quiet')").stdout + Run("").error, "");
 }
 
-TEST_F(ScriptEngine, StateSurvivesAFailingChunk)
-{
-    Run("kept = 41 function f() return kept + 1 end error('late')");
-    EXPECT_EQ(Run("print(f())").output, "42\r\n");
-    EXPECT_EQ(Run("").error, "");
-}
-
-TEST_F(ScriptEngine, ReturnedValuesDoNotPileUpOnTheStack)
+TEST_F(ScriptEngine, TheStateOutlivesFailuresAndTheStackStaysAsFound)
 {
     const int top = lua_gettop(g_luaState);
-    for (int i = 0; i < 10000; ++i)
-        Run("return 1, 2, 3");
+    Run("kept = 41 function f() return kept + 1 end error('late')");
     for (int i = 0; i < 100; ++i)
-        Run("error('x')");
+        Run("return 1, 2, 3");
+    EXPECT_EQ(Run("print(f())").output, "42\r\n");
     EXPECT_EQ(lua_gettop(g_luaState), top);
-}
-
-TEST_F(ScriptEngine, NonStringErrorValuesGetAPlaceholder)
-{
-    const std::string placeholder = "(error object is not a string)\n";
-    EXPECT_EQ(Run("error()").error, placeholder);
-    EXPECT_EQ(Run("error({})").error, placeholder);
-    EXPECT_EQ(Run("error(setmetatable({}, {__tostring = function() return 't' end}))").error, placeholder);
-    EXPECT_EQ(StdoutOf("error({})"), "error({}): " + placeholder + "\n");
-    EXPECT_EQ(Run("error(7, 0)").error, "7\n");
-}
-
-TEST_F(ScriptEngine, LargeOutputIsKeptWhole)
-{
-    const std::string out = Run("for i = 1, 10000 do print(i) end").output;
-    std::string expected;
-    for (int i = 1; i <= 10000; ++i)
-        expected += std::to_string(i) + "\r\n";
-    EXPECT_EQ(out, expected);
     testing::internal::CaptureStdout();
-    const std::string longError = Run("error(string.rep('e', 5000), 0)").error;
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(longError, std::string(5000, 'e') + "\n");
-}
-
-TEST_F(ScriptEngine, RunawayOutputIsCutWithAVisibleLine)
-{
-    const std::string out = Run("local s = string.rep('z', 1000) for i = 1, 5000 do print(s) end").output;
-    EXPECT_LE(out.size(), size_t(1 << 20) + 100);
-    EXPECT_GT(out.size(), size_t(1 << 20) - 2000);
-    EXPECT_NE(out.find("truncated"), std::string::npos);
-    EXPECT_EQ(Run("print('next')").output, "next\r\n");
-}
-
-TEST_F(ScriptEngine, RunLuaStringDiscardsOutputButReportsErrors)
-{
-    testing::internal::CaptureStdout();
-    RunLuaString("print('hidden') shared = 5");
-    RunLuaString("nosuch()");
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.find("hidden"), std::string::npos);
-    EXPECT_EQ(out.rfind("nosuch(): ", 0), 0u) << out;
+    RunLuaString("print('hidden') shared = 5 nosuch()");
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("print('hidden') shared = 5 nosuch(): [string", 0), 0u);
     EXPECT_EQ(Run("print(shared)").output, "5\r\n");
+}
+
+// The console shows up to 500 lines or 16 KiB from each end of a command's output.
+TEST_F(ScriptEngine, LongOutputKeepsItsStartAndEndAndCountsWhatIsLeftOut)
+{
+    EXPECT_EQ(Run("for i = 1, 1000 do print(i) end").output, Lines(1, 1000));
+    EXPECT_EQ(Run("for i = 1, 1001 do print(i) end").output,
+              Lines(1, 500) + "[... 1 line and 5 bytes left out ...]\r\n" + Lines(502, 1001));
+    const std::string left = Lines(501, 99500);
+    EXPECT_EQ(Run("for i = 1, 100000 do print(i) end").output,
+              Lines(1, 500) + "[... 99000 lines and " + std::to_string(left.size()) +
+                  " bytes left out ...]\r\n" + Lines(99501, 100000));
+
+    // One long line is cut within itself, never inside a character (U+00E9 is two bytes).
+    const std::string x = Run("print(string.rep('\xc3\xa9', 500000))").output;
+    const std::string marker = "\r\n[... 967234 bytes left out ...]\r\n";
+    ASSERT_EQ(x.find(marker), 16384u);
+    EXPECT_EQ(x.size(), 16384 + marker.size() + 16384);
+    EXPECT_EQ(x.substr(16384 - 2, 2), "\xc3\xa9");
+    EXPECT_EQ(x.substr(16384 + marker.size(), 2), "\xc3\xa9");
+
+    const Result e = Run("error(string.rep('e', 100000), 0)");
+    EXPECT_EQ(e.stdout, "error(string.rep('e', 100000), 0): " + std::string(100000, 'e') + "\n\n");
+    EXPECT_LT(e.error.size(), 40000u);
+    EXPECT_EQ(e.error.substr(e.error.size() - 3), "ee\n");
+}
+
+TEST_F(ScriptEngine, RunawayChunksAreStoppedWithTheLimitInForce)
+{
+    SetLuaLimits(std::chrono::milliseconds(200), size_t(64) << 20);
+    const std::string interrupted = "script interrupted: ran longer than 200 ms\n";
+    EXPECT_EQ(Run("x = 1 while true do end").error, interrupted);
+    EXPECT_EQ(Run("while true do pcall(function() while true do end end) end").error, interrupted);
+    EXPECT_EQ(Run("while true do pcall(error) end").error, interrupted);
+    const std::string co = Run("co = coroutine.wrap(function() while true do end end) co()").error;
+    EXPECT_NE(co.find(interrupted), std::string::npos) << co;
+    EXPECT_EQ(Run("local n = 0 for i = 1, 1e5 do n = n + i end print(x)").output, "1\r\n");
+    SetLuaLimits(std::chrono::milliseconds(1000), size_t(64) << 20);
+    EXPECT_EQ(Run("while true do end").error, "script interrupted: ran longer than 1 s\n");
+}
+
+TEST_F(ScriptEngine, ExhaustedMemoryIsReportedCollectedAndSurvivesARaisingFinalizer)
+{
+    SetLuaLimits(std::chrono::milliseconds(60000), size_t(64) << 20);
+    for (int round = 0; round < 2; ++round) {
+        const std::string error = Run("local t = {} while true do t[#t + 1] = {} end").error;
+        EXPECT_NE(error.find("not enough memory"), std::string::npos) << error;
+        EXPECT_EQ(Run("local t = {} for i = 1, 1000 do t[i] = {} end print(#t)").output, "1000\r\n");
+    }
+    // Collected after the failure, the finalizer raises: one more error, and the state goes on.
+    const Result r = Run("local p = newproxy(true) getmetatable(p).__gc = function() error('in gc', 0) end "
+                         "local t = {p} while true do t[#t + 1] = {} end");
+    EXPECT_EQ(r.error, "not enough memory\nin gc\n");
+    EXPECT_NE(r.stdout.find(" end: in gc\n\n"), std::string::npos) << r.stdout;
+    EXPECT_EQ(Run("local t = {} for i = 1, 1000 do t[i] = {} end print(#t)").output, "1000\r\n");
 }
 
 }  // namespace
