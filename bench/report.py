@@ -99,6 +99,14 @@ def rows(f):
         out.append(("4. Console, 100,000 lines: " + name, "<= 16 ms",
                     "not measured" if value is None else "%.2f ms" % value,
                     value is not None and value <= 16))
+    for key, name in (("lines", "for i = 1, 100000 do print(i) end"),
+                      ("line", 'print(string.rep("x", 1000000))')):
+        for figure, label in (("return_ms", "Return to next prompt"),
+                              ("frame_gap_ms", "longest gap between frames")):
+            value = get("console.long_%s.%s" % (key, figure))
+            out.append(("4. Console, %s: %s" % (name, label), "<= 100 ms",
+                        "not measured" if value is None else "%.1f ms" % value,
+                        value is not None and value <= 100))
     value = get("memory.startup_mib")
     out.append(("5. Memory: resident after start-up", "(reported)",
                 "not measured" if value is None else "%.1f MiB" % value, None))
