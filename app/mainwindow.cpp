@@ -50,7 +50,6 @@ void MainWindow::ToggleConsole()
 {
     const QList<int> sizes = ui->splitter->sizes();
     const int total = sizes.at(0) + sizes.at(1);
-    QWidget* view = ui->splitter->widget(0);
     if (sizes.at(1) == 0) {
         ui->splitter->setSizes(QList<int>{total - total / 3, total / 3});
         ui->repl->setFocus(Qt::ShortcutFocusReason);
@@ -58,7 +57,7 @@ void MainWindow::ToggleConsole()
         windowHandle()->requestActivate();
     } else {
         ui->splitter->setSizes(QList<int>{total, 0});
-        view->setFocus(Qt::ShortcutFocusReason);
+        ui->splitter->widget(0)->setFocus(Qt::ShortcutFocusReason);
     }
 }
 

@@ -54,7 +54,7 @@ void Ui_MainWindow::setupUi(QMainWindow* mainWindow)
     replPolicy.setHeightForWidth(repl->sizePolicy().hasHeightForWidth());
     repl->setSizePolicy(replPolicy);
     repl->setMinimumSize(300, 100);
-    repl->setMaximumSize(16777215, 16777215);
+    repl->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     splitter->addWidget(repl);
 
     verticalLayout->addWidget(splitter);

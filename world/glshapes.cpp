@@ -3,14 +3,11 @@
 #include <GL/gl.h>
 #include <cmath>
 
-// The unit cube's corners and, per face, its outward normal and four corners in
-// counter-clockwise order seen from outside.
+// The unit cube's corners and, per face, its four corners in counter-clockwise order seen from
+// outside. Nothing is lit, so the shapes carry no normals.
 static const GLfloat kCorners[8][3] = {
     {-0.5f, -0.5f, -0.5f}, {0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, -0.5f}, {-0.5f, 0.5f, -0.5f},
     {-0.5f, -0.5f, 0.5f},  {0.5f, -0.5f, 0.5f},  {0.5f, 0.5f, 0.5f},  {-0.5f, 0.5f, 0.5f},
-};
-static const GLfloat kNormals[6][3] = {
-    {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1},
 };
 static const int kFaces[6][4] = {
     {1, 2, 6, 5}, {3, 7, 6, 2}, {4, 5, 6, 7}, {0, 4, 7, 3}, {0, 1, 5, 4}, {0, 3, 2, 1},
@@ -21,7 +18,6 @@ static void Cube(double size, GLenum mode)
     const GLfloat s = GLfloat(size);
     for (int f = 0; f < 6; ++f) {
         glBegin(mode);
-        glNormal3fv(kNormals[f]);
         for (int corner : kFaces[f])
             glVertex3f(kCorners[corner][0] * s, kCorners[corner][1] * s, kCorners[corner][2] * s);
         glEnd();
@@ -44,7 +40,6 @@ void WireSphere(double radius, int slices, int stacks)
         for (int j = 0; j < slices; ++j) {
             const double around = 2.0 * pi * j / slices;
             const double x = std::cos(around) * ringRadius, y = std::sin(around) * ringRadius;
-            glNormal3d(x, y, z);
             glVertex3d(x * radius, y * radius, z * radius);
         }
         glEnd();
@@ -56,7 +51,6 @@ void WireSphere(double radius, int slices, int stacks)
             const double polar = pi * i / stacks;
             const double x = std::cos(around) * std::sin(polar);
             const double y = std::sin(around) * std::sin(polar), z = std::cos(polar);
-            glNormal3d(x, y, z);
             glVertex3d(x * radius, y * radius, z * radius);
         }
         glEnd();

@@ -48,21 +48,9 @@ static Vector3 UnProject(const GLView& v, double x, double y, double depth)
 
 World::World()
 {
-    mousePos = Vector3(0, 0, 0);
-    mouseDelta = Vector3(0, 0, 0);
-    pivot = Vector3(0, 0, 0);
-    fieldOfView = 90;
     camera.SetPosition(Vector3(162, 66, 35));
     // Aims from the position just set, so it must follow it.
     LookAt(Vector3(144, 60, 45));
-    mousePos = Vector3(300, 300, 0);
-    mouseDelta = Vector3(0, 0, 0);
-    pivot = Vector3(0, 0, 0);
-    pickDepth = 0.5f;
-    gridSpacing = 10;
-    gridCellsX = gridCellsZ = 40;
-    leftDown = leftPressed = rightDown = rightPressed = spaceDown = spacePressed = false;
-    mouseCameraEnabled = quaternionOrbit = pickPivot = showGround = showGrid = showPivotMarker = true;
 }
 
 World::~World() = default;

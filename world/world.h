@@ -41,26 +41,26 @@ public:
     void OrbitPivotSimple(const Vector3& centre, float yaw, float pitch);
 
     Camera camera;
-    float fieldOfView;
-    Vector3 mousePos;
+    float fieldOfView = 90;
+    Vector3 mousePos{300, 300, 0};
     Vector3 mouseDelta;
     Vector3 pivot;
-    float pickDepth;
-    int gridCellsX;
-    int gridCellsZ;
-    float gridSpacing;
-    bool leftDown;
-    bool leftPressed;
-    bool rightDown;
-    bool rightPressed;
-    bool spaceDown;
-    bool spacePressed;
-    bool mouseCameraEnabled;
-    bool quaternionOrbit;
-    bool pickPivot;
-    bool showGround;
-    bool showGrid;
-    bool showPivotMarker;
+    float pickDepth = 0.5f;
+    int gridCellsX = 40;
+    int gridCellsZ = 40;
+    float gridSpacing = 10;
+    bool leftDown = false;
+    bool leftPressed = false;
+    bool rightDown = false;
+    bool rightPressed = false;
+    bool spaceDown = false;
+    bool spacePressed = false;
+    bool mouseCameraEnabled = true;
+    bool quaternionOrbit = true;
+    bool pickPivot = true;
+    bool showGround = true;
+    bool showGrid = true;
+    bool showPivotMarker = true;
 
 protected:
     virtual void Update(float step);
