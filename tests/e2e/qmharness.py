@@ -1,9 +1,6 @@
-"""Runs the real program on the test display and drives it as a user would.
-
-The test runner (scripts/test) starts Xvfb and openbox and exports DISPLAY; QM_BINARY names the
-program. Windows are found through the window manager's client list, keys and the mouse go
-through xdotool, pixels are read straight from the X server.
-"""
+"""Runs the real program on the test display (scripts/test starts Xvfb and openbox) and drives it
+as a user would: windows found through the window manager, keys and mouse through xdotool,
+pixels read from the X server. QM_BINARY names the program."""
 import os
 import shutil
 import subprocess
@@ -15,18 +12,16 @@ from Xlib import X, Xatom, display, protocol
 
 BINARY = os.environ.get("QM_BINARY", "")
 SOURCE = os.environ.get("QM_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
+# What a folder without a soundtrack prints at start-up.
+NO_SOUNDTRACK = ["Error!", "File not found"]
 
 
-def wait_until(predicate, timeout=15.0, step=0.05):
-    """Polls predicate until it returns something true; returns that, or None after timeout."""
+def wait_until(predicate, timeout=15.0):
+    """Polls predicate until it returns something true; returns that, or the last value."""
     end = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > end:
-            return None
-        time.sleep(step)
+    while not (value := predicate()) and time.monotonic() < end:
+        time.sleep(0.05)
+    return value
 
 
 def xdotool(*args):
@@ -34,30 +29,23 @@ def xdotool(*args):
 
 
 class Program:
-    """The program started in a working directory of its own, standard output to a file."""
+    """The program started in a working directory, standard output to a file there."""
 
-    def __init__(self, workdir, env=None, args=(), output=None):
-        self.workdir = workdir
-        self.stdout_path = output or os.path.join(workdir, "stdout.txt")
-        environment = dict(os.environ)
-        environment.setdefault("SDL_AUDIODRIVER", "dummy")
-        environment["QT_QPA_PLATFORM"] = "xcb"
-        environment.update(env or {})
+    def __init__(self, workdir, env=None):
+        self.stdout_path = os.path.join(workdir, "stdout.txt")
         self._out = open(self.stdout_path, "wb")
-        self.process = subprocess.Popen([BINARY, *args], cwd=workdir, env=environment,
-                                        stdout=self._out, stderr=subprocess.DEVNULL,
-                                        stdin=subprocess.DEVNULL)
+        self.process = subprocess.Popen(
+            [BINARY], cwd=workdir, stdout=self._out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+            env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", **(env or {})})
         self.x = display.Display()
         self._window = None
 
-    # -- lifetime ---------------------------------------------------------------------------
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        self.process.kill()
+        self.process.wait()
         self._out.close()
         self.x.close()
 
@@ -68,109 +56,59 @@ class Program:
         except subprocess.TimeoutExpired:
             return None
 
-    def running(self):
-        return self.process.poll() is None
-
-    def stdout(self):
+    def lines(self):
+        """The non-empty lines of standard output."""
         with open(self.stdout_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
+            return [l for l in f.read().decode("utf-8", "replace").splitlines() if l]
 
-    def script_lines(self):
-        """Non-empty output lines, without the report of a working folder that has no
-        soundtrack (the tests' folders usually have none)."""
-        lines = [l for l in self.stdout().splitlines() if l]
-        if lines[:2] == ["Error!", "File not found"]:
-            lines = lines[2:]
-        return lines
+    def property(self, name, kind):
+        prop = self.window().get_full_property(self.x.intern_atom(name), kind)
+        return prop.value if prop else ()
 
-    # -- the window -------------------------------------------------------------------------
-    def window(self, timeout=20.0):
-        """The program's top-level window, once the window manager manages it."""
+    def window(self):
+        """The program's top-level window, once the window manager shows it maximised."""
         if self._window is None:
-            self._window = wait_until(self._find_window, timeout)
-            if self._window is None:
-                raise AssertionError("the program's window did not appear")
+            self._window = wait_until(self._find_window, 20)
+            maximised = {self.x.intern_atom("_NET_WM_STATE_MAXIMIZED_" + s) for s in ("VERT", "HORZ")}
+            if not self._window or not wait_until(lambda: maximised <= set(self.property("_NET_WM_STATE", Xatom.ATOM))):
+                raise AssertionError("the program's window did not appear maximised")
         return self._window
 
     def _find_window(self):
-        root = self.x.screen().root
-        clients = root.get_full_property(self.x.intern_atom("_NET_CLIENT_LIST"), Xatom.WINDOW)
-        pid_atom = self.x.intern_atom("_NET_WM_PID")
+        clients = self.x.screen().root.get_full_property(self.x.intern_atom("_NET_CLIENT_LIST"), Xatom.WINDOW)
         for wid in (clients.value if clients else []):
             w = self.x.create_resource_object("window", wid)
             try:
-                pid = w.get_full_property(pid_atom, Xatom.CARDINAL)
+                if w.get_full_property(self.x.intern_atom("_NET_WM_PID"), Xatom.CARDINAL).value[0] == self.process.pid:
+                    return w
             except Exception:
                 continue
-            if pid and pid.value[0] == self.process.pid:
-                return w
         return None
 
     def title(self):
-        prop = self.window().get_full_property(self.x.intern_atom("_NET_WM_NAME"),
-                                               self.x.intern_atom("UTF8_STRING"))
-        return prop.value.decode("utf-8") if prop else ""
-
-    def maximized(self):
-        prop = self.window().get_full_property(self.x.intern_atom("_NET_WM_STATE"), Xatom.ATOM)
-        states = set(prop.value) if prop else set()
-        return {self.x.intern_atom("_NET_WM_STATE_MAXIMIZED_VERT"),
-                self.x.intern_atom("_NET_WM_STATE_MAXIMIZED_HORZ")} <= states
+        return bytes(self.property("_NET_WM_NAME", self.x.intern_atom("UTF8_STRING"))).decode("utf-8")
 
     def geometry(self):
         """(x, y, width, height) of the window's client area in root coordinates."""
-        w = self.window()
-        g = w.get_geometry()
-        t = w.translate_coords(self.x.screen().root, 0, 0)
+        g, t = self.window().get_geometry(), self.window().translate_coords(self.x.screen().root, 0, 0)
         return -t.x, -t.y, g.width, g.height
 
     def close(self):
         """Asks the window to close, as the window manager's close button does."""
-        w = self.window()
         event = protocol.event.ClientMessage(
-            window=w, client_type=self.x.intern_atom("WM_PROTOCOLS"),
+            window=self.window(), client_type=self.x.intern_atom("WM_PROTOCOLS"),
             data=(32, [self.x.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
-        w.send_event(event, event_mask=X.NoEventMask)
+        self.window().send_event(event, event_mask=X.NoEventMask)
         self.x.flush()
 
-    # -- input ------------------------------------------------------------------------------
     def focus(self):
-        xdotool("windowactivate", "--sync", self.window().id)
-        xdotool("windowfocus", "--sync", self.window().id)
+        for command in ("windowactivate", "windowfocus"):
+            xdotool(command, "--sync", self.window().id)
 
-    def move(self, x, y):
-        """Moves the pointer to (x, y) in the window's client coordinates."""
+    def click(self, x, y, button=1, repeat=1):
+        """Clicks at (x, y) in the window's client coordinates."""
         gx, gy, _, _ = self.geometry()
-        xdotool("mousemove", "--sync", gx + x, gy + y)
-
-    def drag(self, button, start, end, steps=10, hold_key=None):
-        self.move(*start)
-        if hold_key:
-            xdotool("keydown", hold_key)
-        xdotool("mousedown", button)
-        for i in range(1, steps + 1):
-            self.move(start[0] + (end[0] - start[0]) * i // steps,
-                      start[1] + (end[1] - start[1]) * i // steps)
-            time.sleep(0.03)
-        xdotool("mouseup", button)
-        if hold_key:
-            xdotool("keyup", hold_key)
-
-    def open_console(self, height=250):
-        """Drags the splitter handle up from the bottom so the console pane opens."""
-        _, _, w, h = self.geometry()
-        # The console starts collapsed: its handle sits just inside the layout's bottom margin.
-        for handle_y in (h - 14, h - 13, h - 15, h - 12, h - 16):
-            self.drag(1, (w // 2, handle_y), (w // 2, h - height), steps=5)
-            time.sleep(0.2)
-            if self.console_open():
-                return
-        raise AssertionError("the console did not open")
-
-    def console_open(self):
-        # The console's background is white; the view's is black.
-        _, _, w, h = self.geometry()
-        return self.pixel(w // 2, h - 60)[0] > 200
+        xdotool("mousemove", gx + x, gy + y, "click", "--repeat", repeat, button)
 
     def type(self, text):
         xdotool("type", "--delay", 5, text)
@@ -178,22 +116,9 @@ class Program:
     def key(self, *keys):
         xdotool("key", *keys)
 
-    # -- pixels -----------------------------------------------------------------------------
-    def grab(self):
-        """The window's client area as (width, height, bytes in BGRX order)."""
-        w = self.window()
-        g = w.get_geometry()
-        image = w.get_image(0, 0, g.width, g.height, X.ZPixmap, 0xFFFFFFFF)
-        return g.width, g.height, image.data
-
     def pixel(self, x, y):
-        w = self.window()
-        image = w.get_image(x, y, 1, 1, X.ZPixmap, 0xFFFFFFFF)
-        b, g, r = image.data[0], image.data[1], image.data[2]
-        return r, g, b
-
-    def screenshot(self, path):
-        subprocess.run(["import", "-window", str(self.window().id), path], check=True)
+        data = self.window().get_image(x, y, 1, 1, X.ZPixmap, 0xFFFFFFFF).data
+        return data[2], data[1], data[0]
 
 
 class ProgramTest(unittest.TestCase):
@@ -203,15 +128,22 @@ class ProgramTest(unittest.TestCase):
         if not BINARY:
             self.skipTest("QM_BINARY is not set")
         self.workdir = tempfile.mkdtemp(prefix="quillmere-e2e-")
+        self.addCleanup(shutil.rmtree, self.workdir, True)
 
-    def tearDown(self):
-        shutil.rmtree(self.workdir, ignore_errors=True)
+    def path(self, name):
+        return os.path.join(self.workdir, name)
 
     def write(self, name, text, mode="w"):
-        path = os.path.join(self.workdir, name)
-        with open(path, mode) as f:
+        with open(self.path(name), mode) as f:
             f.write(text)
-        return path
 
-    def start(self, env=None, args=()):
-        return Program(self.workdir, env, args)
+    def read(self, name):
+        """The file's text once it exists and is not empty (None until then, within 15 s)."""
+        def text():
+            if os.path.exists(self.path(name)):
+                with open(self.path(name)) as f:
+                    return f.read() or None
+        return wait_until(text)
+
+    def start(self, env=None):
+        return Program(self.workdir, env)

@@ -4,6 +4,7 @@ import time
 import unittest
 
 from qmharness import ProgramTest, wait_until
+from test_soundtrack import make_mp3
 
 # Each load appends the frame count n to loads.txt; colour.lua returns the colour to draw.
 SCENE = """
@@ -19,15 +20,13 @@ function render()
   endGL()
 end
 """
-RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
-WHITE, YELLOW = (255, 255, 255), (255, 255, 0)
+RED, GREEN, BLUE, WHITE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 255), (255, 255, 0)
 
 
 class ReloadOnSave(ProgramTest):
     def save_in_two_writes(self, text):
-        """Writes prod.lua in place the way a slow editor does: its first half, which is not
-        valid Lua on its own, then after a pause the rest."""
-        with open(os.path.join(self.workdir, "prod.lua"), "w") as f:
+        """Writes prod.lua in place as a slow editor does: a first half that is no valid Lua, then the rest."""
+        with open(self.path("prod.lua"), "w") as f:
             f.write(text[:len(text) // 2])
             f.flush()
             time.sleep(0.03)
@@ -40,13 +39,13 @@ class ReloadOnSave(ProgramTest):
 
     def test_every_way_of_saving_reaches_the_scene_and_keeps_the_state(self):
         self.write("colour.lua", "return r, g, b\n")
-        prod = os.path.join(self.workdir, "prod.lua")
+        make_mp3(self.path("Ondrelle.mp3"), 30)
+        prod = self.path("prod.lua")
         with self.start() as p:
-            p.window()
-            wait_until(p.maximized)
-            # The missing script, then the missing soundtrack.
-            start_lines = wait_until(lambda: len(p.script_lines()) >= 3 and p.script_lines(), 10)
-            self.assertTrue(start_lines[0].startswith('dofile("prod.lua"): cannot open prod.lua'))
+            # The missing script is reported, the music plays and the credits scroll.
+            start_lines = wait_until(lambda: p.lines(), 10)
+            self.assertRegex(start_lines[0], r'^dofile\("prod.lua"\): cannot open prod.lua')
+            self.assertTrue(wait_until(lambda: p.title().startswith("-" * 36)), p.title())
 
             self.save_in_two_writes(SCENE % RED)
             self.assert_colour(p, RED, "prod.lua created after start-up")
@@ -54,12 +53,12 @@ class ReloadOnSave(ProgramTest):
             self.assert_colour(p, GREEN, "written in place")
             # An editor that keeps the old file open: the file replaced lives on, unchanged.
             with open(prod):
-                os.replace(self.write("prod.lua.new", SCENE % BLUE), prod)
+                self.write("prod.lua.new", SCENE % BLUE)
+                os.replace(self.path("prod.lua.new"), prod)
                 self.assert_colour(p, BLUE, "replaced by rename")
                 self.write("prod.lua", "function render( nosuch\n")
-                error_line = wait_until(lambda: p.script_lines()[3:], 10)
-            self.assertTrue(error_line, "no error line for the broken save")
-            self.assertTrue(error_line[0].startswith('dofile("prod.lua"): prod.lua:'), error_line)
+                error_line = wait_until(lambda: p.lines()[1:], 10)
+            self.assertRegex((error_line or ["no error line"])[0], r'^dofile\("prod.lua"\): prod.lua:')
             self.assert_colour(p, BLUE, "after the broken save")
 
             os.remove(prod)
@@ -70,11 +69,10 @@ class ReloadOnSave(ProgramTest):
             self.assert_colour(p, YELLOW, "colour.lua written")
 
             time.sleep(0.5)
-            self.assertEqual(p.script_lines(), start_lines + error_line)
-            loads = [int(n) for n in open(os.path.join(self.workdir, "loads.txt")).read().split()]
-            self.assertEqual(len(loads), 5, "one load per save: %s" % loads)
-            self.assertEqual(loads[0], 0)
-            self.assertEqual(loads, sorted(set(loads)), "the frame count restarted: %s" % loads)
+            self.assertEqual(p.lines(), start_lines + error_line)
+            # One load per save, and the frame count never restarts.
+            loads = [int(n) for n in self.read("loads.txt").split()]
+            self.assertTrue(len(loads) == 5 and loads[0] == 0 and loads == sorted(set(loads)), loads)
             p.close()
             self.assertEqual(p.wait(), 0)
 

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <cstdlib>
+#include <string>
+
+#include "app/soundtrack.h"
+#include "sound/fsound.h"
+
+namespace {
+
+std::string TempPath(const std::string& name) { return ::testing::TempDir() + "sound_test_" + name; }
+
+// A tone of that length; the mixer streams a WAV file as it does an mp3.
+std::string Tone(const std::string& path, double seconds)
+{
+    const std::string command = "sox -n -r 22050 -c 1 '" + path + "' synth " + std::to_string(seconds) + " sine 440";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return path;
+}
+
+std::string Garbage(const std::string& path)
+{
+    std::ofstream file(path, std::ios::binary);
+    for (int i = 0; i < 4096; ++i)
+        file.put(char((i * 7919) % 251));
+    return path;
+}
+
+// SDL would turn SIGINT and SIGTERM into events that nobody reads.
+TEST(Sound, CtrlCStillStopsTheProgram)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action;
+        sigaction(signal, nullptr, &action);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
+    }
+    FSOUND_Close();
+}
+
+TEST(SoundErrorString, GivesTheMessageForEachCodeAndUnknownErrorOutsideTheTable)
+{
+    for (const auto& [code, message] : {std::pair{0, "No errors"},
+             std::pair{1, "Cannot call this command after FSOUND_Init.  Call FSOUND_Close first."},
+             std::pair{9, "File not found"}, std::pair{12, "Not enough memory "},
+             std::pair{18, "Required Mediaplayer codec is not installed"}, std::pair{19, "Unknown error"},
+             std::pair{-1, "Unknown error"}, std::pair{INT_MAX, "Unknown error"}, std::pair{INT_MIN, "Unknown error"}})
+        EXPECT_STREQ(SoundErrorString(code), message) << code;
+}
+
+// Start-up reports each failure on standard output and goes on without music.
+TEST(Soundtrack, FailuresAreReportedAndStartUpGoesOn)
+{
+    const std::string folder = TempPath("folder");
+    mkdir(folder.c_str(), 0755);
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    mkdir("folder.mp3", 0755);
+    struct Case { const char* driver; const char* track; std::string lines; };
+    for (const Case& c : {Case{"dummy", nullptr, "Error!\nFile not found\n"},
+                          Case{"dummy", "garbage", "Error!\nUnknown file format\n"},
+                          Case{"dummy", "folder", "Error!\nError loading file\n"},
+                          Case{"nonexistent", "tone", "Error!\nError initializing output device.\nError!\n"
+                                                      "This command failed because FSOUND_Init was not called\n"}}) {
+        std::remove("Ondrelle.mp3");
+        if (c.track && std::string(c.track) == "folder")
+            rename("folder.mp3", "Ondrelle.mp3");
+        else if (c.track)
+            std::string(c.track) == "tone" ? Tone("Ondrelle.mp3", 0.2) : Garbage("Ondrelle.mp3");
+        setenv("SDL_AUDIODRIVER", c.driver, 1);
+        testing::internal::CaptureStdout();
+        StartSoundtrack();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.lines);
+        EXPECT_EQ(g_soundtrackStream, nullptr);
+        StopSoundtrack();
+    }
+}
+
+}  // namespace

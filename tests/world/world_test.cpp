@@ -1,0 +1,439 @@
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QOpenGLFramebufferObject>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "script/bindings.h"
+#include "script/luaengine.h"
+#include "world/glshapes.h"
+#include "world/kestrovaworld.h"
+#include "world/openglemptyworldwidget.h"
+
+static constexpr int kWidth = 640;
+static constexpr int kHeight = 480;
+
+// The real view, drawn into an offscreen framebuffer so that colours and depth can be read back
+// after the frame; input goes through its event handlers.
+class TestView : public OpenGLEmptyWorldWidget {
+public:
+    QOpenGLFramebufferObject* target = nullptr;
+
+    void Frame()
+    {
+        QVERIFY(MakeCurrent());
+        if (!target) {
+            target = new QOpenGLFramebufferObject(kWidth, kHeight, QOpenGLFramebufferObject::Depth);
+            target->bind();
+            initializeGL();
+            resizeGL(kWidth, kHeight);
+        }
+        target->bind();
+        paintGL();
+    }
+};
+
+static void Send(QWindow* view, QEvent::Type type, int x, int y, Qt::MouseButton button, Qt::MouseButtons held)
+{
+    QMouseEvent event(type, QPointF(x, y), QPointF(x, y), button, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &event);
+}
+
+static float Distance(const Vector3& a, const Vector3& b) { return (a - b).Length(); }
+
+// Where the last frame's matrices put a world point, in window coordinates.
+static Vector3 Project(const Vector3& p)
+{
+    GLdouble mv[16], pr[16], x, y, z;
+    GLint vp[4];
+    glGetDoublev(GL_MODELVIEW_MATRIX, mv);
+    glGetDoublev(GL_PROJECTION_MATRIX, pr);
+    glGetIntegerv(GL_VIEWPORT, vp);
+    gluProject(p.x, p.y, p.z, mv, pr, vp, &x, &y, &z);
+    return Vector3(float(x), float(y), float(z));
+}
+
+// The primitives a drawing makes, each the window coordinates of its vertices, read back with
+// OpenGL's feedback mode (before depth testing). With `world` the current matrices are replaced
+// by a parallel projection that lets the world coordinates be read back instead.
+static std::vector<std::vector<Vector3>> Primitives(const std::function<void()>& draw, bool world = true)
+{
+    if (world) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(-kWidth, kWidth, -kHeight, kHeight, -1000, 1000);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glDisable(GL_POLYGON_OFFSET_FILL);  // the next frame turns it on again
+    }
+    static GLfloat buffer[1 << 16];
+    glFeedbackBuffer(1 << 16, GL_3D, buffer);
+    glRenderMode(GL_FEEDBACK);
+    draw();
+    std::vector<std::vector<Vector3>> primitives;
+    for (int i = 0, n = glRenderMode(GL_RENDER); i < n;) {
+        const int token = int(buffer[i++]);
+        primitives.emplace_back(token == GL_POLYGON_TOKEN ? int(buffer[i++]) : 2);
+        for (Vector3& v : primitives.back()) {
+            v = Vector3(buffer[i], buffer[i + 1], buffer[i + 2]);
+            if (world)
+                v = Vector3(std::round(v.x * 200 - kWidth * 100) / 100, std::round(v.y * 200 - kHeight * 100) / 100,
+                            std::round((0.5f - v.z) * 200000) / 100);
+            i += 3;
+        }
+    }
+    return primitives;
+}
+
+static std::string Run(const std::string& chunk)
+{
+    std::string output, error;
+    ExecuteLua(chunk, output, error);
+    return output + error;
+}
+
+// The view, the world with its overlays and mouse control, and the script functions, on GL.
+class WorldTest : public QObject {
+    Q_OBJECT
+
+    TestView* view = nullptr;
+    World* world = nullptr;
+
+    void Move(int x, int y, Qt::MouseButtons held = Qt::NoButton) { Send(view, QEvent::MouseMove, x, y, Qt::NoButton, held); }
+    void Space(QEvent::Type type, bool autoRepeat = false)
+    {
+        QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier, " ", autoRepeat);
+        QCoreApplication::sendEvent(view, &event);
+    }
+    Vector3 Forward() const { return world->camera.TransformDirection(Vector3(0, 0, -1)); }
+    int Pixels(QRgb colour) const
+    {
+        const QImage image = view->target->toImage();
+        return int(std::count(reinterpret_cast<const QRgb*>(image.constBits()),
+                              reinterpret_cast<const QRgb*>(image.constBits()) + kWidth * kHeight, colour | 0xff000000));
+    }
+    // Camera at `from` looking at `target`, a frame drawn, and `target` the pivot.
+    void Pose(const Vector3& from, const Vector3& target)
+    {
+        world->camera.SetPosition(from);
+        world->LookAt(target);
+        view->Frame();
+        world->pivot = target;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        InitLua();
+        RegisterLuaBindings();
+        view = new TestView;
+        view->resize(kWidth, kHeight);
+        view->create();
+        view->frameTimer->stop();
+        world = view->world;
+        view->Frame();
+        // The camera starts at its place, facing its target; before any mouse move the pick is
+        // made at (300, 300).
+        const Vector3 first = Project(world->pivot), target = Project(Vector3(144, 60, 45));
+        QVERIFY(std::fabs(first.x - 300) < 0.5f && std::fabs(first.y - 300) < 0.5f);
+        QVERIFY(Distance(world->camera.GetPosition(), Vector3(162, 66, 35)) == 0 && Distance(target, Vector3(320, 240, target.z)) < 0.01f);
+    }
+    void cleanupTestCase()
+    {
+        view->MakeCurrent();
+        delete view->target;
+        delete view;
+        QCOMPARE(g_world, static_cast<KestrovaWorld*>(nullptr));
+        CloseLua();
+    }
+    void init()
+    {
+        world->showGround = world->showGrid = world->showPivotMarker = world->pickPivot = world->quaternionOrbit = true;
+        Pose(Vector3(162, 66, 35), Vector3(144, 60, 45));
+    }
+
+    // A 90 degree field of view, the viewport's aspect, near plane 0.1 and far plane 20000.
+    void theProjectionIsFixed()
+    {
+        GLdouble pr[16];
+        glGetDoublev(GL_PROJECTION_MATRIX, pr);
+        const double near = double(0.1f), far = 20000;
+        QVERIFY(std::fabs(pr[5] - 1) < 1e-6 && std::fabs(pr[0] - 480.0 / 640.0) < 1e-6);
+        QVERIFY(std::fabs(pr[10] - (far + near) / (near - far)) < 1e-6 && std::fabs(pr[14] - 2 * far * near / (near - far)) < 2e-7);
+    }
+
+    // The grid: lines 10 apart covering x and z from 0 to 400 in the plane y = 0.
+    void theGridAndTheGroundBoxHaveTheirShapes()
+    {
+        std::multiset<std::vector<float>> lines, expected;
+        for (const auto& line : Primitives([this] { world->DrawGrid(); }))
+            lines.insert({line[0].x, line[0].y, line[0].z, line[1].x, line[1].y, line[1].z});
+        for (float i = 0; i <= 400; i += 10)
+            expected.insert({i, 0, 0, i, 0, 400}), expected.insert({0, 0, i, 400, 0, i});
+        QVERIFY(lines == expected);
+        // The ground: the edges and the faces of a box from (-100, -30, -100) to (500, 0, 500).
+        int edges = 0;
+        std::set<std::pair<int, float>> sides;
+        for (const auto& p : Primitives([this] { world->DrawGround(); })) {
+            for (const Vector3& v : p)
+                QVERIFY((v.x == -100 || v.x == 500) && (v.y == -30 || v.y == 0) && (v.z == -100 || v.z == 500));
+            int flat = -1;
+            for (int axis = 0; axis < 3; ++axis)
+                if (std::all_of(p.begin(), p.end(), [&](const Vector3& v) { return (&v.x)[axis] == (&p[0].x)[axis]; }))
+                    flat = flat < 0 ? axis : 3;  // an edge is flat along two axes
+            edges += p.size() == 2;
+            QVERIFY(p.size() == 2 ? flat == 3 : flat >= 0 && flat < 3);
+            if (p.size() > 2)
+                sides.insert({flat, (&p[0].x)[flat]});
+        }
+        QVERIFY(edges == 24 && sides.size() == 6);
+    }
+
+    // Latitude rings and meridians on the sphere; the marker keeps 15 pixels of radius.
+    void theMarkerIsAWireSphereOfFifteenPixels()
+    {
+        const auto sphere = Primitives([] { WireSphere(100, 15, 15); });
+        std::set<float> heights;
+        for (const auto& line : sphere)
+            for (const Vector3& v : line) {
+                QVERIFY(std::fabs(v.Length() - 100) < 0.05f);
+                heights.insert(std::round(v.z));
+            }
+        QCOMPARE(sphere.size(), size_t(14 * 15 + 15 * 15));
+        QCOMPARE(heights.size(), size_t(16));
+        for (float distance : {1.0f, 2.0f}) {
+            world->pivot = Vector3(150, 55, 42);
+            world->camera.SetPosition(world->pivot + (Vector3(162, 66, 35) - world->pivot) * distance);
+            world->pickPivot = false;
+            view->Frame();
+            float reach = 0;
+            const float centre = Project(world->pivot).x;
+            for (const auto& line : Primitives([this] { world->DrawPivotMarker(); }, false))
+                for (const Vector3& v : line)
+                    reach = std::max(reach, std::fabs(v.x - centre));
+            QVERIFY(std::fabs(reach - 15) < 0.5f);
+        }
+        GLfloat colour[4], width;
+        glGetFloatv(GL_CURRENT_COLOR, colour);
+        glGetFloatv(GL_LINE_WIDTH, &width);
+        QVERIFY(colour[0] == 0 && colour[1] == 1 && colour[2] == 0 && colour[3] == 1);
+        QVERIFY(width == 1 && !glIsEnabled(GL_TEXTURE_2D));
+    }
+
+    // The ground's faces fill the depth buffer but paint nothing: they catch the pick and hide
+    // the marker below them.
+    void theGroundHidesWithoutPaintingAndCatchesThePick()
+    {
+        QVERIFY(Pixels(qRgb(77, 77, 77)) == 0 && Pixels(qRgb(0, 255, 0)) > 0);
+        world->pickPivot = false;
+        world->pivot = Vector3(150, -20, 42);
+        view->Frame();
+        QCOMPARE(Pixels(qRgb(0, 255, 0)), 0);
+        world->pickPivot = true;
+        Move(320, 420);
+        view->Frame();
+        // The solid pass's polygon offset puts the surface a hair below the grid plane.
+        QVERIFY(world->pickDepth < 1 && std::fabs(world->pivot.y) < 0.01f * Distance(world->pivot, world->camera.GetPosition()));
+        Move(320, 10);  // above the horizon
+        view->Frame();
+        QCOMPARE(world->pickDepth, 0.1f);
+        QVERIFY(std::fabs(-world->camera.WorldToLocal(world->pivot).z - 0.1111f) < 0.001f);
+        world->showGround = false;  // empty ground no longer catches the pick
+        Move(320, 420);
+        view->Frame();
+        QCOMPARE(world->pickDepth, 0.1f);
+        world->showGround = true;
+        Pose(Vector3(200, 100, 200), Vector3(200, 0, 210));  // nearly straight down
+        Move(320, 0);  // the top row lies one row outside the viewport
+        QCOMPARE(world->mousePos.y, float(kHeight));
+        view->Frame();
+        QVERIFY(world->pickDepth < 1 && world->pickDepth != 0.1f);
+    }
+
+    // A left drag turns the view about the vertical, a right drag pans so that the grabbed point
+    // stays under the cursor, both buttons do both; the pivot stays frozen meanwhile.
+    void dragsLookAndPan()
+    {
+        for (Qt::MouseButtons held : {Qt::MouseButtons(Qt::LeftButton), Qt::MouseButtons(Qt::RightButton),
+                                      Qt::LeftButton | Qt::RightButton}) {
+            init();
+            Move(320, 420);
+            view->Frame();
+            const Vector3 grabbed = world->pivot, position = world->camera.GetPosition();
+            const Vector3 turned = Quaternion(Vector3(0, 1, 0), -0.4f).Rotate(Forward());
+            const bool left = held & Qt::LeftButton, right = held & Qt::RightButton;
+            Send(view, QEvent::MouseButtonPress, 320, 420, right ? Qt::RightButton : Qt::LeftButton, held);
+            QVERIFY(!world->pickPivot);
+            for (int x : {340, 370}) {
+                Move(x, 420, held);
+                view->Frame();
+            }
+            Send(view, QEvent::MouseButtonRelease, 370, 420, Qt::RightButton, held & ~Qt::RightButton);
+            Send(view, QEvent::MouseButtonRelease, 370, 420, Qt::LeftButton, Qt::NoButton);
+            const Vector3 seen = Project(grabbed);
+            QVERIFY(world->pickPivot);
+            QCOMPARE(Distance(Forward(), turned) < 1e-4f, left);
+            QCOMPARE(Distance(world->camera.GetPosition(), position) > 1, right);
+            QCOMPARE(std::fabs(seen.x - 370) < 0.5f && std::fabs(seen.y - (kHeight - 420)) < 0.5f, right && !left);
+        }
+    }
+
+    void theOrbitKeepsTheDistanceAndGuardsBothPoles()
+    {
+        Move(320, 420);
+        view->Frame();
+        const float distance = Distance(world->camera.GetPosition(), world->pivot);
+        Send(view, QEvent::MouseButtonPress, 320, 420, Qt::LeftButton, Qt::LeftButton);
+        Space(QEvent::KeyPress);
+        Move(360, 400, Qt::LeftButton);
+        Move(300, 430, Qt::LeftButton);
+        QVERIFY(std::fabs(Distance(world->camera.GetPosition(), world->pivot) - distance) < 1e-3f);
+        Space(QEvent::KeyRelease);
+        Send(view, QEvent::MouseButtonRelease, 300, 430, Qt::LeftButton, Qt::NoButton);
+        // Looking 15 degrees from straight down (or up): a step that ends within 10 degrees of the
+        // pole while nearing it is refused; smaller steps, steps away and across pass.
+        const Vector3 centre(200, 0, 200);
+        struct Step { float fromDegrees, pitch; bool passes; };
+        for (float side : {1.0f, -1.0f})
+            for (const Step step : {Step{15, -0.1f, false}, Step{15, -0.05f, true}, Step{15, 0.1f, true}, Step{8, -0.3f, true}}) {
+                const float t = step.fromDegrees / 57.2957763671875f;
+                Pose(centre + Vector3(0, side * std::cos(t), -std::sin(t)) * 50.0f, centre);
+                const Vector3 before = world->camera.GetPosition();
+                world->OrbitPivot(centre, 0, side * step.pitch);
+                QCOMPARE(Distance(world->camera.GetPosition(), before) > 0.01f, step.passes);
+                QVERIFY(std::fabs(Distance(world->camera.GetPosition(), centre) - 50) < 1e-3f);
+            }
+    }
+
+    void holdingLeftAndSpaceTurnsOntoThePivotOrSlidesToIt()
+    {
+        Pose(Vector3(100, 10, 100), Vector3(100, 10, 50));
+        world->RotateCamera(0.3f, 0);
+        const Vector3 position = world->camera.GetPosition();
+        const Vector3 toPivot = (world->pivot - position).Normalized();
+        const float before = Forward().AngleTo(toPivot);
+        for (bool left : {true, false}) {  // one of them alone does nothing
+            world->leftDown = left, world->spaceDown = !left;
+            world->Tick(0.05f);
+            QCOMPARE(Forward().AngleTo(toPivot), before);
+        }
+        world->leftDown = true;
+        world->Tick(0.05f);
+        QVERIFY(world->camera.GetPosition().x == position.x && std::fabs(Forward().AngleTo(toPivot) - 0.8f * before) < 1e-3f);
+        world->quaternionOrbit = false;
+        const Vector3 forward = Forward(), local = world->camera.WorldToLocal(world->pivot);
+        world->Tick(0.05f);
+        const Vector3 after = world->camera.WorldToLocal(world->pivot);
+        QVERIFY(Distance(Forward(), forward) < 1e-5f);
+        QVERIFY(std::fabs(after.x - 0.9f * local.x) < 1e-3f && std::fabs(after.z - local.z) < 1e-3f);
+        world->leftDown = world->spaceDown = false;
+    }
+
+    void theWheelStepsATenthOfTheWayAtMostTwenty()
+    {
+        struct Case { float away; QPoint angle; float moved; };
+        for (const Case c : {Case{50, {0, 120}, -5}, Case{50, {0, -120}, 5}, Case{500, {0, 120}, -20},
+                             Case{500, {0, -120}, 20}, Case{50, {120, 0}, -5}, Case{50, {0, 0}, 5}, Case{0, {0, 120}, 0}}) {
+            Pose(Vector3(3, 4, 5 + c.away), Vector3(3, 4, 5));
+            QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), c.angle, Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(view, &wheel);
+            QVERIFY(std::fabs(world->camera.GetPosition().z - (5 + c.away + c.moved)) < 1e-3f);
+        }
+    }
+
+    // A repeated key is no key at all: holding space keeps it held. Releasing either button
+    // resumes picking.
+    void spaceIsHeldThroughRepeatsAndEitherReleaseResumesPicking()
+    {
+        Space(QEvent::KeyPress);
+        Space(QEvent::KeyRelease, true);
+        Space(QEvent::KeyPress, true);
+        QVERIFY(world->spaceDown);
+        Space(QEvent::KeyRelease);
+        Send(view, QEvent::MouseButtonPress, 5, 5, Qt::LeftButton, Qt::LeftButton);
+        Send(view, QEvent::MouseButtonPress, 5, 5, Qt::RightButton, Qt::LeftButton | Qt::RightButton);
+        Send(view, QEvent::MouseButtonRelease, 5, 5, Qt::RightButton, Qt::LeftButton);
+        QVERIFY(!world->spaceDown && world->pickPivot && world->leftDown && !world->rightDown);
+        Send(view, QEvent::MouseButtonRelease, 5, 5, Qt::LeftButton, Qt::NoButton);
+    }
+
+    void colourChannelsKeepTheLowEightBitsAndDrawLineLeavesWhite()
+    {
+        struct Case { const char* chunk; int rgba[4]; };
+        for (const Case& c : {Case{"colorGL(256, -1, 128.7, 255)", {0, 255, 128, 255}},
+                              Case{"colorGL('255.9', 0.5, 1e300, 0/0)", {255, 0, 0, 0}},
+                              Case{"colorGL(10, 20, 30, 40) drawLine(0, 0, 0, 1, 1, 1)", {255, 255, 255, 255}}}) {
+            QCOMPARE(Run(c.chunk), std::string());
+            GLfloat rgba[4];
+            glGetFloatv(GL_CURRENT_COLOR, rgba);
+            for (int i = 0; i < 4; ++i)
+                QCOMPARE(int(std::lround(rgba[i] * 255)), c.rgba[i]);
+        }
+        const auto line = Primitives([] { Run("drawLine(1, '2', 3, 4, 5, 6, 7)"); });
+        QVERIFY(line.size() == 1 && Distance(line[0][0], Vector3(1, 2, 3)) + Distance(line[0][1], Vector3(4, 5, 6)) < 0.05f);
+    }
+
+    void scriptsDrawTrianglesWithEitherBeginAndNeverRaise()
+    {
+        for (const char* begin : {"beginTriGL()", "beginLinGL()"}) {
+            const auto triangle = Primitives([begin] { Run(std::string(begin) + " vectorGL(1, 2, 3) vectorGL('4', 5, 6) vectorGL('a') endGL()"); });
+            QVERIFY(triangle.size() == 1 && triangle[0].size() == 3);
+            QVERIFY(Distance(triangle[0][0], Vector3(1, 2, 3)) + Distance(triangle[0][1], Vector3(4, 5, 6)) + triangle[0][2].Length() < 0.05f);
+        }
+        QCOMPARE(Run("vectorGL('a') colorGL() setCamPos({}, nil) rotateCam() lookAt('x') print('ok')"), std::string("ok\r\n"));
+    }
+
+    void scriptsMoveAndTurnTheCamera()
+    {
+        QCOMPARE(Run("setCamPos(1, 2) print(getCamPos())"), std::string("1\r\n2\r\n0\r\n"));
+        QCOMPARE(Run("setCamPos('3', 4, 5) print(getCamPos())"), std::string("3\r\n4\r\n5\r\n"));
+        Run("setCamPos(10, 20, 30)");
+        // Yaw turns right about the vertical, then pitch tilts up about the camera's own right axis.
+        for (const QPointF turn : {QPointF(0.5, 0.3), QPointF(-1.2, -0.4), QPointF(0, 0.7)}) {
+            Run(QString("lookAt(10, 20, 29) rotateCam(%1, %2)").arg(turn.x()).arg(turn.y()).toStdString());
+            const float yaw = float(turn.x()), pitch = float(turn.y());
+            const Vector3 expected(std::sin(yaw) * std::cos(pitch), std::sin(pitch), -std::cos(yaw) * std::cos(pitch));
+            QVERIFY(Distance(Forward(), expected) < 1e-5f);
+        }
+    }
+
+    void theCreditsScrollEveryFourthFrameAndWrap()
+    {
+        QCOMPARE(g_creditsText.size(), 1638);
+        g_marqueePos = g_marqueeFrameCount = 0;
+        const QString edge(36, '-');
+        for (int frame = 0; frame < 4; ++frame, world->Tick(0.05f))
+            QCOMPARE(KestrovaWorld::MarqueeTitle(), edge + g_creditsText.left(70) + edge);
+        QCOMPARE(KestrovaWorld::MarqueeTitle(), edge + g_creditsText.mid(1, 70) + edge);
+        g_marqueePos = 1600;
+        QCOMPARE(KestrovaWorld::MarqueeTitle().size(), 36 + 38 + 36);
+        g_marqueePos = 1637;
+        g_marqueeFrameCount = 3;
+        world->Tick(0.05f);
+        QCOMPARE(g_marqueePos, 0);
+    }
+
+    // The shipped demo runs without an error for a few frames.
+    void theDemoRuns()
+    {
+        QVERIFY(QDir::setCurrent(QFINDTESTDATA("../../demo")));
+        QCOMPARE(Run("dofile('prod.lua')"), std::string());
+        for (int frame = 0; frame < 3; ++frame, view->Frame())
+            world->Tick(0.05f);
+        QCOMPARE(Run("update() render()"), std::string());
+    }
+};
+
+QTEST_MAIN(WorldTest)
+#include "world_test.moc"
