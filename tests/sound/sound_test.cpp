@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "sound_test_" + name; }
-
 // A tone of that length; the mixer streams a WAV file as it does an mp3.
 std::string Tone(const std::string& path, double seconds)
 {
@@ -58,9 +56,8 @@ TEST(SoundErrorString, GivesTheMessageForEachCodeAndUnknownErrorOutsideTheTable)
 // Start-up reports each failure on standard output and goes on without music.
 TEST(Soundtrack, FailuresAreReportedAndStartUpGoesOn)
 {
-    const std::string folder = TempPath("folder");
-    mkdir(folder.c_str(), 0755);
-    ASSERT_EQ(chdir(folder.c_str()), 0);
+    char folder[] = "/tmp/quillmere-sound-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder) && chdir(folder) == 0);
     mkdir("folder.mp3", 0755);
     struct Case { const char* driver; const char* track; std::string lines; };
     for (const Case& c : {Case{"dummy", nullptr, "Error!\nFile not found\n"},
