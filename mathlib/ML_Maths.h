@@ -75,7 +75,7 @@ struct Vector3
 {
     float x, y, z;
 
-    constexpr Vector3() : x(0.0f), y(0.0f), z(0.0f) {}
+    constexpr Vector3() : x(0), y(0), z(0) {}
     constexpr Vector3(float x_, float y_, float z_) : x(x_), y(y_), z(z_) {}
 
     float Length() const { return std::sqrt(x * x + y * y + z * z); }
@@ -85,13 +85,13 @@ struct Vector3
     void Normalize()
     {
         const float m = std::fmax(std::fabs(x), std::fmax(std::fabs(y), std::fabs(z)));
-        if (m == 0.0f)
+        if (m == 0)
             return;
         x /= m;
         y /= m;
         z /= m;
         const float len = std::sqrt(x * x + y * y + z * z);
-        if (len == 0.0f)
+        if (len == 0)
             return;
         const float inv = 1.0f / len;
         x *= inv;
@@ -156,16 +156,16 @@ struct Quaternion
 {
     float w, x, y, z;
 
-    constexpr Quaternion() : w(1.0f), x(0.0f), y(0.0f), z(0.0f) {}
+    constexpr Quaternion() : w(1), x(0), y(0), z(0) {}
     constexpr Quaternion(float w_, float x_, float y_, float z_) : w(w_), x(x_), y(y_), z(z_) {}
     Quaternion(const Vector3& axis, float angle) : Quaternion() { FromAxisAngle(axis, angle); }
 
     void SetIdentity()
     {
-        w = 1.0f;
-        x = 0.0f;
-        y = 0.0f;
-        z = 0.0f;
+        w = 1;
+        x = 0;
+        y = 0;
+        z = 0;
     }
 
     // A zero quaternion fails the library's check and ends the program.
@@ -182,7 +182,7 @@ struct Quaternion
     // the identity whatever the axis, even a zero one.
     void FromAxisAngle(const Vector3& axis, float angle)
     {
-        if (angle == 0.0f) {
+        if (angle == 0) {
             SetIdentity();
             return;
         }
@@ -282,19 +282,18 @@ struct Matrix4
     }
 
     constexpr explicit Matrix4(const AffineMatrix& a)
-        : m{a.m[0], a.m[1], a.m[2],  0.0f, a.m[3], a.m[4],  a.m[5],  0.0f,
-            a.m[6], a.m[7], a.m[8],  0.0f, a.m[9], a.m[10], a.m[11], 1.0f}
+        : m{a.m[0], a.m[1], a.m[2],  0, a.m[3], a.m[4],  a.m[5],  0,
+            a.m[6], a.m[7], a.m[8],  0, a.m[9], a.m[10], a.m[11], 1}
     {
     }
 };
 
-constexpr Matrix3 Matrix3Identity = {{1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f}};
+constexpr Matrix3 Matrix3Identity = {{1, 0, 0, 0, 1, 0, 0, 0, 1}};
 
 constexpr AffineMatrix AffineMatrixIdentity = {
-    {1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f}};
+    {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
 
-constexpr Matrix4 Matrix4Identity({1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 0.0f},
-                                  {0.0f, 0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 1.0f});
+constexpr Matrix4 Matrix4Identity({1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1});
 
 // Takes the shorter way between a and b; spin adds that many half turns to the angle swept.
 // The result is normalised.
@@ -302,7 +301,7 @@ inline void Slerp(Quaternion& out, float t, const Quaternion& a, const Quaternio
 {
     float d = a.w * b.w + a.x * b.x + a.y * b.y + a.z * b.z;
     bool flip = false;
-    if (d < 0.0f) {
+    if (d < 0) {
         d = -d;
         flip = true;
     }
@@ -332,7 +331,7 @@ inline void QuaternionFromMatrix(Quaternion& out, const Matrix3& matrix)
 {
     const auto m = [&matrix](int row, int column) { return matrix.m[3 * row + column]; };
     const float tr = m(0, 0) + m(1, 1) + m(2, 2);
-    if (tr > 0.0f) {
+    if (tr > 0) {
         const float r = std::sqrt(tr + 1.0f);
         const float s = 0.5f / r;
         out.w = 0.5f * r;
@@ -351,7 +350,7 @@ inline void QuaternionFromMatrix(Quaternion& out, const Matrix3& matrix)
     const int j = next[i];
     const int k = next[j];
     const float r = std::sqrt(m(i, i) - (m(k, k) + m(j, j)) + 1.0f);
-    const float s = r != 0.0f ? 0.5f / r : 0.0f;
+    const float s = r != 0 ? 0.5f / r : 0;
     float v[3];
     v[i] = 0.5f * r;
     v[j] = (m(i, j) + m(j, i)) * s;

@@ -122,9 +122,9 @@ static QPoint DevicePosition(const QWindow* window, const QPointF& logical)
     return (logical * window->devicePixelRatio()).toPoint();
 }
 
+// Of the input the world is given, only a mouse move reads GL state: it alone needs the context.
 void OpenGLEmptyWorldWidget::mousePressEvent(QMouseEvent* event)
 {
-    MakeCurrent();  // the world reads GL state outside painting
     const QPoint p = DevicePosition(this, event->position());
     if (event->buttons() & Qt::LeftButton)
         world->LeftButtonDown(p.x(), p.y());
@@ -134,7 +134,6 @@ void OpenGLEmptyWorldWidget::mousePressEvent(QMouseEvent* event)
 
 void OpenGLEmptyWorldWidget::mouseReleaseEvent(QMouseEvent* event)
 {
-    MakeCurrent();
     const QPoint p = DevicePosition(this, event->position());
     if (event->button() == Qt::LeftButton)
         world->LeftButtonUp(p.x(), p.y());
@@ -153,7 +152,6 @@ void OpenGLEmptyWorldWidget::mouseMoveEvent(QMouseEvent* event)
 
 void OpenGLEmptyWorldWidget::wheelEvent(QWheelEvent* event)
 {
-    MakeCurrent();
     // A horizontal wheel zooms like a vertical one.
     const int delta = event->angleDelta().y() != 0 ? event->angleDelta().y() : event->angleDelta().x();
     if (delta <= 0)
@@ -204,7 +202,6 @@ void OpenGLEmptyWorldWidget::keyPressEvent(QKeyEvent* event)
         QWindow::keyPressEvent(event);
         return;
     }
-    MakeCurrent();
     const QPoint p = DevicePosition(this, mapFromGlobal(QCursor::pos()));
     world->KeyDown(KeyCharacter(event), p.x(), p.y());
 }
@@ -215,7 +212,6 @@ void OpenGLEmptyWorldWidget::keyReleaseEvent(QKeyEvent* event)
         QWindow::keyReleaseEvent(event);
         return;
     }
-    MakeCurrent();
     const QPoint p = DevicePosition(this, mapFromGlobal(QCursor::pos()));
     world->KeyUp(KeyCharacter(event), p.x(), p.y());
 }

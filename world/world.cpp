@@ -196,7 +196,7 @@ void World::DrawGround()
     WireCube(size);
     // Transparent under the view's blending: it fills the depth buffer only, so empty ground
     // can be picked and hides the marker below it.
-    glColor4f(0.3f, 0.3f, 0.3f, 0.0f);
+    glColor4f(0.3f, 0.3f, 0.3f, 0);
     SolidCube(size);
     glPopMatrix();
 }
