@@ -138,14 +138,6 @@ private slots:
         QTEST(commands, "commands");
     }
 
-    void copyAndSelectAllWorkFromTheScrollback()
-    {
-        Play("print(1)<Return><@4:9><Ctrl+C>");
-        QCOMPARE(QGuiApplication::clipboard()->text(), "print");
-        Play("<@1><Ctrl+A><Ctrl+C>");
-        QCOMPARE(QGuiApplication::clipboard()->text(), "Lua>print(1)\nLua>");
-    }
-
     // Drops, like the middle button, put plain text where they land, or at the end of the input
     // when that is the scrollback; an empty clipboard pastes nothing.
     void pastesAndDropsTakePlainTextIntoTheInputOnly()

@@ -11,7 +11,6 @@ import unittest
 from Xlib import X, Xatom, display, protocol
 
 BINARY = os.environ.get("QM_BINARY", "")
-SOURCE = os.environ.get("QM_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
 # What a folder without a soundtrack prints at start-up.
 NO_SOUNDTRACK = ["Error!", "File not found"]
 
@@ -57,7 +56,6 @@ class Program:
             return None
 
     def lines(self):
-        """The non-empty lines of standard output."""
         with open(self.stdout_path, "rb") as f:
             return [l for l in f.read().decode("utf-8", "replace").splitlines() if l]
 
@@ -105,8 +103,7 @@ class Program:
         for command in ("windowactivate", "windowfocus"):
             xdotool(command, "--sync", self.window().id)
 
-    def click(self, x, y, button=1, repeat=1):
-        """Clicks at (x, y) in the window's client coordinates."""
+    def click(self, x, y, button=1, repeat=1):  # (x, y) in the window's client area
         gx, gy, _, _ = self.geometry()
         xdotool("mousemove", gx + x, gy + y, "click", "--repeat", repeat, button)
 

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
-#include "mathlib/ML_Maths.h"
+#include "mathlib/camera.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void ExpectNear(const Quaternion& a, Quaternion b, float eps = 1e-6f, bool exact
 TEST(Vectors, NormalisationAvoidsOverflowAndUnderflowAndKeepsZero)
 {
     const Vector3 cases[][2] = {{{1e-30f, 0, 0}, {1, 0, 0}}, {{3e30f, 4e30f, 0}, {0.6f, 0.8f, 0}},
-                                {{0, 0, 0}, {0, 0, 0}}, {{0, -2, 0}, {0, -1, 0}}};
+                                {{0, 0, 0}, {0, 0, 0}}, {{0, -2, 0}, {0, -1, 0}}, {{1, 1, 0}, {0.7071068f, 0.7071068f, 0}}};
     for (const auto& c : cases) {
         Vector3 v = c[0];
         v.Normalize();
@@ -34,7 +35,19 @@ TEST(Vectors, NormalisationAvoidsOverflowAndUnderflowAndKeepsZero)
     }
     ExpectNear(Cross(Vector3(1, 0, 0), Vector3(0, 1, 0)), Vector3(0, 0, 1));
     EXPECT_NEAR(Vector3(2, 0, 0).AngleTo(Vector3(0, 0, -3)), HalfPi, 1e-6f);
-    EXPECT_NEAR(RadiansToDegrees * Radians45, 45, 1e-5f);
+    const float angles[][2] = {{Radians10, 10}, {Radians15, 15}, {Radians20, 20}, {Radians30, 30}, {Radians45, 45},
+                               {Radians60, 60}, {Radians90, 90}, {Radians180, 180}, {Radians360, 360}, {HalfPi, 90},
+                               {Pi, 180}, {TwoPi, 360}, {1 / InvPi, 180}, {DegreesToRadians * 57.29578f, 57.29578f}};
+    for (const auto& [radians, degrees] : angles)
+        EXPECT_NEAR(radians * RadiansToDegrees, degrees, 1e-4f);
+    // The identities, each in its own layout, are the same transform.
+    const Matrix4 fromAffine(AffineMatrixIdentity);
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_EQ(fromAffine.m[k], Matrix4Identity.m[k]);
+        EXPECT_EQ(Matrix4Identity.m[k], k % 5 == 0 ? 1.0f : 0.0f);
+    }
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(Matrix3Identity.m[k], AffineMatrixIdentity.m[k]);
 }
 
 // Reference: the rotation of v is the vector part of q (0, v) q*, scaled by |q|^2 when q is not
@@ -126,6 +139,24 @@ TEST(Quaternions, LookOrientationMapsForwardAndDegeneratesAtThePoles)
     EXPECT_NEAR(q.Rotate(Vector3(1, 0, 0)).y, 0.0f, 1e-6f);  // the right axis stays level
     EXPECT_GT(q.Rotate(Vector3(0, 1, 0)).y, 0.0f);
     EXPECT_DEATH(Quaternion(0, 0, 0, 0).Normalize(), "x != 0.0f");
+}
+
+// The camera's cached transform follows every change, also after an inversion and in a copy.
+TEST(Camera, WorldToLocalFollowsEveryChange)
+{
+    const Vector3 p(10, 4, -3);
+    Camera c;
+    c.SetOrientation(Quaternion(Vector3(0.48f, 0.6f, 0.64f), 0.9f));
+    const std::function<void()> changes[] = {[&] { c.Translate(Vector3(1, 2, 3)); },
+                                             [&] { c.Rotate(Quaternion(Vector3(0, 1, 0), 0.3f)); },
+                                             [&] { c.SetPosition(Vector3(-1, 0, 2)); }, [&] { c.Invert(); }};
+    for (const auto& change : changes) {
+        c.WorldToLocal(p);  // fills the cache
+        change();
+        const Camera copy(c);
+        ExpectNear(c.TransformDirection(c.WorldToLocal(p)) + c.GetPosition(), p, 1e-4f);
+        ExpectNear(Camera(copy).WorldToLocal(p), c.WorldToLocal(p), 1e-4f);
+    }
 }
 
 }  // namespace
