@@ -62,8 +62,7 @@ private slots:
         QWidget* view = window->ui->splitter->widget(0);
         for (QKeyCombination keys : {QKeyCombination(Qt::Key_F12), QKeyCombination(Qt::CTRL, Qt::Key_QuoteLeft)}) {
             QTest::keyClick(window, keys.key(), keys.keyboardModifiers());
-            const int total = window->ui->splitter->height();
-            QVERIFY(std::abs(ConsoleHeight() - total / 3) < 10);
+            QVERIFY(std::abs(ConsoleHeight() - window->ui->splitter->height() / 3) < 10);
             QTRY_COMPARE(QApplication::focusWidget(), window->ui->repl);
             QTest::keyClick(window->ui->repl, keys.key(), keys.keyboardModifiers());
             QCOMPARE(ConsoleHeight(), 0);

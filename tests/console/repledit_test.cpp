@@ -147,13 +147,13 @@ private slots:
         html.setHtml("<b style='font-size:30pt'>bold</b>");
         html.setText("plain");
         image.setImageData(QImage(4, 4, QImage::Format_RGB32));
-        for (const auto& [data, pos] : {std::pair{&html, 1}, std::pair{&html, 13}, std::pair{&image, 13}}) {
+        for (const auto& [data, pos] : {std::pair{&html, 13}, std::pair{&image, 13}, std::pair{&html, 1}}) {
             QDropEvent drop(PointOf(pos), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
             edit->dropEvent(&drop);
         }
         QGuiApplication::clipboard()->setMimeData(new QMimeData);
         Play("<Ctrl+V><Shift+Insert>");
-        QCOMPARE(Shown(), "Lua>abc\nLua>xplain|yplain");
+        QCOMPARE(Shown(), "Lua>abc\nLua>xplainyplain|");
         // The console's own font: monospaced at 8 points, pasted text included.
         for (int pos : {1, 15}) {
             QTextCursor at(edit->document());
@@ -195,7 +195,7 @@ private slots:
         QTest::newRow("the next key clears it") << "f(\"(\",)<End>" << int(Qt::green) << -1 << false;
         QTest::newRow("placed before a typed bracket went in") << "a)<Left>(" << int(Qt::green) << 2 << true;
         QTest::newRow("no partner before the input start") << "f(<Return>1)" << int(Qt::green) << -1 << false;
-        QTest::newRow("blue on the prompt line") << "x" << int(Qt::blue) << 0 << true;
+        QTest::newRow("blue on the prompt line") << "" << int(Qt::blue) << 0 << true;
         QTest::newRow("covering red") << "x" << int(Qt::red) << -1 << false;
         QTest::newRow("red on a continuation line") << "x<Ctrl+Return>y" << int(Qt::red) << 0 << true;
         QTest::newRow("blue after its indent") << "x<Ctrl+Return>y" << int(Qt::blue) << 6 << true;

@@ -107,8 +107,9 @@ class Program:
         gx, gy, _, _ = self.geometry()
         xdotool("mousemove", gx + x, gy + y, "click", "--repeat", repeat, button)
 
-    def type(self, text):
+    def command(self, text):
         xdotool("type", "--delay", 5, text)
+        xdotool("key", "Return")
 
     def key(self, *keys):
         xdotool("key", *keys)
@@ -130,8 +131,8 @@ class ProgramTest(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.workdir, name)
 
-    def write(self, name, text, mode="w"):
-        with open(self.path(name), mode) as f:
+    def write(self, name, text):
+        with open(self.path(name), "w") as f:
             f.write(text)
 
     def read(self, name):

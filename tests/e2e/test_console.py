@@ -37,10 +37,6 @@ class Console(ProgramTest):
         return subprocess.run(["xclip", "-o", "-selection", name, "-t", target], capture_output=True,
                               timeout=10).stdout.decode()
 
-    def command(self, p, text):
-        p.type(text)
-        p.key("Return")
-
     def copied(self, p, *keys):
         """What the console puts on the clipboard when these keys are pressed."""
         self.own("clipboard", "nothing copied")
@@ -53,7 +49,7 @@ class Console(ProgramTest):
             _, _, w, h = p.geometry()
             p.focus()
             p.key("F12")
-            self.command(p, WRITE % ("shared.txt", "greeting"))
+            p.command(WRITE % ("shared.txt", "greeting"))
             self.assertEqual(self.read("shared.txt"), "from prod.lua")
 
             # Pastes with nothing, an image or markup on the clipboard add nothing; text pastes.
@@ -68,8 +64,8 @@ class Console(ProgramTest):
             # A word of output copied by double-click and Ctrl+C; the middle button over the
             # output pastes into the input, and the output stays. Lines of one long word fill the
             # console, which takes the lower third of the window.
-            self.command(p, 'for i = 1, 40 do print(string.rep("w", 99)) end')
-            self.command(p, WRITE % ("shown.txt", "1"))  # the output is on screen once this has run
+            p.command('for i = 1, 40 do print(string.rep("w", 99)) end')
+            p.command(WRITE % ("shown.txt", "1"))  # the output is on screen once this has run
             self.assertEqual(self.read("shown.txt"), "1")
             p.click(100, h - h // 6, repeat=2)
             self.assertEqual(self.copied(p, "ctrl+c"), "w" * 99)
@@ -81,9 +77,9 @@ class Console(ProgramTest):
             self.assertTrue(self.copied(p, "ctrl+a", "ctrl+c", "ctrl+End").startswith(before.rstrip("\n")))
 
             # Very long output: the console shows its ends at once and goes on.
-            self.command(p, "for i = 1, 400000 do print(i) end")
-            self.command(p, 'print(string.rep("x", 1e6))')
-            self.command(p, WRITE % ("after.txt", '"after"'))
+            p.command("for i = 1, 400000 do print(i) end")
+            p.command('print(string.rep("x", 1e6))')
+            p.command(WRITE % ("after.txt", '"after"'))
             self.assertEqual(self.read("after.txt"), "after")
             shown = self.copied(p, "ctrl+a", "ctrl+c", "ctrl+End")
             self.assertIn("\n500\n[... 399000 lines and 3082503 bytes left out ...]\n399501\n", shown)
@@ -92,10 +88,10 @@ class Console(ProgramTest):
             # The shortcut closes the console, giving the keyboard to the scene; Tab from the
             # scene gives it back to the console.
             p.key("ctrl+grave")
-            self.command(p, WRITE % ("lost.txt", '"lost"'))
+            p.command(WRITE % ("lost.txt", '"lost"'))
             p.click(w // 2, h // 3)
             p.key("Tab")
-            self.command(p, WRITE % ("tab.txt", '"tab"'))
+            p.command(WRITE % ("tab.txt", '"tab"'))
             self.assertEqual(self.read("tab.txt"), "tab")
             self.assertFalse(os.path.exists(self.path("lost.txt")))
 

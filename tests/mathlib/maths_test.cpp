@@ -42,10 +42,8 @@ TEST(Vectors, NormalisationAvoidsOverflowAndUnderflowAndKeepsZero)
         EXPECT_NEAR(radians * RadiansToDegrees, degrees, 1e-4f);
     // The identities, each in its own layout, are the same transform.
     const Matrix4 fromAffine(AffineMatrixIdentity);
-    for (int k = 0; k < 16; ++k) {
-        EXPECT_EQ(fromAffine.m[k], Matrix4Identity.m[k]);
-        EXPECT_EQ(Matrix4Identity.m[k], k % 5 == 0 ? 1.0f : 0.0f);
-    }
+    for (int k = 0; k < 16; ++k)
+        EXPECT_TRUE(fromAffine.m[k] == Matrix4Identity.m[k] && Matrix4Identity.m[k] == float(k % 5 == 0)) << k;
     for (int k = 0; k < 9; ++k)
         EXPECT_EQ(Matrix3Identity.m[k], AffineMatrixIdentity.m[k]);
 }

@@ -244,11 +244,11 @@ private slots:
         QVERIFY(width == 1 && !glIsEnabled(GL_TEXTURE_2D) && depth == 1);
     }
 
-    // The ground's faces fill the depth buffer but paint nothing: they catch the pick and hide
-    // the marker below them.
+    // The ground's faces fill the depth buffer but paint nothing (the frame stays mostly black): they
+    // catch the pick and hide the marker below them.
     void theGroundHidesWithoutPaintingAndCatchesThePick()
     {
-        QVERIFY(Pixels(qRgb(77, 77, 77)) == 0 && Pixels(qRgb(0, 255, 0)) > 0);
+        QVERIFY(Pixels(qRgb(0, 0, 0)) > kWidth * kHeight * 3 / 4 && Pixels(qRgb(0, 255, 0)) > 0);
         world->pickPivot = false;
         world->pivot = Vector3(150, -20, 42);
         view->Frame();
