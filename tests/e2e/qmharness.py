@@ -1,6 +1,5 @@
-"""Runs the real program on the test display (scripts/test starts Xvfb and openbox) and drives it
-as a user would: windows found through the window manager, keys and mouse through xdotool,
-pixels read from the X server. QM_BINARY names the program."""
+"""Runs the program QM_BINARY on the test display (Xvfb and openbox) and drives it as a user would:
+windows found through the window manager, keys and mouse through xdotool, pixels read from X."""
 import os
 import shutil
 import subprocess

@@ -17,8 +17,7 @@ while true do s = s .. s end
 
 class Console(ProgramTest):
     def own(self, selection, data, target="UTF8_STRING"):
-        """Has xclip own the X selection with data, as another program would; with None the
-        selection is left without an owner. Returns once the X server says so."""
+        """Has xclip own the X selection with data as another program would (None: no owner)."""
         owner = getattr(self, selection, None)
         if owner:
             owner.kill()

@@ -86,7 +86,7 @@ TEST(Quaternions, MatrixRoundTripsAndProductsCompose)
         QuaternionFromMatrix(back, m);
         ExpectNear(back, q, 1e-4f, false);
         for (int row = 0; row < 3; ++row)
-            ExpectNear(affine.Row(row), q.Rotate(Vector3(row == 0, row == 1, row == 2)));
+            ExpectNear(m.Row(row), q.Rotate(Vector3(row == 0, row == 1, row == 2)));
     }
 }
 

@@ -48,8 +48,7 @@ TEST_F(ScriptEngine, PrintGivesEachArgumentALineAndFooAveragesAndSums)
 TEST_F(ScriptEngine, ErrorsReachTheCallerAndStandardOutputAsChunkColonMessage)
 {
     Result r = Run("print('before') foo(1, 'a')");
-    EXPECT_EQ(r.output, "before\r\n");
-    EXPECT_EQ(r.error, "incorrect argument\n");
+    EXPECT_EQ(r.output + '|' + r.error, "before\r\n|incorrect argument\n");
     EXPECT_EQ(r.stdout, "print('before') foo(1, 'a'): incorrect argument\n\n");
     r = Run("x = = 1");
     EXPECT_EQ(r.stdout.rfind("x = = 1: [string \"x = = 1\"]:1:", 0), 0u) << r.stdout;
@@ -94,8 +93,7 @@ TEST_F(ScriptEngine, LongOutputKeepsItsStartAndEndAndCountsWhatIsLeftOut)
               euros + "\r\n[... 1167237 bytes left out ...]\r\n" + euros.substr(3) + "\r\n");
     const Result e = Run("error(string.rep('e', 100000), 0)");
     EXPECT_EQ(e.stdout, "error(string.rep('e', 100000), 0): " + std::string(100000, 'e') + "\n\n");
-    EXPECT_LT(e.error.size(), 40000u);
-    EXPECT_EQ(e.error.substr(e.error.size() - 3), "ee\n");
+    EXPECT_TRUE(e.error.size() < 40000 && e.error.substr(e.error.size() - 3) == "ee\n") << e.error.size();
 }
 
 TEST_F(ScriptEngine, RunawayChunksAreStoppedWithTheLimitInForce)

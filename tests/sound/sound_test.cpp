@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -22,16 +23,9 @@ std::string Tone(const std::string& path, double seconds)
     return path;
 }
 
-std::string Garbage(const std::string& path)
-{
-    std::ofstream file(path, std::ios::binary);
-    for (int i = 0; i < 4096; ++i)
-        file.put(char((i * 7919) % 251));
-    return path;
-}
-
-// SDL would turn SIGINT and SIGTERM into events that nobody reads.
-TEST(Sound, CtrlCStillStopsTheProgram)
+// SDL would turn SIGINT and SIGTERM into events that nobody reads. A stream's end callback
+// gets no buffer and a length of 0.
+TEST(Sound, CtrlCStillStopsTheProgramAndTheEndIsReported)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
@@ -40,6 +34,15 @@ TEST(Sound, CtrlCStillStopsTheProgram)
         sigaction(signal, nullptr, &action);
         EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
     }
+    static std::atomic<int> length{-1};
+    const std::string tone = Tone("/tmp/quillmere-end-" + std::to_string(getpid()) + ".wav", 0.05);
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(tone.c_str(), 0, 0, 0);
+    std::remove(tone.c_str());
+    FSOUND_Stream_SetEndCallback(stream, [](FSOUND_STREAM*, void* buffer, int n, void*) { return (signed char)(length = buffer ? -2 : n); }, nullptr);
+    ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
+    for (int i = 0; i < 500 && length < 0; ++i)
+        usleep(10000);
+    EXPECT_EQ(length, 0);
     FSOUND_Close();
 }
 
@@ -65,8 +68,10 @@ TEST(Soundtrack, FailuresAreReportedAndStartUpGoesOn)
         std::remove("Ondrelle.mp3");
         if (c.track && std::string(c.track) == "folder")
             rename("folder.mp3", "Ondrelle.mp3");
+        else if (c.track && std::string(c.track) == "tone")
+            Tone("Ondrelle.mp3", 0.2);
         else if (c.track)
-            std::string(c.track) == "tone" ? Tone("Ondrelle.mp3", 0.2) : Garbage("Ondrelle.mp3");
+            std::ofstream("Ondrelle.mp3", std::ios::binary) << std::string(4096, '\x7f');
         setenv("SDL_AUDIODRIVER", c.driver, 1);
         testing::internal::CaptureStdout();
         StartSoundtrack();
