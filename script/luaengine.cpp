@@ -1,6 +1,5 @@
 #include "script/luaengine.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +17,6 @@ lua_State* g_luaState = nullptr;
 // What print() wrote during the chunk now running, as the console will show it.
 static OutputExcerpt g_luaOutput;
 
-// Standard output gets an error message whole up to this bound.
-static constexpr size_t kErrorLimit = 1 << 20;
 static const char kNonStringError[] = "(error object is not a string)";
 
 // A chunk may run this long before it is stopped, so that a runaway loop cannot freeze the
@@ -175,7 +172,7 @@ static void ReportError(lua_State* L, const std::string& chunk, std::string& err
     error += shown.Text() + '\n';
     std::fwrite(chunk.data(), 1, chunk.size(), stdout);
     std::fputs(": ", stdout);
-    std::fwrite(message, 1, std::min(length, kErrorLimit), stdout);
+    std::fwrite(message, 1, length, stdout);
     std::fputs("\n\n", stdout);
     std::fflush(stdout);
     lua_pop(L, 1);
