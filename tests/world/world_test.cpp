@@ -308,10 +308,9 @@ private slots:
         Move(360, 400, Qt::LeftButton);
         Move(300, 430, Qt::LeftButton);
         QVERIFY(std::fabs(Distance(world->camera.GetPosition(), world->pivot) - distance) < 1e-3f);
-        Space(QEvent::KeyRelease);
-        Send(view, QEvent::MouseButtonRelease, 300, 430, Qt::LeftButton, Qt::NoButton);
-        // Looking 15 degrees from straight down (or up): a step that ends within 10 degrees of the
-        // pole while nearing it is refused; smaller steps, steps away and across pass.
+        Space(QEvent::KeyRelease), Send(view, QEvent::MouseButtonRelease, 300, 430, Qt::LeftButton, Qt::NoButton);
+        // From 15 degrees off straight down (or up), a pitch stays in the vertical plane through the centre;
+        // a step ending within 10 degrees of the pole while nearing it is refused; smaller, away, across pass.
         const Vector3 centre(200, 0, 200);
         struct Step { float fromDegrees, pitch; bool passes; };
         for (float side : {1.0f, -1.0f})
@@ -321,7 +320,8 @@ private slots:
                 const Vector3 before = world->camera.GetPosition();
                 world->OrbitPivot(centre, 0, side * step.pitch);
                 QCOMPARE(Distance(world->camera.GetPosition(), before) > 0.01f, step.passes);
-                QVERIFY(std::fabs(Distance(world->camera.GetPosition(), centre) - 50) < 1e-3f);
+                const Vector3 after = world->camera.GetPosition();
+                QVERIFY(std::fabs(Distance(after, centre) - 50) < 1e-3f && std::fabs(after.x - centre.x) < 1e-3f);
                 QVERIFY(Distance(Forward(), (centre - world->camera.GetPosition()).Normalized()) < 1e-4f);
             }
     }
