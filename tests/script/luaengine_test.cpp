@@ -29,8 +29,7 @@ protected:
     static std::string Lines(int from, int to)
     {
         std::string text;
-        for (int i = from; i <= to; ++i)
-            text += std::to_string(i) + "\r\n";
+        for (int i = from; i <= to; ++i) text += std::to_string(i) + "\r\n";
         return text;
     }
 };
@@ -74,16 +73,20 @@ TEST_F(ScriptEngine, TheStateOutlivesFailuresAndTheStackStaysAsFound)
     EXPECT_EQ(Run("print(shared)").output, "5\r\n");
 }
 
-// The console shows up to 500 lines or 16 KiB from each end of a command's output.
+// The console shows up to 500 lines or 16 KiB from each end of a command's output, cut at line starts.
 TEST_F(ScriptEngine, LongOutputKeepsItsStartAndEndAndCountsWhatIsLeftOut)
 {
     EXPECT_EQ(Run("for i = 1, 1000 do print(i) end").output, Lines(1, 1000));
     EXPECT_EQ(Run("for i = 1, 1001 do print(i) end").output,
               Lines(1, 500) + "[... 1 line and 5 bytes left out ...]\r\n" + Lines(502, 1001));
-    const std::string left = Lines(501, 99500);
-    EXPECT_EQ(Run("for i = 1, 100000 do print(i) end").output,
-              Lines(1, 500) + "[... 99000 lines and " + std::to_string(left.size()) +
-                  " bytes left out ...]\r\n" + Lines(99501, 100000));
+    const std::string left = Lines(501, 99698);  // the output ends just as its kept end is trimmed
+    EXPECT_EQ(Run("for i = 1, 100198 do print(i) end").output,
+              Lines(1, 500) + "[... 99198 lines and " + std::to_string(left.size()) +
+                  " bytes left out ...]\r\n" + Lines(99699, 100198));
+    EXPECT_EQ(Run("for i = 1, 500 do print(i) end print('a') print(string.rep('b', 16380))").output,
+              Lines(1, 500) + "[... 1 line and 3 bytes left out ...]\r\n" + std::string(16380, 'b') + "\r\n");
+    const std::string cutAtBreak = Run("for i = 1, 500 do print(i) end print('\\na') for i = 1, 499 do print(i) end").output;
+    EXPECT_EQ(cutAtBreak.substr(Lines(1, 500).size(), 16), "[... 1 line and ");
 
     // One long line is cut within itself, never inside a character (U+20AC is three bytes).
     std::string euros;

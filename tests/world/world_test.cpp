@@ -447,8 +447,7 @@ private slots:
     void scriptsMoveAndTurnTheCamera()
     {
         QCOMPARE(Run("setCamPos(1, 2) print(getCamPos())"), std::string("1\r\n2\r\n0\r\n"));
-        QCOMPARE(Run("setCamPos('3', 4, 5) print(getCamPos())"), std::string("3\r\n4\r\n5\r\n"));
-        Run("setCamPos(10, 20, 30)");
+        QCOMPARE(Run("setCamPos('3', 4, 5) print(getCamPos()) setCamPos(10, 20, 30)"), std::string("3\r\n4\r\n5\r\n"));
         // Yaw turns right about the vertical, then pitch tilts up about the camera's own right axis.
         for (const QPointF turn : {QPointF(0.5, 0.3), QPointF(-1.2, -0.4), QPointF(0, 0.7)}) {
             Run(QString("lookAt(10, 20, 29) rotateCam(%1, %2)").arg(turn.x()).arg(turn.y()).toStdString());
@@ -462,8 +461,7 @@ private slots:
     {
         g_marqueePos = 1600;
         QCOMPARE(KestrovaWorld::MarqueeTitle().size(), 36 + 38 + 36);
-        g_marqueePos = 1637, g_marqueeFrameCount = 3;
-        world->Tick(0.05f);
+        g_marqueePos = 1637, g_marqueeFrameCount = 3, world->Tick(0.05f);
         QCOMPARE(g_marqueePos, 0);
     }
 
@@ -472,8 +470,7 @@ private slots:
     {
         QVERIFY(QDir::setCurrent(QFINDTESTDATA("../../demo")));
         QCOMPARE(Run("dofile('prod.lua')"), std::string());
-        for (int frame = 0; frame < 3; ++frame, view->Frame())
-            world->Tick(0.05f);
+        for (int frame = 0; frame < 3; ++frame, view->Frame()) world->Tick(0.05f);
         QCOMPARE(Run("update() render()"), std::string());
     }
 };
