@@ -18,6 +18,10 @@
 #include "script/luaengine.h"
 #include "world/openglemptyworldwidget.h"
 
+extern "C" {
+#include <lua.h>
+}
+
 static constexpr int kFrames = 100000;
 static constexpr int kWarmFrames = 2000;
 static constexpr int kFramesBetweenEvents = 100;
@@ -50,11 +54,12 @@ static void RunCommands(REPLEdit* repl, int commands)
     }
 }
 
-// Resident memory with the allocator's free pages handed back, so that growth means memory
-// still in use.
+// Resident memory with the script's garbage collected and the allocator's free pages handed
+// back, so that growth means memory still in use.
 static double SettledMiB()
 {
     QCoreApplication::processEvents();
+    lua_gc(g_luaState, LUA_GCCOLLECT, 0);
     malloc_trim(0);
     return ResidentKiB() / 1024.0;
 }
