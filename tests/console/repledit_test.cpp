@@ -152,6 +152,7 @@ private slots:
             edit->dropEvent(&drop);
         }
         QGuiApplication::clipboard()->setMimeData(new QMimeData);
+        QVERIFY(!edit->canPaste());  // nor does the context menu offer to
         Play("<Ctrl+V><Shift+Insert>");
         QCOMPARE(Shown(), "Lua>abc\nLua>xplainyplain|");
         // The console's own font: monospaced at 8 points, pasted text included.
