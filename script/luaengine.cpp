@@ -157,8 +157,8 @@ void CloseLua()
         lua_close(g_luaState);
 }
 
-// The error value on top of the stack, popped: to standard output whole (up to a bound) after
-// the chunk's text, and to error as the console shows it.
+// The error value on top of the stack, popped: to standard output whole after the chunk's
+// text, and to error as the console shows it.
 static void ReportError(lua_State* L, const std::string& chunk, std::string& error)
 {
     size_t length = 0;
