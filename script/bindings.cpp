@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "script/luaengine.h"
+#include "script/musicbindings.h"
 #include "world/kestrovaworld.h"
 
 // The callbacks the world calls every frame, and the ones scripts may define for themselves;
@@ -122,4 +123,5 @@ void RegisterLuaBindings()
         return;
     for (const Binding& b : kBindings)
         lua_register(g_luaState, b.name, b.function);
+    RegisterMusicBindings(g_luaState);
 }
