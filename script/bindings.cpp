@@ -39,15 +39,24 @@ static GLubyte Channel(lua_State* L, int index)
     return GLubyte(uint32_t(int32_t(value)) & 0xFF);
 }
 
+// A shape the script has begun and not yet ended. Between glBegin and glEnd GL takes nothing
+// but vertices and colours, so the bindings never begin twice, never end what is not open, and
+// step out of an open shape to draw a line.
+static bool g_shapeOpen = false;
+
 static int w_drawLine(lua_State* L)
 {
     const float x1 = Coordinate(L, 1), y1 = Coordinate(L, 2), z1 = Coordinate(L, 3);
     const float x2 = Coordinate(L, 4), y2 = Coordinate(L, 5), z2 = Coordinate(L, 6);
+    if (g_shapeOpen)
+        glEnd();
     glBegin(GL_LINES);
     glColor3ub(255, 255, 255);  // stays the current colour afterwards
     glVertex3f(x1, y1, z1);
     glVertex3f(x2, y2, z2);
     glEnd();
+    if (g_shapeOpen)
+        glBegin(GL_TRIANGLES);
     return 0;
 }
 
@@ -81,13 +90,22 @@ static int w_lookAt(lua_State* L)
 // beginLinGL is this function too: it fills triangles.
 static int w_beginTriGL(lua_State*)
 {
-    glBegin(GL_TRIANGLES);
+    if (!g_shapeOpen)
+        glBegin(GL_TRIANGLES);
+    g_shapeOpen = true;
     return 0;
+}
+
+void EndOpenShape()
+{
+    if (g_shapeOpen)
+        glEnd();
+    g_shapeOpen = false;
 }
 
 static int w_endGL(lua_State*)
 {
-    glEnd();
+    EndOpenShape();
     return 0;
 }
 

@@ -10,6 +10,7 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include "script/bindings.h"
 #include "script/outputexcerpt.h"
 
 lua_State* g_luaState = nullptr;
@@ -208,6 +209,8 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error)
         if (lua_pcall(L, 0, 0, 0) != 0)
             ReportError(L, chunk, error);
     }
+    // Last, as a finalizer run by the collection may begin a shape too.
+    EndOpenShape();
     output = g_luaOutput.Text();
 }
 

@@ -96,11 +96,8 @@ void OpenGLEmptyWorldWidget::resizeEvent(QResizeEvent*)
 
 void OpenGLEmptyWorldWidget::initializeGL()
 {
+    // The rest of the state the world sets itself on every frame (World::SetupRenderState).
     glClearColor(0, 0, 0, 1);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LESS);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 }
 
 void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
@@ -111,8 +108,6 @@ void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
 void OpenGLEmptyWorldWidget::paintGL()
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_POLYGON_OFFSET_FILL);
-    glPolygonOffset(1.0f, 1.0f);
     world->Draw();
 }
 

@@ -71,10 +71,12 @@ void World::Tick(float step)
 
 void World::Draw()
 {
+    SetupRenderState();
     SetupCamera();
     if (showGrid)
         DrawGrid();
     Render();
+    SetupRenderState();
     if (showGround)
         DrawGround();
     // The depth buffer now holds the grid, the scene and the ground, but not the marker.
@@ -82,6 +84,28 @@ void World::Draw()
         PickPivot();
     if (showPivotMarker)
         DrawPivotMarker();
+}
+
+void World::SetupRenderState()
+{
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_TRUE);
+    // The ground's solid pass has alpha 0: blending is what keeps it out of the picture.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    // Filled polygons lie slightly behind lines at the same depth, so grid lines stay visible
+    // on the ground's top face.
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(1.0f, 1.0f);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_STENCIL_TEST);
+    glMatrixMode(GL_MODELVIEW);
 }
 
 void World::LeftButtonDown(int x, int y)

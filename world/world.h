@@ -23,6 +23,11 @@ public:
     virtual void ZoomOut();
     virtual void ZoomIn();
 
+    // The GL state the world's own drawing needs, set before the scene and again after it
+    // rather than inherited: depth test, blending, polygon offset, no texturing or lighting,
+    // modelview matrix mode. The current colour is left alone.
+    void SetupRenderState();
+
     Camera& GetCamera() { return camera; }
     // Needs the view's GL context current: loads the projection and the modelview.
     void SetupCamera();

@@ -465,6 +465,35 @@ private slots:
         QCOMPARE(g_marqueePos, 0);
     }
 
+    // Whatever a script does with shapes, in render() or between frames, the grid, the ground,
+    // the marker and the pick come out as with a well-formed script, and no GL error is left.
+    void unfinishedShapesLeaveTheHostsDrawingAlone()
+    {
+        const std::string triangle = "vectorGL(140, 55, 45) vectorGL(150, 55, 45) vectorGL(145, 65, 45) ";
+        const std::pair<std::string, std::string> cases[] = {
+            {"function render() beginTriGL() colorGL(255, 200, 40, 255) vectorGL(150, 0, 150) nosuch() end", ""},
+            {"function render() beginTriGL() " + triangle + "end", "function render() beginTriGL() " + triangle + "endGL() end"},
+            {"function update() beginTriGL() vectorGL(1, 2, 3) end", ""},
+            {"function render() endGL() beginTriGL() beginTriGL() drawLine(0, 0, 0, 9, 9, 9) end",
+             "function render() drawLine(0, 0, 0, 9, 9, 9) end"}};
+        Move(320, 10);  // over the background
+        for (const auto& [script, reference] : cases) {
+            QImage image[2];
+            float depth[2];
+            for (int i = 0; i < 2; ++i) {
+                Run("function update() end function render() end");
+                Run(i ? script : reference);
+                world->Tick(0.05f);
+                view->Frame();
+                image[i] = view->target->toImage(), depth[i] = world->pickDepth;
+                QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+            }
+            QCOMPARE(image[1], image[0]);
+            QCOMPARE(depth[1], depth[0]);
+        }
+        Run("function update() end function render() end");
+    }
+
     // The shipped demo runs without an error for a few frames.
     void theDemoRuns()
     {
