@@ -106,7 +106,7 @@ struct Vector3
         return v;
     }
 
-    // Not clamped: rounding can push the dot product past 1 and make the result NaN.
+    // In radians, 0 to pi; 0 when either vector is zero.
     float AngleTo(const Vector3& other) const;
 
     Vector3& operator+=(const Vector3& b)
@@ -147,9 +147,12 @@ inline Vector3 Cross(const Vector3& a, const Vector3& b)
     return Vector3(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
 }
 
+// From the sine and the cosine together: an acos of the dot product alone turns NaN when
+// rounding pushes it past 1, and loses precision near 0 and pi.
 inline float Vector3::AngleTo(const Vector3& other) const
 {
-    return std::acos(Dot(Normalized(), other.Normalized()));
+    const Vector3 a = Normalized(), b = other.Normalized();
+    return std::atan2(Cross(a, b).Length(), Dot(a, b));
 }
 
 struct Quaternion

@@ -23,6 +23,8 @@ static constexpr float kReaimFraction = 0.2f;
 static constexpr float kCentringFactor = 0.9f;
 static constexpr float kDollyFraction = 0.1f;
 static constexpr float kDollyLimit = 20.0f;
+// Sine of the angle from the vertical below which lookAt keeps the camera's heading.
+static constexpr float kVerticalTolerance = 1e-3f;
 
 struct GLView {
     GLdouble projection[16];
@@ -333,8 +335,21 @@ void World::LookAt(Vector3 target)
 {
     Vector3 d = target - camera.GetPosition();
     d.Normalize();
+    if (d.Length() == 0)
+        return;  // the point is where the camera is: nothing to face
+    Vector3 up(0, 1, 0);
+    // Along the vertical the world's up gives no right axis. The camera keeps the right axis it
+    // has, levelled, so that looking straight down or up keeps its heading.
+    if (Cross(d, up).Length() < kVerticalTolerance) {
+        Vector3 right = camera.TransformDirection(Vector3(1, 0, 0));
+        right.y = 0;
+        right.Normalize();
+        if (right.Length() == 0)
+            right = Vector3(1, 0, 0);
+        up = Cross(right, d);
+    }
     Quaternion q;
-    QuaternionFromLook(q, d, Vector3(0, 1, 0));
+    QuaternionFromLook(q, d, up);
     camera.SetOrientation(q);
 }
 

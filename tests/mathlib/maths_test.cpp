@@ -34,7 +34,15 @@ TEST(Vectors, NormalisationAvoidsOverflowAndUnderflowAndKeepsZero)
         ExpectNear(c[0].Normalized(), c[1], 1e-6f);
     }
     ExpectNear(Cross(Vector3(1, 0, 0), Vector3(0, 1, 0)), Vector3(0, 0, 1));
+    // Angles are numbers for parallel vectors too, where an acos of the dot product may not be.
     EXPECT_NEAR(Vector3(2, 0, 0).AngleTo(Vector3(0, 0, -3)), HalfPi, 1e-6f);
+    EXPECT_NEAR(Vector3(1, 1, 0).AngleTo(Vector3(-1, -1, 0)), Pi, 1e-6f);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-1, 1);
+    for (int i = 0; i < 1000; ++i) {
+        const Vector3 v(u(rng), u(rng), u(rng));
+        EXPECT_LT(v.AngleTo(v * 3), 1e-3f) << v.x << " " << v.y << " " << v.z;
+    }
     const float angles[][2] = {{Radians10, 10}, {Radians15, 15}, {Radians20, 20}, {Radians30, 30}, {Radians45, 45},
                                {Radians60, 60}, {Radians90, 90}, {Radians180, 180}, {Radians360, 360}, {HalfPi, 90},
                                {Pi, 180}, {TwoPi, 360}, {1 / InvPi, 180}, {DegreesToRadians * 57.29578f, 57.29578f}};

@@ -50,6 +50,14 @@ static void Send(QWindow* view, QEvent::Type type, int x, int y, Qt::MouseButton
 
 static float Distance(const Vector3& a, const Vector3& b) { return (a - b).Length(); }
 
+// Within a tolerance, printing both sides when not.
+static float Gap(float a, float b) { return std::fabs(a - b); }
+static float Gap(const Vector3& a, const Vector3& b) { return Distance(a, b); }
+static QString Text(float v) { return QString::number(v); }
+static QString Text(const Vector3& v) { return QString("(%1, %2, %3)").arg(v.x).arg(v.y).arg(v.z); }
+#define QCOMPARE_NEAR(actual, expected, tolerance) \
+    QVERIFY2(Gap(actual, expected) <= (tolerance), qPrintable(Text(actual) + " against " + Text(expected)))
+
 // Where the last frame's matrices put a world point, in window coordinates.
 static Vector3 Project(const Vector3& p)
 {
@@ -314,7 +322,8 @@ private slots:
         const Vector3 centre(200, 0, 200);
         struct Step { float fromDegrees, pitch; bool passes; };
         for (float side : {1.0f, -1.0f})
-            for (const Step step : {Step{15, -0.1f, false}, Step{15, -0.05f, true}, Step{15, 0.1f, true}, Step{8, -0.3f, true}}) {
+            for (const Step step : {Step{15, -0.1f, false}, Step{15, -0.05f, true}, Step{15, 0.1f, true}, Step{8, -0.3f, true},
+                                     Step{5, -5 / 57.2957763671875f, false}}) {
                 const float t = step.fromDegrees / 57.2957763671875f;
                 Pose(centre + Vector3(0, side * std::cos(t), -std::sin(t)) * 50.0f, centre);
                 const Vector3 before = world->camera.GetPosition();
@@ -455,6 +464,26 @@ private slots:
             const Vector3 expected(std::sin(yaw) * std::cos(pitch), std::sin(pitch), -std::cos(yaw) * std::cos(pitch));
             QVERIFY(Distance(Forward(), expected) < 1e-5f);
         }
+    }
+
+    // lookAt centres its point wherever it lies; along the vertical the camera keeps its heading.
+    void lookAtCentresItsPointInEveryDirection()
+    {
+        const Vector3 from(200, 100, 200);
+        for (const Vector3& d : {Vector3(1, 0, 0), Vector3(-1, 0, 0), Vector3(0, 0, 1), Vector3(0, 0, -1), Vector3(0, 1, 0),
+                                 Vector3(0, -1, 0), Vector3(1e-6f, -1, 0), Vector3(0, 1, -3e-7f)}) {
+            Pose(from, from + Vector3(50, -20, 30));
+            const Vector3 right = world->camera.TransformDirection(Vector3(1, 0, 0));
+            world->LookAt(from + d * 150);
+            view->Frame();
+            const Vector3 seen = Project(from + d * 150);
+            QCOMPARE_NEAR(Vector3(seen.x, seen.y, 0), Vector3(320, 240, 0), 0.01f);
+            if (std::fabs(d.y) == 1)
+                QCOMPARE_NEAR(world->camera.TransformDirection(Vector3(1, 0, 0)), right, 1e-5f);
+        }
+        const Vector3 forward = Forward();
+        world->LookAt(from);
+        QCOMPARE_NEAR(Forward(), forward, 0);
     }
 
     void theCreditsShortenAtTheirEndAndWrap()
