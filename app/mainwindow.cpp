@@ -71,12 +71,17 @@ static void AppendPlainText(QTextEdit* edit, const std::string& text)
     end.insertText(QString::fromUtf8(text.data(), qsizetype(text.size())));
 }
 
+// As in Lua's own interpreter, a command shows what it returns, and "=expr" is "return expr".
 void MainWindow::RunREPLCommand(QString sCommand)
 {
-    std::string output, error;
-    ExecuteLua(sCommand.toStdString(), output, error);
+    if (sCommand.startsWith('='))
+        sCommand.replace(0, 1, "return ");
+    std::string output, error, values;
+    ExecuteLua(sCommand.toStdString(), output, error, &values);
     if (!output.empty())
         AppendPlainText(ui->repl, output);
+    if (!values.empty())
+        AppendPlainText(ui->repl, values);
     if (!error.empty())
         AppendPlainText(ui->repl, error);
     ui->repl->ShowPrompt();

@@ -36,6 +36,8 @@ static bool g_memoryExhausted = false;
 // A full collection, made before it is needed: an exhausted state may have no room for a new
 // function to call.
 static int g_collectRef = LUA_NOREF;
+// CallShowingValues, made once for the same reason.
+static int g_showValuesRef = LUA_NOREF;
 
 static void* LimitedAlloc(void*, void* block, size_t oldSize, size_t newSize)
 {
@@ -101,6 +103,33 @@ static int CollectGarbage(lua_State* L)
     return 0;
 }
 
+// Calls the chunk below it and returns what it returned as one text: each value converted by the
+// global tostring, as Lua's own interpreter shows them, separated by tabs. Returns nothing when
+// the chunk returned nothing. Runs protected, since a __tostring may raise.
+static int CallShowingValues(lua_State* L)
+{
+    lua_call(L, 0, LUA_MULTRET);
+    const int n = lua_gettop(L);
+    if (n == 0)
+        return 0;
+    luaL_checkstack(L, 3, "too many values to show");
+    lua_getglobal(L, "tostring");
+    luaL_Buffer text;
+    luaL_buffinit(L, &text);
+    for (int i = 1; i <= n; ++i) {
+        if (i > 1)
+            luaL_addchar(&text, '\t');
+        lua_pushvalue(L, n + 1);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        if (!lua_isstring(L, -1))
+            return luaL_error(L, "'tostring' must return a string to show a value");
+        luaL_addvalue(&text);
+    }
+    luaL_pushresult(&text);
+    return 1;
+}
+
 // print(...): every argument becomes a line of its own ending in CR LF.
 static int LuaPrint(lua_State* L)
 {
@@ -150,6 +179,8 @@ void InitLua()
     lua_register(g_luaState, "print", LuaPrint);
     lua_pushcfunction(g_luaState, CollectGarbage);
     g_collectRef = luaL_ref(g_luaState, LUA_REGISTRYINDEX);
+    lua_pushcfunction(g_luaState, CallShowingValues);
+    g_showValuesRef = luaL_ref(g_luaState, LUA_REGISTRYINDEX);
 }
 
 void CloseLua()
@@ -179,10 +210,12 @@ static void ReportError(lua_State* L, const std::string& chunk, std::string& err
     lua_pop(L, 1);
 }
 
-void ExecuteLua(std::string chunk, std::string& output, std::string& error)
+void ExecuteLua(std::string chunk, std::string& output, std::string& error, std::string* values)
 {
     g_luaOutput.Clear();
     error.clear();
+    if (values)
+        values->clear();
     lua_State* L = g_luaState;
     if (!L) {
         error = "no Lua state\n";
@@ -192,8 +225,20 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error)
     const int top = lua_gettop(L);
     g_deadline = std::chrono::steady_clock::now() + g_timeLimit;
     int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), chunk.c_str());
-    if (status == 0)
+    if (status == 0 && values) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, g_showValuesRef);
+        lua_insert(L, -2);
+        status = lua_pcall(L, 1, LUA_MULTRET, 0);
+        if (status == 0 && lua_gettop(L) > top) {
+            size_t length = 0;
+            const char* text = lua_tolstring(L, -1, &length);
+            OutputExcerpt shown;
+            shown.Append(text, length);
+            *values = shown.Text() + '\n';
+        }
+    } else if (status == 0) {
         status = lua_pcall(L, 0, LUA_MULTRET, 0);
+    }
     if (status != 0)
         ReportError(L, chunk, error);
     lua_settop(L, top);

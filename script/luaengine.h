@@ -13,9 +13,11 @@ void InitLua();
 void CloseLua();
 
 // Runs a chunk of Lua text. On return output holds what print() produced during the chunk and
-// error the error text ("" on success, otherwise the message and "\n"). The Lua stack is left as
-// it was found. Errors are also written to standard output as the chunk text, ": " and the error.
-void ExecuteLua(std::string chunk, std::string& output, std::string& error);
+// error the error text ("" on success, otherwise the message and "\n"). With values, it also gets
+// what the chunk returned, for the console: "" when nothing, otherwise each value as tostring
+// gives it, tab-separated, and "\n". The Lua stack is left as it was found. Errors are also
+// written to standard output as the chunk text, ": " and the error.
+void ExecuteLua(std::string chunk, std::string& output, std::string& error, std::string* values = nullptr);
 
 // ExecuteLua with the output thrown away: errors reach standard output only.
 void RunLuaString(std::string chunk);

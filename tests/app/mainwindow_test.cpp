@@ -53,6 +53,11 @@ private slots:
         QCOMPARE(Command(""), QString("\nLua>"));
         QCOMPARE(Command(QString::fromUtf8("print(\"h\u00e9llo\")")), QString::fromUtf8("\nh\u00e9llo\n\nLua>"));
         QCOMPARE(Command("print('<b>bold</b> &amp; <i>')"), QString("\n<b>bold</b> &amp; <i>\n\nLua>"));
+        // What a command returns follows its output, as tostring shows it; "=" stands for "return".
+        QCOMPARE(Command("print('out') return 1, nil, setmetatable({}, {__tostring = function() return 'T' end})"),
+                 QString("\nout\n\n1\tnil\tT\n\nLua>"));
+        QCOMPARE(Command("=2 + 3"), QString("\n5\n\nLua>"));
+        QCOMPARE(Command("=nosuch()"), QString("\n[string \"return nosuch()\"]:1: attempt to call global 'nosuch' (a nil value)\n\nLua>"));
     }
 
     // F12 and Ctrl+` open the console to a third of the splitter with the keyboard in it, and
