@@ -32,6 +32,8 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle("Quillmere");
     showMaximized();
     ui->splitter->setSizes(QList<int>{500, 0});
+    FitConsoleFocusToItsSize();
+    connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
     scriptWatcher = new ScriptWatcher(this);
     scriptWatcher->RunStartScript();
     StartSoundtrack();
@@ -52,13 +54,22 @@ void MainWindow::ToggleConsole()
     const int total = sizes.at(0) + sizes.at(1);
     if (sizes.at(1) == 0) {
         ui->splitter->setSizes(QList<int>{total - total / 3, total / 3});
+        FitConsoleFocusToItsSize();
         ui->repl->setFocus(Qt::ShortcutFocusReason);
         // From the view's own window the keyboard comes back to this one.
         windowHandle()->requestActivate();
     } else {
         ui->splitter->setSizes(QList<int>{total, 0});
+        FitConsoleFocusToItsSize();
         ui->splitter->widget(0)->setFocus(Qt::ShortcutFocusReason);
     }
+}
+
+// Tab does not go to a collapsed console, where what is typed next would run unseen; the shortcut
+// or the splitter handle opens it.
+void MainWindow::FitConsoleFocusToItsSize()
+{
+    ui->repl->setFocusPolicy(ui->splitter->sizes().at(1) > 0 ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 // Appends a paragraph of plain text: QTextEdit::append would take text that looks like markup

@@ -21,6 +21,7 @@ public slots:
 
 private:
     void ToggleConsole();
+    void FitConsoleFocusToItsSize();
 };
 
 extern MainWindow* g_mainWindow;

@@ -85,9 +85,13 @@ class Console(ProgramTest):
             self.assertIn("\n[... 967234 bytes left out ...]\n", shown)
 
             # The shortcut closes the console, giving the keyboard to the scene; Tab from the
-            # scene gives it back to the console.
+            # scene gives it back to the console while it is open, never to a collapsed one.
             p.key("ctrl+grave")
             p.command(WRITE % ("lost.txt", '"lost"'))
+            p.click(w // 2, h // 3)
+            p.key("Tab")
+            p.command(WRITE % ("lost.txt", '"lost"'))
+            p.key("F12")
             p.click(w // 2, h // 3)
             p.key("Tab")
             p.command(WRITE % ("tab.txt", '"tab"'))
