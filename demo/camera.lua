@@ -1,14 +1,27 @@
 -- The camera timeline. Each shot places the camera with setCamPos and aims it with lookAt or
--- turns it with rotateCam. When you move the camera with the mouse the timeline lets go for a
--- few seconds: it notices because getCamPos no longer returns the position it set last.
+-- turns it with rotateCam. When you move or turn the camera with the mouse the timeline lets go
+-- for a few seconds: it notices because getCamPos or getCamDir no longer returns what it set last.
 
 local sin, cos, pi = math.sin, math.cos, math.pi
 local CX, CZ = 200, 200
 local SHOT = 1500                   -- frames per shot
 local HANDS_OFF = 500               -- frames the timeline waits after the mouse moved the camera
 
-local lastX, lastY, lastZ
+local last                          -- the position and direction the timeline left
 local pausedUntil = 0
+
+local function Pose()
+  local x, y, z = getCamPos()
+  local dx, dy, dz = getCamDir()
+  return { x, y, z, dx, dy, dz }
+end
+
+local function Moved(a, b)
+  for i = 1, 6 do
+    if math.abs(a[i] - b[i]) > 1e-6 then return true end
+  end
+  return false
+end
 
 local function Orbit(f)             -- a slow, high circle around the bloom
   local a = f * 0.0025
@@ -30,12 +43,12 @@ end
 local shots = { Orbit, Skim, Rise }
 
 function CameraShot(frame)
-  local x, y, z = getCamPos()
-  if lastX and (math.abs(x - lastX) + math.abs(y - lastY) + math.abs(z - lastZ)) > 0.01 then
+  local now = Pose()
+  if last and Moved(now, last) then
     pausedUntil = frame + HANDS_OFF
   end
   if frame < pausedUntil then
-    lastX, lastY, lastZ = x, y, z
+    last = now
     return
   end
   local n = math.floor(frame / SHOT)
@@ -45,5 +58,5 @@ function CameraShot(frame)
   lookAt(tx, ty, tz)
   -- A gentle sway: rotateCam turns the view by small angles after it has been aimed.
   rotateCam(0.03 * sin(frame * 0.011), 0.02 * sin(frame * 0.007))
-  lastX, lastY, lastZ = getCamPos()
+  last = Pose()
 end

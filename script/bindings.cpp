@@ -69,6 +69,16 @@ static int w_getCamPos(lua_State* L)
     return 3;
 }
 
+// The unit vector the camera looks along.
+static int w_getCamDir(lua_State* L)
+{
+    const Vector3 d = g_world->GetCamera().TransformDirection(Vector3(0, 0, -1)).Normalized();
+    lua_pushnumber(L, d.x);
+    lua_pushnumber(L, d.y);
+    lua_pushnumber(L, d.z);
+    return 3;
+}
+
 static int w_setCamPos(lua_State* L)
 {
     g_world->GetCamera().SetPosition(Vector3(Coordinate(L, 1), Coordinate(L, 2), Coordinate(L, 3)));
@@ -130,7 +140,7 @@ static const Binding kBindings[] = {
     {"drawLine", w_drawLine},   {"getCamPos", w_getCamPos},   {"setCamPos", w_setCamPos},
     {"rotateCam", w_rotateCam}, {"lookAt", w_lookAt},         {"beginTriGL", w_beginTriGL},
     {"beginLinGL", w_beginTriGL}, {"endGL", w_endGL},         {"vectorGL", w_vectorGL},
-    {"colorGL", w_colorGL},
+    {"colorGL", w_colorGL},     {"getCamDir", w_getCamDir},
 };
 
 void RegisterLuaBindings()

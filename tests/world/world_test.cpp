@@ -530,6 +530,11 @@ private slots:
         QCOMPARE(Run("dofile('prod.lua')"), std::string());
         for (int frame = 0; frame < 3; ++frame, view->Frame()) world->Tick(0.05f);
         QCOMPARE(Run("update() render()"), std::string());
+        // Its camera timeline lets go when the mouse turns the camera, as it does when it moves it.
+        world->RotateCamera(0.2f, 0);
+        const Vector3 turned = Forward();
+        world->Tick(0.05f);
+        QCOMPARE_NEAR(Forward(), turned, 0);
     }
 };
 
