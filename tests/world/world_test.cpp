@@ -2,9 +2,11 @@
 #include <GL/glu.h>
 
 #include <QDir>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLFramebufferObject>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -15,6 +17,7 @@
 
 #include "script/bindings.h"
 #include "script/luaengine.h"
+#include "script/musicclock.h"
 #include "world/glshapes.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
@@ -108,6 +111,17 @@ static std::string Run(const std::string& chunk)
     ExecuteLua(chunk, output, error);
     return output + error;
 }
+
+// A clock standing at the time it was last set, for samples that call the music functions.
+class StillClock : public MusicClock {
+public:
+    double Time() override { return time; }
+    double Length() const override { return 180; }
+    bool Paused() const override { return false; }
+    void SetPaused(bool) override {}
+    void Seek(double seconds) override { time = seconds; }
+    double time = 0;
+};
 
 // Writes T for a tick, D for a draw, I for a mouse move and a released key itself, in order.
 class RecordingWorld : public World {
@@ -535,6 +549,33 @@ private slots:
         const Vector3 turned = Forward();
         world->Tick(0.05f);
         QCOMPARE_NEAR(Forward(), turned, 0);
+    }
+
+    // Every Lua sample of the README and the guide runs as written, in one fresh state per document
+    // and in its order, with a frame after it; twice, as a save or the console's history runs it again.
+    void theDocumentedSamplesRun()
+    {
+        StillClock clock;
+        g_musicClock = &clock;
+        const QRegularExpression sample("```lua\n(.*?)```|<<'LUA'\n(.*?)\nLUA\n", QRegularExpression::DotMatchesEverythingOption);
+        const auto error = [](const QString& chunk) {
+            std::string output, error;
+            ExecuteLua(chunk.toStdString(), output, error);
+            return QString::fromStdString(error);
+        };
+        for (const char* name : {"../../README.md", "../../docs/scripting.md"}) {
+            QFile file(QFINDTESTDATA(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            CloseLua(), InitLua(), RegisterLuaBindings();
+            int samples = 0;
+            for (const QRegularExpressionMatch& m : sample.globalMatch(QString::fromUtf8(file.readAll())))
+                for (int run = 0; run < 2; ++run, ++samples) {
+                    QCOMPARE(error(m.captured(1) + m.captured(2)), QString());
+                    QCOMPARE(error("update() render()"), QString());
+                }
+            QVERIFY2(samples > 0, name);
+        }
+        g_musicClock = nullptr;
     }
 };
 
