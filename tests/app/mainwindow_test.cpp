@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QDir>
-#include <QKeyEvent>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,21 +73,6 @@ private slots:
             QCOMPARE(ConsoleHeight(), 0);
             QTRY_VERIFY(view->hasFocus() || QGuiApplication::focusWindow() == window->ui->world);
         }
-    }
-
-    // Tab from the view hands the keyboard to the console only while the console is open.
-    void tabFromTheViewReachesOnlyAnOpenConsole()
-    {
-        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t");
-        for (bool open : {false, true}) {
-            if (open)
-                QTest::keyClick(window, Qt::Key_F12);
-            window->ui->splitter->widget(0)->setFocus();
-            QTRY_VERIFY(window->ui->splitter->widget(0)->hasFocus());
-            QCoreApplication::sendEvent(window->ui->world, &tab);
-            QCOMPARE(window->ui->repl->hasFocus(), open);
-        }
-        QTest::keyClick(window->ui->repl, Qt::Key_F12);
     }
 };
 

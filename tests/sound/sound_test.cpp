@@ -48,9 +48,8 @@ TEST(Sound, CtrlCStillStopsTheProgramAndTheEndIsReported)
 
 TEST(SoundErrorString, GivesUnknownErrorOutsideTheTable)
 {
-    for (const auto& [code, message] : {std::pair{18, "Required Mediaplayer codec is not installed"}, std::pair{19, "Unknown error"},
-                                        std::pair{-1, "Unknown error"}, std::pair{INT_MIN, "Unknown error"}})
-        EXPECT_STREQ(SoundErrorString(code), message) << code;
+    for (int code : {19, -1, INT_MIN})
+        EXPECT_STREQ(SoundErrorString(code), "Unknown error") << code;
 }
 
 // Start-up reports each failure on standard output and goes on without music.
