@@ -104,22 +104,22 @@ static int CollectGarbage(lua_State* L)
 }
 
 // Calls the chunk below it and returns what it returned as one text: each value converted by the
-// global tostring, as Lua's own interpreter shows them, separated by tabs. Returns nothing when
-// the chunk returned nothing. Runs protected, since a __tostring may raise.
+// standard tostring (upvalue 1, so that a script's own tostring, or none, changes nothing),
+// separated by tabs. Returns nothing when the chunk returned nothing. Runs protected, since a
+// __tostring may raise.
 static int CallShowingValues(lua_State* L)
 {
     lua_call(L, 0, LUA_MULTRET);
     const int n = lua_gettop(L);
     if (n == 0)
         return 0;
-    luaL_checkstack(L, 3, "too many values to show");
-    lua_getglobal(L, "tostring");
+    luaL_checkstack(L, LUA_MINSTACK, "too many values to show");
     luaL_Buffer text;
     luaL_buffinit(L, &text);
     for (int i = 1; i <= n; ++i) {
         if (i > 1)
             luaL_addchar(&text, '\t');
-        lua_pushvalue(L, n + 1);
+        lua_pushvalue(L, lua_upvalueindex(1));
         lua_pushvalue(L, i);
         lua_call(L, 1, 1);
         if (!lua_isstring(L, -1))
@@ -179,7 +179,8 @@ void InitLua()
     lua_register(g_luaState, "print", LuaPrint);
     lua_pushcfunction(g_luaState, CollectGarbage);
     g_collectRef = luaL_ref(g_luaState, LUA_REGISTRYINDEX);
-    lua_pushcfunction(g_luaState, CallShowingValues);
+    lua_getglobal(g_luaState, "tostring");
+    lua_pushcclosure(g_luaState, CallShowingValues, 1);
     g_showValuesRef = luaL_ref(g_luaState, LUA_REGISTRYINDEX);
 }
 
