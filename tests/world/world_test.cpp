@@ -180,8 +180,8 @@ private slots:
         QCOMPARE_NEAR(Vector3(first.x, first.y, 0), Vector3(300, 300, 0), 0.5f);
         QCOMPARE_NEAR(world->camera.GetPosition(), Vector3(162, 66, 35), 0);
         QCOMPARE_NEAR(Vector3(target.x, target.y, 0), Vector3(320, 240, 0), 0.01f);
-        const int ground = Pixels(qRgb(77, 77, 204)) + Pixels(qRgb(76, 76, 204));
-        QCOMPARE(QList<bool>({Pixels(qRgb(153, 26, 230)) > 0, ground > 0, Pixels(qRgb(0, 255, 0)) > 0}), QList<bool>({true, true, true}));
+        QCOMPARE(QList<bool>({Pixels(qRgb(153, 26, 230)) > 0, Pixels(qRgb(77, 77, 204)) + Pixels(qRgb(76, 76, 204)) > 0,
+                              Pixels(qRgb(0, 255, 0)) > 0}), QList<bool>({true, true, true}));
         // The first four frames show the credits from their start, the fifth from the second character.
         const QString edge(36, '-');
         for (int frame = 0; frame < 4; ++frame, world->Tick(0.05f))
@@ -482,11 +482,8 @@ private slots:
             const Vector3 expected(std::sin(yaw) * std::cos(pitch), std::sin(pitch), -std::cos(yaw) * std::cos(pitch));
             QVERIFY(Distance(Forward(), expected) < 1e-5f);
         }
-    }
-
-    // lookAt faces its point in every direction; along the vertical the camera keeps its heading.
-    void lookAtFacesItsPointInEveryDirection()
-    {
+        QCOMPARE(Run("setCamPos(0, 0, 0) lookAt(3, 4, 12) print(('%.4f %.4f %.4f'):format(getCamDir()))"), std::string("0.2308 0.3077 0.9231\r\n"));
+        // lookAt faces its point in every direction; along the vertical the camera keeps its heading.
         for (const Vector3& d : {Vector3(1, 0, 0), Vector3(-1, 0, 0), Vector3(0, 0, 1), Vector3(0, 0, -1), Vector3(0, 1, 0),
                                  Vector3(0, -1, 0), Vector3(1e-6f, -1, 0), Vector3(0, 1, -3e-7f)}) {
             Run("setCamPos(200, 100, 200) lookAt(150, 80, 230)");
