@@ -70,18 +70,12 @@ private slots:
         }
     }
 
-    // Without a soundtrack the music's time runs from the first frame on, with no length, and
-    // F5 stops it.
+    // Without a soundtrack the music's time runs from the first frame on, with no length.
     void withoutASoundtrackTheMusicTimeStillRuns()
     {
         Command("t = getMusicTime()");
         QTest::qWait(300);
         QCOMPARE(Command("print(getMusicTime() - t > 0.2 and 1 or 0, getMusicLength())"), QString("\n1\n0\n\nLua>"));
-        QTest::keyClick(window, Qt::Key_F5);
-        Command("t = getMusicTime()");
-        QTest::qWait(100);
-        QCOMPARE(Command("print(getMusicTime() - t)"), QString("\n0\n\nLua>"));
-        QTest::keyClick(window, Qt::Key_F5);
     }
 };
 
