@@ -291,9 +291,9 @@ double FSOUND_Stream_GetTime(FSOUND_STREAM* stream)
     std::lock_guard<std::mutex> lock(stream->positionLock);
     if (stream->mixedFrames == 0)
         return stream->positionBase;
-    // The last buffer is heard from when it was mixed on: so with the dummy driver, which waits
-    // a buffer's time after each, while an output device that queues one more buffer hears it a
-    // buffer later.
+    // Each buffer counts as heard from the moment it was mixed, for as long as it lasts. So it is
+    // with the dummy driver, which waits that long after each; a device that queues one more
+    // buffer plays it a buffer later, which is still within one buffer.
     const double buffer = double(stream->lastBufferFrames) / g_outputRate;
     const double heard = std::chrono::duration<double>(Clock::now() - stream->lastMix).count();
     return stream->positionBase + double(stream->mixedFrames) / g_outputRate - buffer
@@ -347,6 +347,7 @@ double FSOUND_Stream_GetLength(FSOUND_STREAM* stream)
         Fail(FSOUND_ERR_INVALID_PARAM);
         return -1;
     }
+    // Some formats do not tell their length without decoding them through.
     const double length = Mix_MusicDuration(stream->music);
     if (length < 0)
         Fail(FSOUND_ERR_FILE_FORMAT);
