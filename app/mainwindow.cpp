@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include <algorithm>
+
 #include <QKeySequence>
 #include <QList>
 #include <QShortcut>
@@ -13,8 +15,33 @@
 #include "console/repledit.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
+#include "script/musicclock.h"
 
 MainWindow* g_mainWindow = nullptr;
+
+// F6 and F7 jump this far back or forward in the music; F7 stops this far before its end.
+constexpr double kMusicStepSeconds = 5;
+constexpr double kMusicEndMarginSeconds = 1;
+
+// A jump by that many seconds, not below 0 and, forward, to at most the margin before the end;
+// a forward jump that would not move forward is none.
+static void StepMusic(double seconds)
+{
+    if (!g_musicClock)
+        return;
+    const double now = g_musicClock->Time();
+    double target = std::max(0.0, now + seconds);
+    if (seconds > 0 && g_musicClock->Length() > 0)
+        target = std::min(target, g_musicClock->Length() - kMusicEndMarginSeconds);
+    if (seconds < 0 || target > now)
+        SeekMusic(target);
+}
+
+static void ToggleMusicPause()
+{
+    if (g_musicClock)
+        g_musicClock->SetPaused(!g_musicClock->Paused());
+}
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
@@ -26,8 +53,13 @@ MainWindow::MainWindow(QWidget* parent)
     auto* consoleKeys = new QShortcut(this);
     consoleKeys->setKeys({QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft), QKeySequence(Qt::Key_F12)});
     connect(consoleKeys, &QShortcut::activated, this, &MainWindow::ToggleConsole);
+    // The music's keys work from anywhere in the window; scenes never see them.
+    connect(new QShortcut(Qt::Key_F5, this), &QShortcut::activated, this, ToggleMusicPause);
+    connect(new QShortcut(Qt::Key_F6, this), &QShortcut::activated, this, [] { StepMusic(-kMusicStepSeconds); });
+    connect(new QShortcut(Qt::Key_F7, this), &QShortcut::activated, this, [] { StepMusic(kMusicStepSeconds); });
     InitLua();
     RegisterLuaBindings();
+    InstallSoundtrackClock();
     ui->repl->SetPrompt("Lua>");
     setWindowTitle("Quillmere");
     showMaximized();

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/soundtrackclock.h"
+
 constexpr const char* kSoundtrackFile = "Ondrelle.mp3";
 constexpr int kMixRate = 44100;
 constexpr int kSoftwareChannels = 32;
@@ -13,6 +15,7 @@ constexpr int kAnyFreeChannel = -1;
 constexpr int kSoundtrackEndStatus = 1;
 
 FSOUND_STREAM* g_soundtrackStream = nullptr;
+static SoundtrackClock g_soundtrackClock;
 
 static const char* const kErrorMessages[] = {
     "No errors",
@@ -58,13 +61,22 @@ void StartSoundtrack()
     g_soundtrackStream = FSOUND_Stream_Open(kSoundtrackFile, kStreamMode, 0, 0);
     if (!g_soundtrackStream)
         ReportSoundError();
+    g_soundtrackClock.Start(g_soundtrackStream);
     // With a null stream both calls are refused and the program runs on without music.
     FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
     FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);
 }
 
+void InstallSoundtrackClock()
+{
+    g_soundtrackClock = SoundtrackClock();
+    g_musicClock = &g_soundtrackClock;
+}
+
 void StopSoundtrack()
 {
+    if (g_musicClock == &g_soundtrackClock)
+        g_musicClock = nullptr;
     FSOUND_Stream_Close(g_soundtrackStream);
     g_soundtrackStream = nullptr;
     FSOUND_Close();

@@ -1,10 +1,13 @@
 #pragma once
 // The soundtrack "Ondrelle.mp3", started last at start-up and stopped at shut-down. When it has
-// played through, the process ends with status 1.
+// played through, the process ends with status 1. Its clock is the music's clock.
 #include "sound/fsound.h"
 
 extern FSOUND_STREAM* g_soundtrackStream;
 
+// Makes the soundtrack's clock the music's clock (g_musicClock), standing at 0, before prod.lua
+// runs: a pause or a jump the script makes at its top level applies when the music starts.
+void InstallSoundtrackClock();
 void StartSoundtrack();
 void StopSoundtrack();
 // The end callback: ends the process without returning.

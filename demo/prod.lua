@@ -1,25 +1,30 @@
 -- Quillmere demo: a glass bloom over the grid, a ring of towers and a drifting helix of
 -- lines, with a camera that flies through the scene on a timeline.
 --
--- The host calls update() and then render() once per frame at a fixed step, so the frame
--- counter is the clock: 100 frames are about a second on a fast machine, and the show stays
--- in step with itself on a slow one.
+-- The scene keeps time by its music: getMusicTime() is where the soundtrack is, in seconds, so
+-- the show stays with the music on any machine, stands still while it is paused (F5) and
+-- follows its jumps (F6, F7). The beat is the one demo/make-soundtrack writes: 100 beats a
+-- minute, four to a bar, counted from the start of the music.
 
 dofile("scene.lua")   -- the shapes: Bloom, Towers, Helix, Sparks
 dofile("camera.lua")  -- the camera timeline: CameraShot
 
--- Kept when a save reloads the script, so the show goes on where it was.
-frame = frame or 0
+BEAT = 0.6
+BAR = 4 * BEAT
+
+-- 1 on each beat of that period, falling away before the next.
+function Pulse(t, period)
+  return (1 - (t % period) / period) ^ 4
+end
 
 function update()
-  frame = frame + 1
-  CameraShot(frame)
+  CameraShot(getMusicTime())
 end
 
 function render()
-  local t = frame * 0.01
-  Towers(t)
+  local t = getMusicTime()
+  Towers(t, Pulse(t, BEAT))
   Helix(t)
-  Bloom(t)
+  Bloom(t, Pulse(t, BAR))
   Sparks(t)
 end

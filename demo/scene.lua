@@ -1,5 +1,6 @@
--- The shapes of the demo. Each draws itself for a time t (in seconds of frames) with
--- beginTriGL/vectorGL/colorGL/endGL triangles or drawLine lines.
+-- The shapes of the demo. Each draws itself for a time t (seconds of the music) with
+-- beginTriGL/vectorGL/colorGL/endGL triangles or drawLine lines; the ones that move with the
+-- music take a pulse that is 1 on its beats and falls to 0 between them.
 -- The grid spans x and z from 0 to 400 at height 0; the scene stands around its middle.
 
 local sin, cos, pi = math.sin, math.cos, math.pi
@@ -19,12 +20,12 @@ local function Hue(h)
   else return 255, 0, q end
 end
 
--- A bloom of translucent petals that opens and closes above the centre of the grid.
--- Alpha blending lets the petals behind shine through the ones in front.
-function Bloom(t)
+-- A bloom of translucent petals that opens and closes above the centre of the grid, and
+-- lifts on every bar. Alpha blending lets the petals behind shine through the ones in front.
+function Bloom(t, bar)
   local petals, rings = 14, 10
   local open = 0.55 + 0.45 * sin(t * 0.7)
-  local height = 70 + 10 * sin(t * 1.3)
+  local height = 70 + 10 * sin(t * 1.3) + 15 * bar
   beginTriGL()
   for p = 0, petals - 1 do
     local a0 = p / petals * 2 * pi + t * 0.4
@@ -48,14 +49,14 @@ function Bloom(t)
   endGL()
 end
 
--- A ring of towers whose heights ripple like an equaliser.
-function Towers(t)
+-- A ring of towers whose heights ripple like an equaliser and jump on every beat.
+function Towers(t, beat)
   local count, radius = 24, 150
   beginTriGL()
   for i = 0, count - 1 do
     local a = i / count * 2 * pi
     local x, z = CX + radius * cos(a), CZ + radius * sin(a)
-    local h = 20 + 35 * (0.5 + 0.5 * sin(t * 2 + i * 0.7))
+    local h = 20 + 35 * (0.5 + 0.5 * sin(t * 2 + i * 0.7)) + 25 * beat
     local w = 7
     local dx, dz = -sin(a) * w, cos(a) * w       -- along the ring
     local ox, oz = cos(a) * w, sin(a) * w        -- out from the centre
@@ -84,8 +85,8 @@ function Towers(t)
       vectorGL(x + side * dx + ox, h, z + side * dz + oz)
       vectorGL(x + side * dx - ox, h, z + side * dz - oz)
     end
-    -- a glowing cap
-    colorGL(255, 255, 255, 200)
+    -- a glowing cap, brightest on the beat
+    colorGL(255, 255, 255, 120 + 135 * beat)
     vectorGL(x - dx - ox, h, z - dz - oz)
     vectorGL(x + dx - ox, h, z + dz - oz)
     vectorGL(x + dx + ox, h, z + dz + oz)

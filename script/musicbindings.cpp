@@ -31,10 +31,12 @@ static int BadMusicTime(lua_State* L)
     return luaL_error(L, "setMusicTime: expected seconds from 0 on, got %s", given);
 }
 
+// Without a clock there is nothing to move, but a valid time is no error.
 static int w_setMusicTime(lua_State* L)
 {
-    if (!lua_isnumber(L, 1) || !SeekMusic(lua_tonumber(L, 1)))
+    if (!lua_isnumber(L, 1) || !IsValidMusicTime(lua_tonumber(L, 1)))
         return BadMusicTime(L);
+    SeekMusic(lua_tonumber(L, 1));
     return 0;
 }
 

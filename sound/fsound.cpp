@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 // The mixer's one music slot carries the stream; the output is always 16-bit stereo.
@@ -17,18 +21,34 @@ constexpr int kAnyChannel = -1;
 constexpr int kMusicChannel = 0;
 constexpr int kPlayOnce = 1;
 
+using Clock = std::chrono::steady_clock;
+
 struct FSOUND_STREAM {
     Mix_Music* music = nullptr;
+    // The whole file, from which each jump decodes afresh (see Restart).
+    std::vector<unsigned char> file;
+    bool paused = false;
+    // Where playback starts when the stream is played or resumed; negative: where it paused.
+    double startTime = -1;
     // Read by the audio thread when the stream ends.
     std::atomic<FSOUND_STREAMCALLBACK> endCallback{nullptr};
     std::atomic<void*> endUserData{nullptr};
     std::atomic<bool> finished{false};
     std::atomic<bool> endReported{false};
+    // The position: the time of the last start, jump or resume, the output frames of the stream
+    // mixed since, and when the last of them was mixed. Counted on the audio thread.
+    std::mutex positionLock;
+    double positionBase = 0;
+    long long mixedFrames = 0;
+    int lastBufferFrames = 0;
+    Clock::time_point lastMix;
 };
 
 static int g_lastError = FSOUND_ERR_NONE;
 static bool g_initialised = false;
 static int g_softwareChannels = 0;
+static int g_outputRate = 0;
+static int g_outputFrameBytes = 0;
 static std::vector<FSOUND_STREAM*> g_openStreams;
 // The stream last handed to the mixer (GUI thread only) ...
 static FSOUND_STREAM* g_mixerStream = nullptr;
@@ -76,6 +96,53 @@ static void HaltMixer()
     g_mixerStream = nullptr;
 }
 
+static void ResetPosition(FSOUND_STREAM* stream, double seconds)
+{
+    std::lock_guard<std::mutex> lock(stream->positionLock);
+    stream->positionBase = seconds;
+    stream->mixedFrames = 0;
+}
+
+// Runs on the audio thread after each mixing buffer, with the mixer locked; the lock can be taken
+// again on this thread, so Mix_PlayingMusic is safe here. Counts the buffer when the stream's
+// music went into it: the decoder's own position runs ahead of that by what it has buffered and
+// moves in steps of its reads.
+static void SDLCALL OnBufferMixed(void*, Uint8*, int bytes)
+{
+    FSOUND_STREAM* stream = g_playingStream.load();
+    if (!stream || Mix_PausedMusic() || !Mix_PlayingMusic())
+        return;
+    std::lock_guard<std::mutex> lock(stream->positionLock);
+    stream->lastBufferFrames = bytes / g_outputFrameBytes;
+    stream->mixedFrames += stream->lastBufferFrames;
+    stream->lastMix = Clock::now();
+}
+
+// Plays the stream from that time on with a decoder made afresh from the file. The mixer's own
+// jump, Mix_SetMusicPosition, keeps what the decoder has buffered, which then plays first: up
+// to a quarter of a second of the old place.
+static bool Restart(FSOUND_STREAM* stream, double seconds)
+{
+    SDL_RWops* source = SDL_RWFromConstMem(stream->file.data(), int(stream->file.size()));
+    Mix_Music* fresh = source ? Mix_LoadMUSType_RW(source, Mix_GetMusicType(stream->music), 1) : nullptr;
+    if (!fresh)
+        return Fail(FSOUND_ERR_PLAY);
+    HaltMixer();
+    Mix_FreeMusic(stream->music);
+    stream->music = fresh;
+    stream->startTime = -1;
+    ResetPosition(stream, seconds);
+    stream->finished.store(false);
+    stream->endReported.store(false);
+    g_playingStream.store(stream);
+    if (Mix_FadeInMusicPos(fresh, kPlayOnce, 0, seconds) != 0) {
+        g_playingStream.store(nullptr);
+        return Fail(FSOUND_ERR_PLAY);
+    }
+    g_mixerStream = stream;
+    return true;
+}
+
 static void Release(FSOUND_STREAM* stream)
 {
     if (g_mixerStream == stream)
@@ -103,7 +170,12 @@ signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*fla
         return Fail(FSOUND_ERR_INIT);
     }
     Mix_AllocateChannels(maxSoftwareChannels);
+    Uint16 format;
+    int channels;
+    Mix_QuerySpec(&g_outputRate, &format, &channels);
+    g_outputFrameBytes = channels * SDL_AUDIO_BITSIZE(format) / 8;
     Mix_HookMusicFinished(OnMusicFinished);
+    Mix_SetPostMix(OnBufferMixed, nullptr);
     g_softwareChannels = maxSoftwareChannels;
     g_initialised = true;
     return 1;
@@ -114,16 +186,25 @@ int FSOUND_GetError()
     return g_lastError;
 }
 
-// The decoder cannot tell a missing file from an unreadable one, so look first.
-static int CheckReadable(const char* name)
+// Reads the whole file. The decoder cannot tell a missing file from an unreadable one, so this
+// comes first.
+static int ReadFile(const char* name, std::vector<unsigned char>& data)
 {
     std::FILE* file = std::fopen(name, "rb");
     if (!file)
         return errno == ENOENT || errno == ENOTDIR ? FSOUND_ERR_FILE_NOTFOUND : FSOUND_ERR_FILE_BAD;
-    std::fgetc(file);
-    const bool failed = std::ferror(file) != 0;
+    int error = FSOUND_ERR_NONE;
+    unsigned char block[65536];
+    try {
+        while (size_t n = std::fread(block, 1, sizeof block, file))
+            data.insert(data.end(), block, block + n);
+    } catch (const std::bad_alloc&) {
+        error = FSOUND_ERR_MEMORY;
+    }
+    if (std::ferror(file))
+        error = FSOUND_ERR_FILE_BAD;
     std::fclose(file);
-    return failed ? FSOUND_ERR_FILE_BAD : FSOUND_ERR_NONE;
+    return error;
 }
 
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int offset, int length)
@@ -132,7 +213,8 @@ FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int o
         Fail(FSOUND_ERR_INVALID_PARAM);
         return nullptr;
     }
-    if (int error = CheckReadable(name)) {
+    std::vector<unsigned char> data;
+    if (int error = ReadFile(name, data)) {
         Fail(error);
         return nullptr;
     }
@@ -151,6 +233,7 @@ FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int o
         Fail(FSOUND_ERR_FILE_FORMAT);
         return nullptr;
     }
+    stream->file = std::move(data);
     g_openStreams.push_back(stream);
     return stream;
 }
@@ -165,17 +248,16 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream)
         Fail(FSOUND_ERR_INVALID_PARAM);
         return -1;
     }
-    // Halt what plays now before the new stream becomes the one whose end is reported.
-    HaltMixer();
-    stream->finished.store(false);
-    stream->endReported.store(false);
-    g_playingStream.store(stream);
-    if (Mix_PlayMusic(stream->music, kPlayOnce) != 0) {
-        g_playingStream.store(nullptr);
-        Fail(FSOUND_ERR_PLAY);
+    // What plays now is halted before the new stream becomes the one whose end is reported.
+    const double start = std::max(0.0, stream->startTime);
+    if (stream->paused) {
+        HaltMixer();
+        g_mixerStream = stream;
+        stream->startTime = start;
+        ResetPosition(stream, start);
+    } else if (!Restart(stream, start)) {
         return -1;
     }
-    g_mixerStream = stream;
     return channel == kAnyChannel ? kMusicChannel : channel;
 }
 
@@ -200,6 +282,78 @@ signed char FSOUND_Stream_Close(FSOUND_STREAM* stream)
     return 1;
 }
 
+double FSOUND_Stream_GetTime(FSOUND_STREAM* stream)
+{
+    if (!IsOpen(stream)) {
+        Fail(FSOUND_ERR_INVALID_PARAM);
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(stream->positionLock);
+    if (stream->mixedFrames == 0)
+        return stream->positionBase;
+    // Each buffer counts as heard from the moment it was mixed, for as long as it lasts. So it is
+    // with the dummy driver, which waits that long after each; a device that queues one more
+    // buffer plays it a buffer later, which is still within one buffer.
+    const double buffer = double(stream->lastBufferFrames) / g_outputRate;
+    const double heard = std::chrono::duration<double>(Clock::now() - stream->lastMix).count();
+    return stream->positionBase + double(stream->mixedFrames) / g_outputRate - buffer
+        + std::clamp(heard, 0.0, buffer);
+}
+
+signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds)
+{
+    if (!IsOpen(stream))
+        return Fail(FSOUND_ERR_INVALID_PARAM);
+    // A length the decoder does not know (negative) bounds nothing.
+    const double length = Mix_MusicDuration(stream->music);
+    if (!(seconds >= 0) || std::isinf(seconds) || (length >= 0 && seconds >= length))
+        return Fail(FSOUND_ERR_INVALID_PARAM);
+    if (g_mixerStream == stream && !stream->paused)
+        return Restart(stream, seconds);
+    // Not mixed now, so the audio thread counts nothing for it.
+    stream->startTime = seconds;
+    ResetPosition(stream, seconds);
+    return 1;
+}
+
+signed char FSOUND_Stream_SetPaused(FSOUND_STREAM* stream, signed char paused)
+{
+    if (!IsOpen(stream))
+        return Fail(FSOUND_ERR_INVALID_PARAM);
+    if ((paused != 0) == stream->paused)
+        return 1;
+    stream->paused = paused != 0;
+    if (g_mixerStream != stream)
+        return 1;
+    if (stream->paused) {
+        Mix_PauseMusic();
+        return 1;
+    }
+    if (stream->startTime >= 0)
+        return Restart(stream, stream->startTime);
+    // The count goes on from where the mixing stopped.
+    {
+        std::lock_guard<std::mutex> lock(stream->positionLock);
+        stream->positionBase += double(stream->mixedFrames) / g_outputRate;
+        stream->mixedFrames = 0;
+    }
+    Mix_ResumeMusic();
+    return 1;
+}
+
+double FSOUND_Stream_GetLength(FSOUND_STREAM* stream)
+{
+    if (!IsOpen(stream)) {
+        Fail(FSOUND_ERR_INVALID_PARAM);
+        return -1;
+    }
+    // Some formats do not tell their length without decoding them through.
+    const double length = Mix_MusicDuration(stream->music);
+    if (length < 0)
+        Fail(FSOUND_ERR_FILE_FORMAT);
+    return length < 0 ? -1 : length;
+}
+
 void FSOUND_Close()
 {
     if (!g_initialised) {
@@ -211,6 +365,7 @@ void FSOUND_Close()
         Release(stream);
     g_openStreams.clear();
     Mix_HookMusicFinished(nullptr);
+    Mix_SetPostMix(nullptr, nullptr);
     Mix_CloseAudio();
     Mix_Quit();
     SDL_QuitSubSystem(SDL_INIT_AUDIO);

@@ -1,7 +1,8 @@
 #pragma once
 // A small streaming sound layer on SDL2_mixer: one output device, mp3 (or any format the mixer
-// decodes) streamed from a file, and an end-of-stream callback. Calls report failure through
-// their result; FSOUND_GetError then gives the code of the last failure.
+// decodes) streamed from a file, its position, jumps, pause and length, and an end-of-stream
+// callback. Calls report failure through their result; FSOUND_GetError then gives the code of
+// the last failure.
 
 // Error codes, as FSOUND_GetError reports them.
 enum FSOUND_Error {
@@ -39,5 +40,18 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream);
 signed char FSOUND_Stream_SetEndCallback(FSOUND_STREAM* stream, FSOUND_STREAMCALLBACK callback,
                                          void* userData);
 signed char FSOUND_Stream_Close(FSOUND_STREAM* stream);
+// Seconds into the stream of what is being heard now. It advances with each mixing buffer the
+// output plays, counted from the last jump, start or resume, so it lags the decoder, which runs
+// ahead by the audio still queued. Before the stream plays, and while it is paused after a
+// jump, it is the time playback will start from. -1 on failure.
+double FSOUND_Stream_GetTime(FSOUND_STREAM* stream);
+// Jumps to seconds from 0 up to the stream's length (excluded); the audio after the jump starts
+// exactly there. Before the stream plays, or while it is paused, playback will start there.
+signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds);
+// Pauses (non-zero) or resumes the stream. A stream paused before it plays starts paused. While
+// paused it is not mixed, so it cannot reach its end.
+signed char FSOUND_Stream_SetPaused(FSOUND_STREAM* stream, signed char paused);
+// The stream's length in seconds; -1 on failure.
+double FSOUND_Stream_GetLength(FSOUND_STREAM* stream);
 // Stops the music, releases every stream still open and closes the output device.
 void FSOUND_Close();

@@ -74,6 +74,14 @@ private slots:
             QTRY_VERIFY(view->hasFocus() || QGuiApplication::focusWindow() == window->ui->world);
         }
     }
+
+    // Without a soundtrack the music's time runs from the first frame on, with no length.
+    void withoutASoundtrackTheMusicTimeStillRuns()
+    {
+        Command("t = getMusicTime()");
+        QTest::qWait(300);
+        QCOMPARE(Command("print(getMusicTime() - t > 0.2 and 1 or 0, getMusicLength())"), QString("\n1\n0\n\nLua>"));
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

@@ -1,10 +1,12 @@
 """The soundtrack in the real program: it plays after prod.lua has run, and its end ends the
-program with status 1, losing nothing a script wrote."""
+program with status 1, losing nothing a script wrote. The scene keeps time with it, and the keys
+and script functions pause it and jump in it."""
 import array
 import subprocess
+import time
 import unittest
 
-from qmharness import ProgramTest
+from qmharness import ProgramTest, wait_until
 
 TONE, RATE = 660, 44100
 # Busy for half a second, then it writes: lost if the music could end before prod.lua returns.
@@ -12,6 +14,12 @@ SLOW_SCRIPT = """
 local start = os.clock() while os.clock() - start < 0.5 do end
 io.write("written before the music\\n")
 log = io.open("log.txt", "w") log:write("never closed\\n")
+"""
+
+# A jump before the music starts, then the music's time of every frame, one line each.
+CLOCK_SCRIPT = """setMusicTime(1)
+log = io.open("times.txt", "w")
+function update() log:write(getMusicTime(), "\\n") log:flush() end
 """
 
 
@@ -38,6 +46,57 @@ class Soundtrack(ProgramTest):
         crossings = sum(1 for a, b in zip(played, played[1:]) if (a < 0) != (b < 0))
         self.assertTrue(len(played) > RATE * 1.4 and abs(crossings / 2 / (len(played) / RATE) - TONE) < TONE * 0.03)
 
+    def times(self):
+        """The music's time of each frame so far."""
+        with open(self.path("times.txt")) as f:
+            return [float(t) for t in f.read().split("\n")[:-1]]
+
+    def time_after(self, *keys):
+        """The music's time at a frame after these keys (xdotool's names), and the wall time then."""
+        if keys:
+            self.program.key(*keys)
+        time.sleep(0.3)
+        return self.times()[-1], time.monotonic()
+
+    def test_the_scene_keeps_time_with_the_music_and_the_keys_pause_and_jump_in_it(self):
+        make_mp3(self.path("Ondrelle.mp3"), 14)
+        self.write("prod.lua", CLOCK_SCRIPT)
+        with self.start() as p:
+            self.program = p
+            self.assertTrue(wait_until(lambda: len(self.read("times.txt") or "") > 100))
+            self.assertTrue(1 <= self.times()[0] < 1.3, self.times()[0])
+            start, wall = self.time_after()
+            time.sleep(3)
+            end, later = self.time_after()
+            self.assertAlmostEqual(end - start, later - wall, delta=0.15)
+            played = [t for t in self.times() if start <= t <= end]
+            self.assertEqual(played, sorted(set(played)))
+
+            # F5 over the scene stops the time for a second and lets it go on.
+            _, _, w, h = p.geometry()
+            p.click(w // 2, h // 3)
+            paused, _ = self.time_after("F5")
+            time.sleep(1)
+            self.assertEqual(self.time_after()[0], paused)
+            self.assertGreater(self.time_after("F5")[0], paused)
+
+            # Jumps while paused land exactly: F7 5 s on (at most to 1 s before the end), F6 back.
+            paused, _ = self.time_after("F5")
+            jumps = [round(self.time_after(key)[0], 6) for key in ("F7", "F7", "F6", "F6", "F6")]
+            self.assertEqual(jumps, [round(paused + 5, 6), 13, 8, 3, 0])
+
+            # A bad time from the console is an error and changes nothing; paused at the end the
+            # music does not end the program, resumed it does.
+            p.key("F12")
+            p.command("setMusicTime(-1)")
+            self.assertEqual(self.time_after()[0], 0)
+            p.command("setMusicTime(13.9)")
+            time.sleep(1)
+            self.assertIsNone(p.process.poll())
+            p.command("pauseMusic(false)")
+            self.assertEqual(p.wait(), 1)
+        self.assertIn("setMusicTime: expected seconds from 0 to below the music's length 14, got -1",
+                      "\n".join(p.lines()))
 
 if __name__ == "__main__":
     unittest.main()

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
@@ -15,17 +17,22 @@
 
 namespace {
 
-// A tone of that length; the mixer streams a WAV file as it does an mp3.
+// A tone of that length; the mixer streams a WAV file as it does an mp3. A path ending in .mp3
+// gets an mp3.
 std::string Tone(const std::string& path, double seconds)
 {
-    const std::string command = "sox -n -r 22050 -c 1 '" + path + "' synth " + std::to_string(seconds) + " sine 440";
+    const bool mp3 = path.size() > 4 && path.substr(path.size() - 4) == ".mp3";
+    const std::string command = "sox -n -r 44100 -c 1 " + std::string(mp3 ? "-t wav -" : "'" + path + "'") + " synth "
+        + std::to_string(seconds) + " sine 440" + (mp3 ? " | lame --quiet - '" + path + "'" : "");
     EXPECT_EQ(std::system(command.c_str()), 0);
     return path;
 }
 
-// SDL would turn SIGINT and SIGTERM into events that nobody reads. A stream's end callback
-// gets no buffer and a length of 0.
-TEST(Sound, CtrlCStillStopsTheProgramAndTheEndIsReported)
+// SDL would turn SIGINT and SIGTERM into events that nobody reads. The position is what is heard:
+// it follows the wall clock while playing, starts where a jump lands and stands still while
+// paused; a jump made before playing or while paused is where playback starts, and a bad one
+// changes nothing. At the end the callback gets no buffer and a length of 0.
+TEST(Sound, PositionJumpsPauseLengthAndEnd)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
@@ -35,11 +42,38 @@ TEST(Sound, CtrlCStillStopsTheProgramAndTheEndIsReported)
         EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
     }
     static std::atomic<int> length{-1};
-    const std::string tone = Tone("/tmp/quillmere-end-" + std::to_string(getpid()) + ".wav", 0.05);
-    FSOUND_STREAM* stream = FSOUND_Stream_Open(tone.c_str(), 0, 0, 0);
-    std::remove(tone.c_str());
+    const std::string track = Tone("/tmp/quillmere-position-" + std::to_string(getpid()) + ".mp3", 3);
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
+    std::remove(track.c_str());
     FSOUND_Stream_SetEndCallback(stream, [](FSOUND_STREAM*, void* buffer, int n, void*) { return (signed char)(length = buffer ? -2 : n); }, nullptr);
+    EXPECT_NEAR(FSOUND_Stream_GetLength(stream), 3, 0.05);
+    const auto playFor = [&](double from, int ms) {
+        const auto start = std::chrono::steady_clock::now();
+        usleep(ms * 1000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_NEAR(FSOUND_Stream_GetTime(stream), from + wall, 0.15) << from << " + " << ms << " ms";
+    };
+    ASSERT_TRUE(FSOUND_Stream_SetTime(stream, 1));
     ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
+    playFor(1, 400);
+    ASSERT_TRUE(FSOUND_Stream_SetTime(stream, 0.25));
+    EXPECT_EQ(FSOUND_Stream_GetTime(stream), 0.25);
+    playFor(0.25, 300);
+    for (double bad : {-0.001, 3.0, double(NAN), double(INFINITY)}) {
+        const double before = FSOUND_Stream_GetTime(stream);
+        EXPECT_FALSE(FSOUND_Stream_SetTime(stream, bad)) << bad;
+        EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_INVALID_PARAM) << bad;
+        EXPECT_NEAR(FSOUND_Stream_GetTime(stream), before, 0.05) << bad;
+    }
+    ASSERT_TRUE(FSOUND_Stream_SetPaused(stream, 1));
+    usleep(150000);  // the buffer queued before the pause plays out
+    const double paused = FSOUND_Stream_GetTime(stream);
+    usleep(300000);
+    EXPECT_EQ(FSOUND_Stream_GetTime(stream), paused);
+    ASSERT_TRUE(FSOUND_Stream_SetTime(stream, 2));
+    EXPECT_EQ(FSOUND_Stream_GetTime(stream), 2);
+    ASSERT_TRUE(FSOUND_Stream_SetPaused(stream, 0));
+    playFor(2, 300);
     for (int i = 0; i < 500 && length < 0; ++i)
         usleep(10000);
     EXPECT_EQ(length, 0);
