@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "world/kestrovaworld.h"
+#include "world/viewgl.h"
 
 static constexpr float kFrameStep = 0.05f;
 static constexpr int kFrameRearmMs = 10;
@@ -96,11 +97,7 @@ void OpenGLEmptyWorldWidget::resizeEvent(QResizeEvent*)
 
 void OpenGLEmptyWorldWidget::initializeGL()
 {
-    glClearColor(0, 0, 0, 1);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LESS);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    SetupViewGL();
 }
 
 void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
@@ -110,10 +107,7 @@ void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
 
 void OpenGLEmptyWorldWidget::paintGL()
 {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_POLYGON_OFFSET_FILL);
-    glPolygonOffset(1.0f, 1.0f);
-    world->Draw();
+    PaintWorld(*world);
 }
 
 // Mouse positions meet the viewport in device pixels.
