@@ -1,0 +1,126 @@
+// The ffmpeg program as the capture's encoder.
+#include "capture/videoencoder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+// A pipe this size holds a good part of a frame, so that drawing and encoding overlap.
+static constexpr int kPipeBytes = 1 << 20;
+static constexpr size_t kMessageTailBytes = 16384;
+
+static std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", seconds);
+    return text;
+}
+
+static std::vector<std::string> FfmpegArguments(const EncoderJob& job)
+{
+    std::vector<std::string> a = {
+        "ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats",
+        "-f", "rawvideo", "-pixel_format", "bgr0",
+        "-video_size", std::to_string(job.width) + "x" + std::to_string(job.height),
+        "-framerate", std::to_string(job.fps), "-i", "pipe:0"};
+    if (!job.audioFile.empty()) {
+        a.insert(a.end(), {"-ss", Seconds(job.audioStart), "-t", Seconds(job.audioSeconds),
+                           "-i", job.audioFile, "-map", "0:v", "-map", "1:a",
+                           "-c:a", "aac", "-b:a", "192k"});
+    }
+    // GL's rows run from the bottom up. The colours are converted and tagged as BT.709, which
+    // players assume for video of this kind.
+    a.insert(a.end(), {
+        "-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p",
+        "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
+        "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709",
+        "-color_range", "tv", "-y", job.output});
+    return a;
+}
+
+VideoEncoder::VideoEncoder(const volatile sig_atomic_t& stop)
+    : stop(stop)
+{
+}
+
+VideoEncoder::~VideoEncoder()
+{
+    Abort();
+    if (messages >= 0)
+        close(messages);
+}
+
+bool VideoEncoder::Start(const EncoderJob& job, std::string& error)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe to ffmpeg: ") + std::strerror(errno);
+        return false;
+    }
+    fcntl(fds[1], F_SETPIPE_SZ, kPipeBytes);
+    messages = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const bool started = ffmpeg.Start(FfmpegArguments(job), fds[0], -1, messages);
+    const int startError = errno;
+    close(fds[0]);
+    input = fds[1];
+    if (!started) {
+        error = std::string("cannot start ffmpeg: ") + std::strerror(startError);
+        Abort();
+        return false;
+    }
+    return true;
+}
+
+bool VideoEncoder::WriteFrame(const unsigned char* pixels, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(input, pixels, size);
+        if (written < 0 && (errno != EINTR || stop))
+            return false;
+        if (written < 0)
+            continue;
+        pixels += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+int VideoEncoder::Finish()
+{
+    if (input >= 0)
+        close(input);
+    input = -1;
+    return ffmpeg.Wait();
+}
+
+void VideoEncoder::Abort()
+{
+    if (input >= 0)
+        close(input);
+    input = -1;
+    ffmpeg.Kill();
+    ffmpeg.Wait();
+}
+
+std::string VideoEncoder::LastLines(int count) const
+{
+    if (messages < 0)
+        return "";
+    const off_t end = lseek(messages, 0, SEEK_END);
+    const off_t start = end > off_t(kMessageTailBytes) ? end - off_t(kMessageTailBytes) : 0;
+    std::string text(size_t(end - start), '\0');
+    const ssize_t got = pread(messages, text.data(), text.size(), start);
+    text.resize(got > 0 ? size_t(got) : 0);
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    size_t from = text.size();
+    for (int lines = 0; lines < count && from > 0; ++lines) {
+        const size_t lineBreak = text.rfind('\n', from - 1);
+        from = lineBreak == std::string::npos ? 0 : lineBreak;
+    }
+    return text.substr(from == 0 ? 0 : from + 1);
+}
