@@ -274,10 +274,8 @@ int Capture::Render()
     if (!encoder.Start(job, error))
         return Fail(error);
 
-    std::vector<unsigned char> pixels(size_t(settings.width) * size_t(settings.height) * 4);
     CaptureProgress progress(frameCount);
-    bool encoderStopped = false;
-    for (int i = 0; i < frameCount && !g_stopSignal && !encoderStopped; ++i) {
+    for (int i = 0; i < frameCount && !g_stopSignal; ++i) {
         auto phase = std::chrono::steady_clock::now();
         clock.SetTime(settings.from + double(i) / settings.fps);
         world.Tick(kFrameStep);
@@ -285,22 +283,26 @@ int Capture::Render()
         view.Finish();
         times.draw += SecondsSince(phase);
         phase = std::chrono::steady_clock::now();
-        view.Read(pixels.data());
-        times.readback += SecondsSince(phase);
-        phase = std::chrono::steady_clock::now();
-        encoderStopped = !encoder.WriteFrame(pixels.data(), pixels.size());
+        unsigned char* pixels = encoder.FreeBuffer();
         times.encoderWait += SecondsSince(phase);
+        if (!pixels)
+            break;
+        phase = std::chrono::steady_clock::now();
+        view.Read(pixels);
+        encoder.Submit();
+        times.readback += SecondsSince(phase);
         times.frames = i + 1;
         progress.Update(i + 1);
     }
     progress.Clear();
     if (g_stopSignal)
         return kSignalStatusBase + g_stopSignal;
+    // Finish reports the writer's failure when ffmpeg stopped reading early.
     const int result = encoder.Finish();
     times.total = SecondsSince(start);
     if (g_stopSignal)
         return kSignalStatusBase + g_stopSignal;
-    if (result != 0 || encoderStopped)
+    if (result != 0)
         return Fail("ffmpeg failed (status " + std::to_string(result) + "); its last lines:\n"
                     + encoder.LastLines(kEncoderLinesShown));
     if (rename(temporaryPath.c_str(), settings.path.c_str()) != 0)

@@ -72,37 +72,90 @@ bool VideoEncoder::Start(const EncoderJob& job, std::string& error)
         Abort();
         return false;
     }
+    const size_t frameBytes = size_t(job.width) * size_t(job.height) * 4;
+    buffers[0].resize(frameBytes);
+    buffers[1].resize(frameBytes);
+    // The signals that stop a capture are the drawing thread's to see: the writer starts with
+    // them blocked, so its writes are never cut short.
+    sigset_t stopSignals, previous;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    writer = std::thread(&VideoEncoder::WriteFrames, this);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return true;
 }
 
-bool VideoEncoder::WriteFrame(const unsigned char* pixels, size_t size)
+void VideoEncoder::WriteFrames()
 {
-    while (size > 0) {
-        const ssize_t written = write(input, pixels, size);
-        if (written < 0 && (errno != EINTR || stop))
-            return false;
-        if (written < 0)
-            continue;
-        pixels += written;
-        size -= size_t(written);
+    std::unique_lock<std::mutex> lock(mutex);
+    for (int turn = 0;; turn ^= 1) {
+        changed.wait(lock, [&] { return queued[turn] || closing; });
+        if (!queued[turn])
+            return;
+        lock.unlock();
+        const unsigned char* pixels = buffers[turn].data();
+        size_t size = buffers[turn].size();
+        ssize_t written = 0;
+        while (size > 0 && (written = write(input, pixels, size)) > 0) {
+            pixels += written;
+            size -= size_t(written);
+        }
+        lock.lock();
+        queued[turn] = false;
+        changed.notify_all();
+        if (size > 0) {
+            failed = true;
+            return;
+        }
     }
-    return true;
+}
+
+unsigned char* VideoEncoder::FreeBuffer()
+{
+    // The wait looks at the stop flag now and then: a signal does not wake a condition variable.
+    constexpr std::chrono::milliseconds kStopCheck(50);
+    std::unique_lock<std::mutex> lock(mutex);
+    while (queued[next] && !failed && !stop)
+        changed.wait_for(lock, kStopCheck);
+    return failed || stop || !writer.joinable() ? nullptr : buffers[next].data();
+}
+
+void VideoEncoder::Submit()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    queued[next] = true;
+    next ^= 1;
+    changed.notify_all();
+}
+
+void VideoEncoder::StopWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+        changed.notify_all();
+    }
+    if (writer.joinable())
+        writer.join();
+    if (input >= 0)
+        close(input);
+    input = -1;
 }
 
 int VideoEncoder::Finish()
 {
-    if (input >= 0)
-        close(input);
-    input = -1;
-    return ffmpeg.Wait();
+    StopWriter();
+    const int status = ffmpeg.Wait();
+    return failed && status == 0 ? -1 : status;
 }
 
 void VideoEncoder::Abort()
 {
-    if (input >= 0)
-        close(input);
-    input = -1;
+    // Killed first, so that a write under way fails and the writer ends.
     ffmpeg.Kill();
+    StopWriter();
     ffmpeg.Wait();
 }
 
