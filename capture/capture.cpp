@@ -151,13 +151,7 @@ bool Capture::Prepare()
     if (!ChildProcess::IsInstalled("ffmpeg"))
         return ReportProblem("--capture needs the program ffmpeg, which is not installed "
                              "(Debian package ffmpeg)");
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (!settings.windowSystemGiven && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")
-        && (!platform || std::strcmp(platform, "xcb") == 0))
-        return ReportProblem("--capture draws with OpenGL on a display, and DISPLAY is not set "
-                             "(run it under xvfb-run, or scripts/capture in the source tree)");
-    if (!ProbeSoundtrack())
-        return false;
+    ProbeSoundtrack();
     const double end = settings.to >= 0 ? settings.to
                                         : hasSoundtrack ? musicLength : kSilentCaptureSeconds;
     if (hasSoundtrack && settings.to > musicLength + kLengthTolerance)
@@ -168,18 +162,23 @@ bool Capture::Prepare()
                              + (hasSoundtrack ? "music (" : "capture without a soundtrack (")
                              + Number(end) + " s)");
     frameCount = int(std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance));
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!settings.windowSystemGiven && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")
+        && (!platform || std::strcmp(platform, "xcb") == 0))
+        return ReportProblem("--capture draws with OpenGL on a display, and DISPLAY is not set "
+                             "(run it under xvfb-run, or scripts/capture in the source tree)");
     return CreateTemporaryFile();
 }
 
 // The length is the decoded sound's, which ffmpeg finds by decoding it all: the length a file's
 // headers give is an estimate that can miss by a frame of the mp3 or more.
-bool Capture::ProbeSoundtrack()
+void Capture::ProbeSoundtrack()
 {
     struct stat status;
     if (stat(kSoundtrackFile, &status) != 0) {
-        std::fprintf(stderr, "quillmere: no soundtrack (%s: %s): the video is silent\n",
-                     kSoundtrackFile, std::strerror(errno));
-        return true;
+        silenceReason =
+            std::string("no soundtrack (") + kSoundtrackFile + ": " + std::strerror(errno) + ")";
+        return;
     }
     std::string output, error;
     const int result = ProgramOutput({"ffmpeg", "-nostdin", "-v", "error", "-i", kSoundtrackFile,
@@ -187,13 +186,12 @@ bool Capture::ProbeSoundtrack()
                                      output, error);
     const double length = LastValue(output, "out_time_us") / kMicrosecondsPerSecond;
     if (result != 0 || !(length > 0)) {
-        std::fprintf(stderr, "quillmere: %s holds no sound that can be decoded%s%s: the video is "
-                     "silent\n", kSoundtrackFile, error.empty() ? "" : ": ", error.c_str());
-        return true;
+        silenceReason = std::string(kSoundtrackFile) + " holds no sound that can be decoded"
+            + (error.empty() ? "" : " (" + error + ")");
+        return;
     }
     hasSoundtrack = true;
     musicLength = length;
-    return true;
 }
 
 // Beside the video, with its extension, so that ffmpeg picks the same container.
@@ -249,6 +247,8 @@ int Capture::Render()
     std::string error;
     if (!view.Create(error))
         return Fail("cannot capture: " + error);
+    if (!hasSoundtrack)
+        std::fprintf(stderr, "quillmere: %s: the video is silent\n", silenceReason.c_str());
     KestrovaWorld world;
     world.showGrid = world.showGround = world.showPivotMarker = settings.overlays;
     // Without the marker nothing shows the pivot, and the pick would only stall the drawing.

@@ -40,13 +40,15 @@ public:
     CaptureTimes times;
 
 private:
-    bool ProbeSoundtrack();
+    void ProbeSoundtrack();
     bool CreateTemporaryFile();
     int Render();
     int Fail(const std::string& message);
 
     CaptureSettings settings;
     bool hasSoundtrack = false;
+    // Why the video has no sound, when it has none.
+    std::string silenceReason;
     double musicLength = 0;
     int frameCount = 0;
     std::string temporaryPath;

@@ -27,9 +27,12 @@ static std::vector<std::string> FfmpegArguments(const EncoderJob& job)
         "-f", "rawvideo", "-pixel_format", "bgr0",
         "-video_size", std::to_string(job.width) + "x" + std::to_string(job.height),
         "-framerate", std::to_string(job.fps), "-i", "pipe:0"};
+    // The stretch is cut from the decoded sound, to the sample: a seek in the mp3 itself
+    // would leave the first tens of milliseconds silent while the decoder warms up.
     if (!job.audioFile.empty()) {
-        a.insert(a.end(), {"-ss", Seconds(job.audioStart), "-t", Seconds(job.audioSeconds),
-                           "-i", job.audioFile, "-map", "0:v", "-map", "1:a",
+        a.insert(a.end(), {"-i", job.audioFile, "-map", "0:v", "-map", "1:a",
+                           "-af", "atrim=start=" + Seconds(job.audioStart) + ":duration="
+                               + Seconds(job.audioSeconds) + ",asetpts=PTS-STARTPTS",
                            "-c:a", "aac", "-b:a", "192k"});
     }
     // GL's rows run from the bottom up. The colours are converted and tagged as BT.709, which
