@@ -50,15 +50,20 @@ static const char* const kToolkitOptionsWithValue[] = {
     "name", "visual", "qmljsdebugger",
 };
 
+// "-name", "--name" and "-name=value" all name "name".
+static std::string ToolkitOptionName(const std::string& argument)
+{
+    const std::string name = argument.substr(argument.size() > 1 && argument[1] == '-' ? 2 : 1);
+    return name.substr(0, name.find('='));
+}
+
 // 0: not the toolkit's; 1: the toolkit's, alone; 2: the toolkit's, with the next argument.
 static int ToolkitArgumentCount(const std::string& argument)
 {
     if (argument.size() < 2 || argument[0] != '-')
         return 0;
-    std::string name = argument.substr(argument[1] == '-' ? 2 : 1);
-    const size_t equals = name.find('=');
-    const bool valueAttached = equals != std::string::npos;
-    name = name.substr(0, equals);
+    const std::string name = ToolkitOptionName(argument);
+    const bool valueAttached = argument.find('=') != std::string::npos;
     for (const char* flag : kToolkitFlags) {
         if (name == flag && !valueAttached)
             return 1;
@@ -188,8 +193,8 @@ CommandLine ParseCommandLine(int argc, char* argv[])
                 return Failed(line, "the option " + argument + " needs a value");
             for (int k = 0; k < toolkitCount; ++k)
                 line.toolkitArguments.push_back(argv[i + k]);
-            line.capture.windowSystemGiven |= argument.find("platform") != std::string::npos
-                || argument.find("display") != std::string::npos;
+            const std::string name = ToolkitOptionName(argument);
+            line.capture.windowSystemGiven |= name == "platform" || name == "display";
             i += toolkitCount - 1;
             continue;
         }
