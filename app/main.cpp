@@ -1,10 +1,23 @@
 #include <QApplication>
+#include <QGuiApplication>
 
+#include "app/commandline.h"
 #include "app/mainwindow.h"
+#include "capture/capture.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication application(argc, argv);
+    CommandLine line = ParseCommandLine(argc, argv);
+    if (const int status = ApplyCommandLine(line); status >= 0)
+        return status;
+    if (line.action == CommandLine::Action::Capture) {
+        Capture capture(line.capture);
+        if (!capture.Prepare())
+            return kCaptureBadInput;
+        QGuiApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
+        return capture.Run();
+    }
+    QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;
     {
         MainWindow window;

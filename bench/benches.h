@@ -13,3 +13,5 @@ int RunMemoryBench(BenchResults& results);
 int RunStartupBench(BenchResults& results, char* self);
 int RunStartupChild();
 int RunReloadBench(BenchResults& results);
+// Captures the demo in the working directory, with its soundtrack, into a video and removes it.
+int RunCaptureBench(BenchResults& results);

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload.
+// console, memory, startup, reload, capture.
 
 #include <cstdio>
 #include <cstring>
@@ -44,6 +44,8 @@ int main(int argc, char* argv[])
         return RunMemoryBench(results);
     if (std::strcmp(mode, "reload") == 0)
         return RunReloadBench(results);
+    if (std::strcmp(mode, "capture") == 0)
+        return RunCaptureBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "world/kestrovaworld.h"
+#include "world/viewgl.h"
 
 static constexpr float kFrameStep = 0.05f;
 static constexpr int kFrameRearmMs = 10;
@@ -96,8 +97,7 @@ void OpenGLEmptyWorldWidget::resizeEvent(QResizeEvent*)
 
 void OpenGLEmptyWorldWidget::initializeGL()
 {
-    // The rest of the state the world sets itself on every frame (World::SetupRenderState).
-    glClearColor(0, 0, 0, 1);
+    SetupViewGL();
 }
 
 void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
@@ -107,8 +107,7 @@ void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
 
 void OpenGLEmptyWorldWidget::paintGL()
 {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    world->Draw();
+    PaintWorld(*world);
 }
 
 // Mouse positions meet the viewport in device pixels.

@@ -27,13 +27,14 @@ def xdotool(*args):
 
 
 class Program:
-    """The program started in a working directory, standard output to a file there."""
+    """The program started in a working directory (or in cwd, with arguments), standard output to
+    a file in the working directory."""
 
-    def __init__(self, workdir, env=None):
+    def __init__(self, workdir, env=None, args=(), cwd=None):
         self.stdout_path = os.path.join(workdir, "stdout.txt")
         self._out = open(self.stdout_path, "wb")
         self.process = subprocess.Popen(
-            [BINARY], cwd=workdir, stdout=self._out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+            [BINARY, *args], cwd=cwd or workdir, stdout=self._out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
             env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", **(env or {})})
         self.x = display.Display()
         self._window = None
@@ -142,5 +143,5 @@ class ProgramTest(unittest.TestCase):
                     return f.read() or None
         return wait_until(text)
 
-    def start(self, env=None):
-        return Program(self.workdir, env)
+    def start(self, env=None, args=(), cwd=None):
+        return Program(self.workdir, env, args, cwd)

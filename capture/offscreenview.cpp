@@ -1,0 +1,83 @@
+// The capture's offscreen GL view.
+#include "capture/offscreenview.h"
+
+#include <GL/gl.h>
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QSurfaceFormat>
+
+#include "world/viewgl.h"
+
+#ifndef GL_BGRA
+#define GL_BGRA 0x80E1
+#endif
+
+OffscreenView::OffscreenView(int width, int height)
+    : width(width)
+    , height(height)
+{
+}
+
+OffscreenView::~OffscreenView()
+{
+    // The framebuffer's GL objects go while its context is current.
+    if (context && surface && context->makeCurrent(surface)) {
+        delete framebuffer;
+        context->doneCurrent();
+    }
+    delete context;
+    delete surface;
+}
+
+bool OffscreenView::Create(std::string& error)
+{
+    // The format the window's view asks for; the depth buffer lives in the framebuffer object.
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(24);
+    format.setSamples(0);
+    context = new QOpenGLContext;
+    context->setFormat(format);
+    surface = new QOffscreenSurface;
+    surface->setFormat(format);
+    surface->create();
+    if (!context->create() || !surface->isValid() || !context->makeCurrent(surface)) {
+        error = "no OpenGL context can be made on this display";
+        return false;
+    }
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &largest);
+    if (width > largest || height > largest) {
+        error = "the size " + std::to_string(width) + "x" + std::to_string(height)
+            + " is larger than OpenGL draws here (at most " + std::to_string(largest) + " a side)";
+        return false;
+    }
+    framebuffer = new QOpenGLFramebufferObject(width, height, QOpenGLFramebufferObject::Depth);
+    if (!framebuffer->isValid() || !framebuffer->bind()) {
+        error = "no OpenGL framebuffer of " + std::to_string(width) + "x" + std::to_string(height)
+            + " can be made";
+        return false;
+    }
+    SetupViewGL();
+    glViewport(0, 0, width, height);
+    return true;
+}
+
+void OffscreenView::Draw(World& world)
+{
+    PaintWorld(world);
+}
+
+void OffscreenView::Finish()
+{
+    glFinish();
+}
+
+void OffscreenView::Read(unsigned char* pixels)
+{
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+}

@@ -1,0 +1,145 @@
+"""The command line, and the capture it starts: a scene rendered offline into a video whose
+frames and sound are checked by decoding it with ffmpeg."""
+import array
+import hashlib
+import os
+import signal
+import subprocess
+import unittest
+
+from qmharness import BINARY, ProgramTest
+
+W, H, FPS = 160, 120, 20
+# A quad that fills the view: white while floor(getMusicTime() * 2) is odd, black otherwise.
+SCENE = """
+setCamPos(0, 50, 0) lookAt(0, 50, -1)
+function render()
+  local c = math.floor(getMusicTime() * 2) % 2 == 1 and 255 or 0
+  colorGL(c, c, c, 255)
+  beginTriGL()
+  vectorGL(-10, 40, -1) vectorGL(10, 40, -1) vectorGL(10, 60, -1)
+  vectorGL(-10, 40, -1) vectorGL(10, 60, -1) vectorGL(-10, 60, -1)
+  endGL()
+end
+"""
+SLOW_UPDATE = "function update() local t = os.clock() while os.clock() - t < 0.05 do end end\n"
+
+
+class Runs(ProgramTest):
+    def run_program(self, *args, env=None):
+        """(status, standard output, standard error) of a run in the working directory."""
+        done = subprocess.run([BINARY, *args], cwd=self.workdir, capture_output=True, text=True, timeout=120,
+                              env={**os.environ, "QT_QPA_PLATFORM": "xcb", **(env or {})})
+        return done.returncode, done.stdout, done.stderr
+
+
+class CommandLine(Runs):
+    def test_help_and_version_need_no_display_and_a_bad_argument_gets_its_line_the_usage_and_status_2(self):
+        no_display = {"DISPLAY": ""}
+        status, out, err = self.run_program("--help", env=no_display)
+        self.assertEqual((status, err), (0, ""))
+        for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--version", "-platform"):
+            self.assertIn(option, out)
+        status, out, err = self.run_program("--version", env=no_display)
+        self.assertEqual((status, err), (0, ""))
+        self.assertRegex(out, r"^quillmere \d+\.\d+\.\d+\n$")
+        self.write("file", "")
+        for args, problem in ((["--bogus"], "unknown option --bogus"), (["missing"], "no folder 'missing'"),
+                              (["file"], "'file' is not a folder"), (["--fps", "30"], "only with --capture")):
+            status, out, err = self.run_program(*args, env=no_display)
+            self.assertEqual((status, out, len(err.splitlines())), (2, "", 2), err)
+            self.assertIn(problem, err.splitlines()[0])
+            self.assertTrue(err.splitlines()[1].startswith("usage: quillmere "), err)
+
+
+class Capture(Runs):
+    def setUp(self):
+        super().setUp()
+        self.write("prod.lua", SCENE)
+        # 3 s of sound: silent in the even half-seconds, a loud tone in the odd ones.
+        halves = " : ".join("synth 0.5 sine 440 vol %s" % ("0.5" if i % 2 else "0") for i in range(6))
+        subprocess.run("sox -n -r 44100 -c 1 -b 16 tone.wav %s && lame --quiet -m m -b 64 tone.wav Ondrelle.mp3"
+                       " && rm tone.wav" % halves, shell=True, check=True, cwd=self.workdir)
+
+    def capture(self, name, *options, env=None):
+        return self.run_program("--capture", name, "--fps", str(FPS), "--size", "%dx%d" % (W, H), *options, env=env)
+
+    def decode(self, name, *output):
+        return subprocess.run(["ffmpeg", "-v", "error", "-i", self.path(name), *output, "-"], check=True,
+                              capture_output=True).stdout
+
+    def frames(self, name):
+        data, size = self.decode(name, "-f", "rawvideo", "-pix_fmt", "rgb24"), W * H * 3
+        return [data[i:i + size] for i in range(0, len(data), size)]
+
+    def check_frames_and_sound(self, name, start):
+        """Frame i shows music time start + i / FPS: white in its odd half-seconds, black in the even
+        ones; the sound turns loud and silent where the frames turn, within a frame."""
+        frames = self.frames(name)
+        halves = [(int(start * 2 * FPS) + 2 * i) // FPS % 2 for i in range(len(frames))]
+        corner = [f[(10 * W + 10) * 3] for f in frames]
+        self.assertEqual("".join("W" if c > 200 else "b" if c < 50 else "?" for c in corner),
+                         "".join("W" if h else "b" for h in halves))
+        samples, window = array.array("h", self.decode(name, "-ac", "1", "-ar", "44100", "-f", "s16le")), 220
+        loud = [max(map(abs, samples[i:i + window])) > 4000 for i in range(0, len(samples), window)]
+        # Away from the ends, where the encoder's priming and padding sound as silence.
+        turns = [t for t in (i * window / 44100 for i in range(1, len(loud)) if loud[i] != loud[i - 1])
+                 if 1 / FPS < t < (len(frames) - 2) / FPS]
+        expected = [i / FPS for i in range(1, len(frames)) if halves[i] != halves[i - 1]]
+        self.assertEqual(len(turns), len(expected), turns)
+        for turn, at in zip(turns, expected):
+            self.assertLess(abs(turn - at), 1 / FPS, turns)
+        return frames
+
+    def test_each_frame_shows_its_music_time_the_sound_is_in_step_and_a_second_capture_is_the_same(self):
+        status, _, err = self.capture("clip.mp4")
+        self.assertEqual(status, 0, err)
+        self.assertIn("wrote clip.mp4: 60 frames at 20 fps, 3.000 s", err.splitlines()[-1])
+        self.assertEqual(sorted(os.listdir(self.workdir)), ["Ondrelle.mp3", "clip.mp4", "prod.lua"])
+        frames = self.check_frames_and_sound("clip.mp4", 0)
+        self.assertEqual(len(frames), 60)
+        starts = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name,pix_fmt,start_time",
+                                 "-of", "csv=p=0", self.path("clip.mp4")], capture_output=True, text=True).stdout
+        self.assertEqual(starts.split(), ["h264,yuv420p,0.000000", "aac,0.000000"])
+        # The pivot marker sits at the view's centre, where the cursor rests; --no-overlays drops it.
+        green = lambda f: sum(1 for i in range(0, len(f), 3) if f[i + 1] > 150 and f[i] < 100)
+        self.assertGreater(green(frames[0]), 20)
+        self.assertEqual(self.capture("again.mp4")[0], 0)
+        digest = lambda fs: [hashlib.md5(f).hexdigest() for f in fs]
+        self.assertEqual(digest(self.frames("again.mp4")), digest(frames))
+        self.assertEqual(self.capture("part.mkv", "--no-overlays", "--from", "0.5", "--to", "2.5")[0], 0)
+        part = self.check_frames_and_sound("part.mkv", 0.5)
+        self.assertEqual((len(part), green(part[0])), (40, 0))
+
+    def test_bad_input_gets_one_line_and_status_2_and_nothing_is_written(self):
+        os.mkdir(self.path("folder.mp4"))
+        before = sorted(os.listdir(self.workdir))
+        for options, env in ((["--to", "3.5"], None), (["--from", "3"], None), (["--size", "161x120"], None),
+                             (["--size", "0x120"], None), (["--fps", "-2"], None), (["--to", "1", "--from", "2"], None),
+                             (["--bogus"], None), ([], {"PATH": "/nonexistent"})):
+            status, _, err = self.capture("out.mp4", *options, env=env)
+            self.assertEqual((status, err.count("quillmere:")), (2, 1), (options, err))
+        for name in ("missing/out.mp4", "folder.mp4", "out.avi"):
+            status, _, err = self.capture(name)
+            self.assertEqual((status, err.count("quillmere:")), (2, 1), (name, err))
+        self.assertEqual(sorted(os.listdir(self.workdir)), before)
+
+    def test_a_stopped_capture_leaves_the_file_as_it_was_and_no_temporary_file(self):
+        self.write("prod.lua", SCENE + SLOW_UPDATE)
+        self.write("clip.mp4", "an earlier video")
+        before = sorted(os.listdir(self.workdir))
+        for stop, expected in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            p = subprocess.Popen([BINARY, "--capture", "clip.mp4", "--size", "%dx%d" % (W, H)], cwd=self.workdir,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            # Stopped once frames are being made: the first progress line says so.
+            while (line := p.stderr.readline()) and not line.startswith(b"capture:"):
+                pass
+            p.send_signal(stop)
+            self.assertEqual(p.wait(60), expected)
+            p.stderr.close()
+            self.assertEqual(self.read("clip.mp4"), "an earlier video")
+            self.assertEqual(sorted(os.listdir(self.workdir)), before)
+
+
+if __name__ == "__main__":
+    unittest.main()

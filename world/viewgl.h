@@ -1,0 +1,11 @@
+#pragma once
+// What the window's view and an offscreen capture share around the world's own drawing, so that
+// a captured frame is drawn exactly as the window draws it. The world sets every other piece of
+// GL state it draws with itself, on every frame (World::SetupRenderState).
+
+class World;
+
+// Once per GL context: the black clear colour.
+void SetupViewGL();
+// One frame into the bound framebuffer and its viewport: clear, then the world.
+void PaintWorld(World& world);
