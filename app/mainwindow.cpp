@@ -10,6 +10,7 @@
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
+#include "console/historyfile.h"
 #include "console/repledit.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
@@ -29,6 +30,9 @@ MainWindow::MainWindow(QWidget* parent)
     InitLua();
     RegisterLuaBindings();
     ui->repl->SetPrompt("Lua>");
+    historyFile = std::make_unique<HistoryFile>(HistoryFile::DefaultPath());
+    ui->repl->SetHistory(historyFile->Load());
+    connect(ui->repl, &REPLEdit::HistoryEntryAdded, this, [this](const QString& entry) { historyFile->Append(entry); });
     setWindowTitle("Quillmere");
     showMaximized();
     ui->splitter->setSizes(QList<int>{500, 0});

@@ -119,6 +119,13 @@ void REPLEdit::ShowPrompt()
     document()->clearUndoRedoStacks();
 }
 
+void REPLEdit::SetHistory(const QStringList& entries)
+{
+    history = entries;
+    historyIndex = int(history.size());
+    savedInput.clear();
+}
+
 void REPLEdit::UpdateInputState()
 {
     inputStart = QTextCursor(document());
@@ -339,10 +346,13 @@ void REPLEdit::HandleKey(QKeyEvent* event)
         const QString cmd = GetInput();
         ReplaceInput(cmd);
         inputEnabled = false;
+        // Kept before it runs, so that a command that ends the program is kept too.
+        if (!cmd.isEmpty() && (history.isEmpty() || history.last() != cmd)) {
+            history.append(cmd);
+            emit HistoryEntryAdded(cmd);
+        }
         // The receiver runs the command and prints the next prompt before this returns.
         emit CommandEntered(cmd);
-        if (!cmd.isEmpty() && (history.isEmpty() || history.last() != cmd))
-            history.append(cmd);
         historyIndex = int(history.size());
         savedInput.clear();
         return;

@@ -27,14 +27,16 @@ def xdotool(*args):
 
 
 class Program:
-    """The program started in a working directory, standard output to a file there."""
+    """The program started in a working directory, standard output to a file there; it keeps no
+    console history unless env names a file in QUILLMERE_HISTORY."""
 
     def __init__(self, workdir, env=None):
         self.stdout_path = os.path.join(workdir, "stdout.txt")
         self._out = open(self.stdout_path, "wb")
         self.process = subprocess.Popen(
             [BINARY], cwd=workdir, stdout=self._out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-            env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", **(env or {})})
+            env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", "QUILLMERE_HISTORY": "",
+                 **(env or {})})
         self.x = display.Display()
         self._window = None
 

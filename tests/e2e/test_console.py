@@ -4,7 +4,8 @@ import os
 import subprocess
 import unittest
 
-from qmharness import NO_SOUNDTRACK, ProgramTest, wait_until
+from qmharness import NO_SOUNDTRACK, ProgramTest, wait_until, xdotool
+from test_soundtrack import make_mp3
 
 WRITE = 'f = io.open("%s", "w") f:write(%s) f:close()'
 SCRIPT = """greeting = "from prod.lua"
@@ -98,6 +99,47 @@ class Console(ProgramTest):
             self.assertEqual(p.wait(), 0)
         errors = [l for l in p.lines() if l not in NO_SOUNDTRACK]
         self.assertEqual(errors, ['dofile("prod.lua"): not enough memory', 'dofile("prod.lua"): finalizer failed'])
+
+    def test_the_history_outlives_the_program_and_two_at_once_keep_each_others(self):
+        history, env = self.path("state/history"), {"QUILLMERE_HISTORY": self.path("state/history")}
+        self.write("prod.lua", "")
+        make_mp3(self.path("Ondrelle.mp3"), 6)
+        with self.start(env) as p:
+            p.focus()
+            p.key("F12")
+            xdotool("type", "--delay", 5, 'f = io.open("a.txt", "w") f:write([[first')
+            p.key("ctrl+Return")
+            p.command("second]]) f:close()")
+            self.assertEqual(self.read("a.txt"), "first\n    second")
+            self.assertEqual(p.wait(), 1)  # the music's end
+        for name in ("Ondrelle.mp3", "a.txt"):
+            os.remove(self.path(name))
+
+        with self.start(env) as first, self.start(env) as second:
+            for p in (second, first):
+                p.focus()
+                p.key("F12")
+            first.key("ctrl+Up", "Return")
+            self.assertEqual(self.read("a.txt"), "first\n    second")
+            for p, name in ((first, "b"), (second, "c")):
+                p.focus()
+                p.command(WRITE % (name + ".txt", '"%s"' % name))
+                self.assertEqual(self.read(name + ".txt"), name)
+            for p in (first, second):
+                p.close()
+                self.assertEqual(p.wait(), 0)
+
+        with open(history, "ab") as f:
+            f.write(b"\xff\n")
+        for name in "bc":
+            os.remove(self.path(name + ".txt"))
+        with self.start(env) as p:
+            p.focus()
+            p.key("F12", "ctrl+Up", "Return", "ctrl+Up", "ctrl+Up", "Return")
+            self.assertEqual((self.read("c.txt"), self.read("b.txt")), ("c", "b"))
+            p.close()
+            self.assertEqual(p.wait(), 0)
+        self.assertEqual(p.lines(), ["history: %s: 1 unreadable entry skipped" % history] + NO_SOUNDTRACK)
 
 
 if __name__ == "__main__":
