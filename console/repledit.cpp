@@ -1,5 +1,7 @@
 #include "console/repledit.h"
 
+#include "console/linefold.h"
+
 #include <QAction>
 #include <QColor>
 #include <QContextMenuEvent>
@@ -90,6 +92,7 @@ REPLEdit::REPLEdit(QWidget* parent)
     font.setFixedPitch(true);
     setCurrentFont(font);
     setAcceptRichText(false);
+    LineFold::Install(document());
 
     append(prompt);
     QTextCursor caret = textCursor();
@@ -164,7 +167,7 @@ QString REPLEdit::GetInput()
 {
     QTextCursor region = inputStart;
     region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    QString text = region.selectedText();
+    QString text = LineFold::SelectedText(region);
     text.replace(QChar(kParagraphSeparator), QLatin1Char('\n'));
     text.replace(QLatin1Char('\t'), QLatin1String(kTabExpansion));
     return text;
@@ -175,7 +178,7 @@ void REPLEdit::ReplaceInput(const QString& sText)
     QTextCursor region = inputStart;
     region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     region.removeSelectedText();
-    region.insertText(sText);
+    LineFold::InsertText(region, sText);
     ensureCursorVisible();
 }
 
@@ -439,9 +442,16 @@ void REPLEdit::insertFromMimeData(const QMimeData* source)
         caret.movePosition(QTextCursor::End);
     else
         caret = ClampSelection(caret, start);
-    caret.insertText(source->text());
+    LineFold::InsertText(caret, source->text());
     setTextCursor(caret);
     ensureCursorVisible();
+}
+
+QMimeData* REPLEdit::createMimeDataFromSelection() const
+{
+    auto* data = new QMimeData;
+    data->setText(LineFold::SelectedText(textCursor()).replace(QChar(kParagraphSeparator), QLatin1Char('\n')));
+    return data;
 }
 
 // Text dragged out of the scrollback is copied, never moved: a move would remove it there.

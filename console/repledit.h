@@ -46,6 +46,8 @@ protected:
     void insertFromMimeData(const QMimeData* source) override;
     void dropEvent(QDropEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Copies and drags carry plain text, folded lines whole.
+    QMimeData* createMimeDataFromSelection() const override;
 
 private:
     void UpdateInputState();

@@ -165,6 +165,21 @@ private slots:
         }
     }
 
+    // A pasted line too long to lay out at once shows folded, yet runs, comes back from the
+    // history and copies whole, with a key typed right after the fold.
+    void longLinesAreFoldedButKeptWhole()
+    {
+        const QString line = "s = '" + QString(30000, 'x') + "'";
+        QGuiApplication::clipboard()->setText(line);
+        Play("<Ctrl+V>");
+        QCOMPARE(edit->toPlainText().contains(QString(5000, 'x')), false);
+        Play(QString("<@%1>!<Return><Ctrl+Up><Return><Ctrl+A><Ctrl+C>").arg(edit->toPlainText().indexOf(QChar(0xfffc)) + 1));
+        const QString typed = QString(line).insert(line.size() - 1000, '!');
+        QCOMPARE(spy->size(), 2);
+        QCOMPARE(spy->at(1).at(0).toString(), typed);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "Lua>" + typed + "\nLua>" + typed + "\nLua>");
+    }
+
     void theContextMenuDoesNotEditTheScrollback()
     {
         Play("abc<Return><@1:6>");
