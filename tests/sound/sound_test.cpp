@@ -23,17 +23,12 @@ std::string Tone(const std::string& path, double seconds)
     return path;
 }
 
-// A mix rate or channel count of 0 is refused as an invalid parameter; one channel is enough.
 // SDL would turn SIGINT and SIGTERM into events that nobody reads. A stream's end callback
 // gets no buffer and a length of 0.
 TEST(Sound, CtrlCStillStopsTheProgramAndTheEndIsReported)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    for (const auto& [rate, channels] : {std::pair{0, 32}, std::pair{44100, 0}}) {
-        EXPECT_FALSE(FSOUND_Init(rate, channels, 1));
-        EXPECT_STREQ(SoundErrorString(FSOUND_GetError()), "An invalid parameter was passed to this function");
-    }
-    ASSERT_TRUE(FSOUND_Init(44100, 1, 1)) << FSOUND_GetError();
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 1)) << FSOUND_GetError();
     for (int signal : {SIGINT, SIGTERM}) {
         struct sigaction action;
         sigaction(signal, nullptr, &action);
@@ -48,6 +43,18 @@ TEST(Sound, CtrlCStillStopsTheProgramAndTheEndIsReported)
     for (int i = 0; i < 500 && length < 0; ++i)
         usleep(10000);
     EXPECT_EQ(length, 0);
+    FSOUND_Close();
+}
+
+// A mix rate or a channel count of 0 is an invalid parameter; one channel is enough.
+TEST(Sound, InitRefusesARateOrAChannelCountOf0)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    for (const auto& [rate, channels] : {std::pair{0, 32}, std::pair{44100, 0}}) {
+        EXPECT_FALSE(FSOUND_Init(rate, channels, 1));
+        EXPECT_STREQ(SoundErrorString(FSOUND_GetError()), "An invalid parameter was passed to this function");
+    }
+    ASSERT_TRUE(FSOUND_Init(44100, 1, 1)) << FSOUND_GetError();
     FSOUND_Close();
 }
 
