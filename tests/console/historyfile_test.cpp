@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -47,9 +50,7 @@ TEST_F(History, EntriesComeBackAsTypedAndTheNewestAreKept)
 
 TEST_F(History, WhatCannotBeReadOrWrittenIsSaidOnceAndTheRestWorks)
 {
-    QFile file(Path("history"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("good\nbad \\q\n\xff\ngood\\ntoo\nlone \\") > 0);
-    file.close();
+    std::ofstream(Path("history").toStdString()) << "good\nbad \\q\n\xff\ngood\\ntoo\nlone \\";
     EXPECT_EQ(Load("history"), QStringList({"good", "good\ntoo", "history: " + Path("history") + ": 3 unreadable entries skipped\n"}));
     EXPECT_EQ(Load("missing"), QStringList({""}));
     ASSERT_TRUE(QDir(folder.path()).mkdir("folder"));
@@ -64,8 +65,7 @@ TEST_F(History, ThePathComesFromTheEnvironment)
 {
     setenv("HOME", "/home/h", 1);
     for (const auto& [named, state, path] : {std::tuple{"/x/h", "/s", "/x/h"}, std::tuple{"", "/s", ""},
-                                             std::tuple{"-", "/s", "/s/quillmere/history"},
-                                             std::tuple{"-", "", "/home/h/.local/state/quillmere/history"}}) {
+             std::tuple{"-", "/s", "/s/quillmere/history"}, std::tuple{"-", "", "/home/h/.local/state/quillmere/history"}}) {
         std::string(named) == "-" ? unsetenv("QUILLMERE_HISTORY") : setenv("QUILLMERE_HISTORY", named, 1);
         setenv("XDG_STATE_HOME", state, 1);
         EXPECT_EQ(HistoryFile::DefaultPath(), path) << state;
@@ -86,10 +86,8 @@ TEST_F(History, AnAppendDuringAShorteningGoesIntoTheNewFile)
         _exit(0);
     }
     usleep(200000);
-    QFile shortened(Path("shortened"));
-    ASSERT_TRUE(shortened.open(QIODevice::WriteOnly) && shortened.write("shortened\n") == 10);
-    shortened.close();
-    ASSERT_EQ(rename(QFile::encodeName(Path("shortened")).constData(), QFile::encodeName(Path("history")).constData()), 0);
+    std::ofstream(Path("shortened").toStdString()) << "shortened\n";
+    ASSERT_EQ(std::rename(Path("shortened").toLocal8Bit().constData(), Path("history").toLocal8Bit().constData()), 0);
     close(fd);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(Load("history"), QStringList({"shortened", "appended\nwhole", ""}));
