@@ -1,7 +1,5 @@
 #include "console/repledit.h"
 
-#include "console/linefold.h"
-
 #include <QAction>
 #include <QColor>
 #include <QContextMenuEvent>
@@ -15,6 +13,8 @@
 #include <QTextDocument>
 
 #include <memory>
+
+#include "console/linefold.h"
 
 static const char* const kDefaultPrompt = "Lua>";
 static const char* const kFontFamily = "Courier New";
