@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QStringDecoder>
@@ -26,6 +27,8 @@ static constexpr int kGrowthPercent = 150;
 static constexpr mode_t kFileMode = 0600;
 // A file replaced between our open and our lock is opened again; this often at most.
 static constexpr int kOpenAttempts = 100;
+// In errno: a FIFO, a device or a socket, which could block the program or never end.
+static constexpr int kNotARegularFile = -1;
 
 QString HistoryFile::DefaultPath()
 {
@@ -47,7 +50,7 @@ static void Report(const QString& line)
 
 static QString ErrorText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return error == kNotARegularFile ? QString("not a regular file") : QString::fromLocal8Bit(std::strerror(error));
 }
 
 static QByteArray Encode(const QString& entry)
@@ -92,14 +95,20 @@ static bool Decode(const QByteArray& line, QString& entry)
 
 // The file the path names, opened and locked. A compaction may rename a new file over the path
 // between the open and the lock; then the old one is let go and the new one opened. Where the
-// file system has no locks the file is used without. -1 with errno set on failure.
+// file system has no locks the file is used without. -1 with errno set on failure. The open does
+// not wait for a writer to a FIFO; a directory is left to fail at its read or write.
 static int OpenLocked(const QByteArray& path, int flags, int lock)
 {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        const int fd = ::open(path.constData(), flags | O_CLOEXEC, kFileMode);
+        const int fd = ::open(path.constData(), flags | O_CLOEXEC | O_NONBLOCK, kFileMode);
         if (fd < 0)
             return -1;
         struct stat opened, named;
+        if (::fstat(fd, &opened) == 0 && !S_ISREG(opened.st_mode) && !S_ISDIR(opened.st_mode)) {
+            ::close(fd);
+            errno = kNotARegularFile;
+            return -1;
+        }
         if (::flock(fd, lock) != 0 || ::fstat(fd, &opened) != 0)
             return fd;
         if (::stat(path.constData(), &named) == 0 && named.st_ino == opened.st_ino
@@ -191,8 +200,13 @@ void HistoryFile::Append(const QString& entry)
     int fd = OpenLocked(name, flags, LOCK_EX);
     if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath()))
         fd = OpenLocked(name, flags, LOCK_EX);
+    const off_t before = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : 0;
     const bool written = fd >= 0 && WriteAll(fd, Encode(entry));
     const int error = errno;
+    if (fd >= 0 && !written) {
+        // A write cut short (a full disk) leaves no part of the entry for the next one to join.
+        [[maybe_unused]] const int truncated = ::ftruncate(fd, before);
+    }
     if (fd >= 0)
         ::close(fd);
     if (!written)
@@ -205,7 +219,9 @@ void HistoryFile::Append(const QString& entry)
 // then renamed over the old one: at every moment the path names a whole file.
 void HistoryFile::Compact()
 {
-    const QByteArray name = QFile::encodeName(path);
+    // Through a symbolic link the file it names is shortened, and the link stays.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QByteArray name = QFile::encodeName(target.isEmpty() ? path : target);
     const QByteArray compacted = name + kCompactedSuffix;
     const int fd = OpenLocked(name, O_RDONLY, LOCK_EX);
     QByteArray data;

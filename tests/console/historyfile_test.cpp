@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +56,8 @@ TEST_F(History, WhatCannotBeReadOrWrittenIsSaidOnceAndTheRestWorks)
     EXPECT_EQ(Load("missing"), QStringList({""}));
     ASSERT_TRUE(QDir(folder.path()).mkdir("folder"));
     EXPECT_EQ(Load("folder"), QStringList({"history: cannot read " + Path("folder") + ": Is a directory\n"}));
+    ASSERT_EQ(mkfifo(Path("fifo").toLocal8Bit().constData(), 0600), 0);  // would wait for a writer
+    EXPECT_EQ(Load("fifo"), QStringList({"history: cannot read " + Path("fifo") + ": not a regular file\n"}));
     testing::internal::CaptureStdout();
     HistoryFile unwritable(Path("folder"));
     unwritable.Append("one"), unwritable.Append("two");
