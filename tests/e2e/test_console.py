@@ -117,15 +117,18 @@ class Console(ProgramTest):
             os.remove(self.path(name))
 
         with self.start(env) as first, self.start(env) as second:
-            for p in (second, first):
-                p.focus()
-                p.key("F12")
-            first.key("ctrl+Up", "Return")
+            # Both windows are shown, and the second has handled its keys, before the first takes
+            # the keyboard.
+            first.window(), second.window()
+            second.focus()
+            second.key("F12")
+            second.command(WRITE % ("c.txt", '"c"'))
+            self.assertEqual(self.read("c.txt"), "c")
+            first.focus()
+            first.key("F12", "ctrl+Up", "Return")
             self.assertEqual(self.read("a.txt"), "first\n    second")
-            for p, name in ((first, "b"), (second, "c")):
-                p.focus()
-                p.command(WRITE % (name + ".txt", '"%s"' % name))
-                self.assertEqual(self.read(name + ".txt"), name)
+            first.command(WRITE % ("b.txt", '"b"'))
+            self.assertEqual(self.read("b.txt"), "b")
 
         with open(history, "ab") as f:
             f.write(b"\xff\n")
@@ -134,7 +137,7 @@ class Console(ProgramTest):
         with self.start(env) as p:
             p.focus()
             p.key("F12", "ctrl+Up", "Return", "ctrl+Up", "ctrl+Up", "Return")
-            self.assertEqual((self.read("c.txt"), self.read("b.txt")), ("c", "b"))
+            self.assertEqual((self.read("b.txt"), self.read("c.txt")), ("b", "c"))
         self.assertEqual(p.lines(), ["history: %s: 1 unreadable entry skipped" % history] + NO_SOUNDTRACK)
 
 
