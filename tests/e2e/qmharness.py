@@ -12,6 +12,8 @@ from Xlib import X, Xatom, display, protocol
 BINARY = os.environ.get("QM_BINARY", "")
 # What a folder without a soundtrack prints at start-up.
 NO_SOUNDTRACK = ["Error!", "File not found"]
+# The programs started keep no console history unless a test names a file for it.
+os.environ["QUILLMERE_HISTORY"] = ""
 
 
 def wait_until(predicate, timeout=15.0):
@@ -27,16 +29,14 @@ def xdotool(*args):
 
 
 class Program:
-    """The program started in a working directory, standard output to a file there; it keeps no
-    console history unless env names a file in QUILLMERE_HISTORY."""
+    """The program started in a working directory, standard output to a file there."""
 
     def __init__(self, workdir, env=None):
         self.stdout_path = os.path.join(workdir, "stdout.txt")
         self._out = open(self.stdout_path, "wb")
         self.process = subprocess.Popen(
             [BINARY], cwd=workdir, stdout=self._out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-            env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", "QUILLMERE_HISTORY": "",
-                 **(env or {})})
+            env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", **(env or {})})
         self.x = display.Display()
         self._window = None
 
