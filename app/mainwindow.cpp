@@ -12,6 +12,7 @@
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
+#include "console/historyfile.h"
 #include "console/repledit.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
@@ -61,6 +62,9 @@ MainWindow::MainWindow(QWidget* parent)
     RegisterLuaBindings();
     InstallSoundtrackClock();
     ui->repl->SetPrompt("Lua>");
+    historyFile = std::make_unique<HistoryFile>(HistoryFile::DefaultPath());
+    ui->repl->SetHistory(historyFile->Load());
+    connect(ui->repl, &REPLEdit::HistoryEntryAdded, this, [this](const QString& entry) { historyFile->Append(entry); });
     setWindowTitle("Quillmere");
     showMaximized();
     ui->splitter->setSizes(QList<int>{500, 0});

@@ -3,6 +3,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
+class HistoryFile;
 class ScriptWatcher;
 struct Ui_MainWindow;
 
@@ -15,6 +18,7 @@ public:
 
     Ui_MainWindow* ui;
     ScriptWatcher* scriptWatcher;
+    std::unique_ptr<HistoryFile> historyFile;
 
 public slots:
     void RunREPLCommand(QString sCommand);

@@ -2,12 +2,15 @@
 // until the next prompt is painted. The frame loop is stopped so that no frame falls inside a
 // sample; each sample ends with a synchronous repaint of the console. Then, with the frame loop
 // running again, Return on commands with very long output, and the longest gap between two
-// frames around each.
+// frames around each; and a line of 1 MB pasted: the longest gap between frames around the
+// paste, and Return on it.
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QSplitter>
 #include <QStringList>
 #include <QTest>
@@ -26,6 +29,7 @@ static constexpr int kSamples = 31;
 static constexpr int kOpenConsoleHeight = 300;
 static constexpr int kLongOutputSamples = 5;
 static constexpr int kFramesAround = 300;  // ms of frames before and after a command
+static constexpr int kPastedLineBytes = 1000000;
 
 struct LongOutput {
     const char* key;
@@ -35,6 +39,37 @@ static const LongOutput kLongOutputs[] = {
     {"lines", "for i = 1, 100000 do print(i) end"},
     {"line", "print(string.rep(\"x\", 1000000))"},
 };
+
+// The longest time between two frames, the first of them lastBefore, the last frame before the
+// step measured: the first frame after the step closes the gap that began before it.
+static double LongestGap(const std::vector<double>& frames, double lastBefore)
+{
+    double gap = frames.empty() ? 0 : frames.front() - lastBefore;
+    for (size_t f = 1; f < frames.size(); ++f)
+        gap = std::max(gap, frames[f] - frames[f - 1]);
+    return gap;
+}
+
+// A line of 1 MB pasted with Ctrl+V and run with Return, the frame loop running.
+static void MeasurePastedLine(BenchResults& results, REPLEdit* repl, std::vector<double>& frames)
+{
+    QGuiApplication::clipboard()->setText("x = \"" + QString(kPastedLineBytes, 'x') + "\" print(#x)");
+    std::vector<double> gaps, returns;
+    for (int i = 0; i < kLongOutputSamples; ++i) {
+        Spin(kFramesAround);
+        const double lastBefore = frames.empty() ? NowMs() : frames.back();
+        frames.clear();
+        QTest::keyClick(repl, Qt::Key_V, Qt::ControlModifier);
+        Spin(kFramesAround);
+        gaps.push_back(LongestGap(frames, lastBefore));
+        const double start = NowMs();
+        QTest::keyClick(repl, Qt::Key_Return);
+        repl->viewport()->repaint();
+        returns.push_back(NowMs() - start);
+    }
+    results.Add("console.pasted_line.paste_gap_ms", Median(gaps));
+    results.Add("console.pasted_line.return_ms", Median(returns));
+}
 
 // Return on each long-output command with the frame loop running: until the next prompt is
 // painted, and the longest time between two frames from just before to just after it.
@@ -57,15 +92,12 @@ static void MeasureLongOutput(BenchResults& results, REPLEdit* repl)
             repl->viewport()->repaint();
             returns.push_back(NowMs() - start);
             Spin(kFramesAround);
-            double gap = 0;
-            for (size_t f = 1; f < frames.size(); ++f)
-                gap = std::max(gap, frames[f] - frames[f - 1]);
-            // The first frame after the command closes the gap that began before it.
-            gaps.push_back(frames.empty() ? 0 : std::max(gap, frames.front() - lastBefore));
+            gaps.push_back(LongestGap(frames, lastBefore));
         }
         results.Add(std::string("console.long_") + o.key + ".return_ms", Median(returns));
         results.Add(std::string("console.long_") + o.key + ".frame_gap_ms", Median(gaps));
     }
+    MeasurePastedLine(results, repl, frames);
 }
 
 int RunConsoleBench(BenchResults& results)

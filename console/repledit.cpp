@@ -14,6 +14,8 @@
 
 #include <memory>
 
+#include "console/linefold.h"
+
 static const char* const kDefaultPrompt = "Lua>";
 static const char* const kFontFamily = "Courier New";
 static constexpr int kFontPointSize = 8;
@@ -90,6 +92,7 @@ REPLEdit::REPLEdit(QWidget* parent)
     font.setFixedPitch(true);
     setCurrentFont(font);
     setAcceptRichText(false);
+    LineFold::Install(document());
 
     append(prompt);
     QTextCursor caret = textCursor();
@@ -117,6 +120,13 @@ void REPLEdit::ShowPrompt()
     setTextCursor(caret);
     // Undo reaches back no further than this prompt: the output and the prompt stay.
     document()->clearUndoRedoStacks();
+}
+
+void REPLEdit::SetHistory(const QStringList& entries)
+{
+    history = entries;
+    historyIndex = int(history.size());
+    savedInput.clear();
 }
 
 void REPLEdit::UpdateInputState()
@@ -157,7 +167,7 @@ QString REPLEdit::GetInput()
 {
     QTextCursor region = inputStart;
     region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    QString text = region.selectedText();
+    QString text = LineFold::SelectedText(region);
     text.replace(QChar(kParagraphSeparator), QLatin1Char('\n'));
     text.replace(QLatin1Char('\t'), QLatin1String(kTabExpansion));
     return text;
@@ -168,7 +178,7 @@ void REPLEdit::ReplaceInput(const QString& sText)
     QTextCursor region = inputStart;
     region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     region.removeSelectedText();
-    region.insertText(sText);
+    LineFold::InsertText(region, sText);
     ensureCursorVisible();
 }
 
@@ -339,10 +349,13 @@ void REPLEdit::HandleKey(QKeyEvent* event)
         const QString cmd = GetInput();
         ReplaceInput(cmd);
         inputEnabled = false;
+        // Kept before it runs, so that a command that ends the program is kept too.
+        if (!cmd.isEmpty() && (history.isEmpty() || history.last() != cmd)) {
+            history.append(cmd);
+            emit HistoryEntryAdded(cmd);
+        }
         // The receiver runs the command and prints the next prompt before this returns.
         emit CommandEntered(cmd);
-        if (!cmd.isEmpty() && (history.isEmpty() || history.last() != cmd))
-            history.append(cmd);
         historyIndex = int(history.size());
         savedInput.clear();
         return;
@@ -429,9 +442,16 @@ void REPLEdit::insertFromMimeData(const QMimeData* source)
         caret.movePosition(QTextCursor::End);
     else
         caret = ClampSelection(caret, start);
-    caret.insertText(source->text());
+    LineFold::InsertText(caret, source->text());
     setTextCursor(caret);
     ensureCursorVisible();
+}
+
+QMimeData* REPLEdit::createMimeDataFromSelection() const
+{
+    auto* data = new QMimeData;
+    data->setText(LineFold::SelectedText(textCursor()).replace(QChar(kParagraphSeparator), QLatin1Char('\n')));
+    return data;
 }
 
 // Text dragged out of the scrollback is copied, never moved: a move would remove it there.

@@ -4,6 +4,7 @@
 // found again by searching the document backwards for the prompt text.
 
 #include <QString>
+#include <QStringList>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVector>
@@ -27,8 +28,12 @@ public:
     void SetPrompt(const QString& sPrompt);
     // Prints the prompt on a new line and accepts keys again.
     void ShowPrompt();
+    // Replaces the history, oldest entry first; Ctrl+Up starts from the newest.
+    void SetHistory(const QStringList& entries);
 
 signals:
+    // A submitted command that enters the history, emitted before CommandEntered.
+    void HistoryEntryAdded(QString sEntry);
     // Emitted on Return with the whole input region; the keyboard stays ignored until the
     // receiver calls ShowPrompt.
     void CommandEntered(QString sCommand);
@@ -41,6 +46,8 @@ protected:
     void insertFromMimeData(const QMimeData* source) override;
     void dropEvent(QDropEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Copies and drags carry plain text, folded lines whole.
+    QMimeData* createMimeDataFromSelection() const override;
 
 private:
     void UpdateInputState();

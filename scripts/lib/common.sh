@@ -64,12 +64,51 @@ qm_start_display() {
     return 1
   fi
   export DISPLAY=":$n"
-  openbox >/dev/null 2>&1 &
-  QM_DISPLAY_PIDS="$! $xpid"
-  for i in $(seq 50); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  QM_DISPLAY_PIDS=$xpid
+  # Tests of maximised, active windows need a window manager: without one they would only time
+  # out, as if the program were at fault. Its first start on a fresh machine can be slow; one
+  # that dies is started again, one that runs but does not manage windows is given up on.
+  local attempt wm
+  for attempt in 1 2 3; do
+    openbox >/dev/null 2>&1 &
+    wm=$!
+    for i in $(seq 300); do
+      kill -0 "$wm" 2>/dev/null || break
+      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+      sleep 0.1
+    done
+    kill -0 "$wm" 2>/dev/null || continue
+    if qm_wm_manages; then
+      QM_DISPLAY_PIDS="$wm $xpid"
+      return 0
+    fi
+    kill "$wm" 2>/dev/null
+    break
+  done
+  kill "$xpid" 2>/dev/null
+  wait "$xpid" 2>/dev/null || true
+  echo "test display: the window manager (openbox) does not manage windows on $DISPLAY" >&2
+  return 1
+}
+
+# qm_wm_manages: true once a window mapped on DISPLAY is managed, that is has the WM_STATE
+# property that only a window manager sets.
+qm_wm_manages() {
+  local probe i wid managed=1
+  xmessage -title quillmere-wm-probe probe >/dev/null 2>&1 &
+  probe=$!
+  for i in $(seq 100); do
+    wid=$(xdotool search --name '^quillmere-wm-probe$' 2>/dev/null | head -n 1)
+    if [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep -q 'window state'; then
+      managed=0
+      break
+    fi
+    kill -0 "$probe" 2>/dev/null || break
     sleep 0.1
   done
+  kill "$probe" 2>/dev/null
+  wait "$probe" 2>/dev/null || true
+  return $managed
 }
 
 qm_stop_display() {

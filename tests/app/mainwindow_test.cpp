@@ -32,6 +32,7 @@ private slots:
         QVERIFY(folder.isValid());
         QDir::setCurrent(folder.path());
         qputenv("SDL_AUDIODRIVER", "dummy");
+        qputenv("QUILLMERE_HISTORY", "");
         window = new MainWindow;
         // From the first frame on the credits take the title over.
         QCOMPARE(window->windowTitle(), QString("Quillmere"));

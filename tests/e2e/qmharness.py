@@ -12,6 +12,8 @@ from Xlib import X, Xatom, display, protocol
 BINARY = os.environ.get("QM_BINARY", "")
 # What a folder without a soundtrack prints at start-up.
 NO_SOUNDTRACK = ["Error!", "File not found"]
+# The programs started keep no console history unless a test names a file for it.
+os.environ["QUILLMERE_HISTORY"] = ""
 
 
 def wait_until(predicate, timeout=15.0):

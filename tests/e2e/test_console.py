@@ -4,7 +4,8 @@ import os
 import subprocess
 import unittest
 
-from qmharness import NO_SOUNDTRACK, ProgramTest, wait_until
+from qmharness import NO_SOUNDTRACK, ProgramTest, wait_until, xdotool
+from test_soundtrack import make_mp3
 
 WRITE = 'f = io.open("%s", "w") f:write(%s) f:close()'
 SCRIPT = """greeting = "from prod.lua"
@@ -102,6 +103,46 @@ class Console(ProgramTest):
             self.assertEqual(p.wait(), 0)
         errors = [l for l in p.lines() if l not in NO_SOUNDTRACK]
         self.assertEqual(errors, ['dofile("prod.lua"): not enough memory', 'dofile("prod.lua"): finalizer failed'])
+
+    # Commands are kept as they are run: the music's end, and later a kill, loses none of them.
+    def test_the_history_outlives_the_program_and_two_at_once_keep_each_others(self):
+        history, env = self.path("state/history"), {"QUILLMERE_HISTORY": self.path("state/history")}
+        self.write("prod.lua", "")
+        make_mp3(self.path("Ondrelle.mp3"), 6)
+        with self.start(env) as p:
+            p.focus()
+            p.key("F12")
+            xdotool("type", "--delay", 5, 'f = io.open("a.txt", "w") f:write([[first')
+            p.key("ctrl+Return")
+            p.command("second]]) f:close()")
+            self.assertEqual(self.read("a.txt"), "first\n    second")
+            self.assertEqual(p.wait(), 1)  # the music's end
+        for name in ("Ondrelle.mp3", "a.txt"):
+            os.remove(self.path(name))
+
+        with self.start(env) as first, self.start(env) as second:
+            # Both windows are shown, and the second has handled its keys, before the first takes
+            # the keyboard.
+            first.window(), second.window()
+            second.focus()
+            second.key("F12")
+            second.command(WRITE % ("c.txt", '"c"'))
+            self.assertEqual(self.read("c.txt"), "c")
+            first.focus()
+            first.key("F12", "ctrl+Up", "Return")
+            self.assertEqual(self.read("a.txt"), "first\n    second")
+            first.command(WRITE % ("b.txt", '"b"'))
+            self.assertEqual(self.read("b.txt"), "b")
+
+        with open(history, "ab") as f:
+            f.write(b"\xff\n")
+        for name in "bc":
+            os.remove(self.path(name + ".txt"))
+        with self.start(env) as p:
+            p.focus()
+            p.key("F12", "ctrl+Up", "Return", "ctrl+Up", "ctrl+Up", "Return")
+            self.assertEqual((self.read("b.txt"), self.read("c.txt")), ("b", "c"))
+        self.assertEqual(p.lines(), ["history: %s: 1 unreadable entry skipped" % history] + NO_SOUNDTRACK)
 
 
 if __name__ == "__main__":

@@ -109,6 +109,8 @@ TEST_F(ScriptEngine, RunawayChunksAreStoppedWithTheLimitInForce)
     const std::string co = Run("co = coroutine.wrap(function() while true do end end) co()").error;
     EXPECT_NE(co.find(interrupted), std::string::npos) << co;
     EXPECT_EQ(Run("local n = 0 for i = 1, 1e5 do n = n + i end print(x)").output, "1\r\n");
+    // The next chunk is checked as cheaply as before: every 1000 instructions, not every line.
+    EXPECT_EQ(Run("print(select(2, debug.gethook()))").output, "\r\n1000\r\n");
     SetLuaLimits(std::chrono::milliseconds(1000), size_t(64) << 20);
     EXPECT_EQ(Run("while true do end").error, "script interrupted: ran longer than 1 s\n");
 }
@@ -129,6 +131,9 @@ TEST_F(ScriptEngine, ExhaustedMemoryIsReportedCollectedAndSurvivesARaisingFinali
     EXPECT_EQ(r.error, "not enough memory\nin gc\n");
     EXPECT_NE(r.stdout.find(" end: in gc\n\n"), std::string::npos) << r.stdout;
     EXPECT_EQ(Run("local t = {} for i = 1, 1000 do t[i] = {} end print(#t)").output, "1000\r\n");
+    // Only the chunk that ran out collects everything: garbage of a later chunk stays uncollected.
+    Run("collectgarbage('stop') local p = newproxy(true) getmetatable(p).__gc = function() finalized = true end");
+    EXPECT_EQ(Run("print(tostring(finalized)) collectgarbage('restart')").output, "nil\r\n");
 }
 
 }  // namespace

@@ -80,6 +80,18 @@ TEST(Sound, PositionJumpsPauseLengthAndEnd)
     FSOUND_Close();
 }
 
+// A mix rate or a channel count of 0 is an invalid parameter; one channel is enough.
+TEST(Sound, InitRefusesARateOrAChannelCountOf0)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    for (const auto& [rate, channels] : {std::pair{0, 32}, std::pair{44100, 0}}) {
+        EXPECT_FALSE(FSOUND_Init(rate, channels, 1));
+        EXPECT_STREQ(SoundErrorString(FSOUND_GetError()), "An invalid parameter was passed to this function");
+    }
+    ASSERT_TRUE(FSOUND_Init(44100, 1, 1)) << FSOUND_GetError();
+    FSOUND_Close();
+}
+
 TEST(SoundErrorString, GivesUnknownErrorOutsideTheTable)
 {
     for (int code : {19, -1, INT_MIN})
