@@ -4,6 +4,11 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "capture/capture.h"
+#include "world/viewgl.h"
+
+#include <cstdio>
+
+static constexpr int kNoDisplay = 2;
 
 int main(int argc, char* argv[])
 {
@@ -16,6 +21,11 @@ int main(int argc, char* argv[])
             return kCaptureBadInput;
         QGuiApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
         return capture.Run();
+    }
+    if (!DisplayAvailable(line.capture.windowSystemGiven)) {
+        std::fputs("quillmere: no display to open the window on: DISPLAY is not set (run it on a "
+                   "desktop, or try scripts/demo --headless in the source tree)\n", stderr);
+        return kNoDisplay;
     }
     QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;

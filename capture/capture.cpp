@@ -22,6 +22,7 @@
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "world/kestrovaworld.h"
+#include "world/viewgl.h"
 
 static const char kSoundtrackFile[] = "Ondrelle.mp3";
 static const char kStartChunk[] = "dofile(\"prod.lua\")";
@@ -162,9 +163,7 @@ bool Capture::Prepare()
                              + (hasSoundtrack ? "music (" : "capture without a soundtrack (")
                              + Number(end) + " s)");
     frameCount = int(std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance));
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (!settings.windowSystemGiven && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")
-        && (!platform || std::strcmp(platform, "xcb") == 0))
+    if (!DisplayAvailable(settings.windowSystemGiven))
         return ReportProblem("--capture draws with OpenGL on a display, and DISPLAY is not set "
                              "(run it under xvfb-run, or scripts/capture in the source tree)");
     return CreateTemporaryFile();

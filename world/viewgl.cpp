@@ -2,6 +2,9 @@
 
 #include <GL/gl.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "world/world.h"
 
 void SetupViewGL()
@@ -13,4 +16,16 @@ void PaintWorld(World& world)
 {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     world.Draw();
+}
+
+static bool IsSet(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    return value && *value;
+}
+
+bool DisplayAvailable(bool windowSystemGiven)
+{
+    return windowSystemGiven || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")
+        || (IsSet("QT_QPA_PLATFORM") && std::strcmp(std::getenv("QT_QPA_PLATFORM"), "xcb") != 0);
 }

@@ -9,3 +9,8 @@ class World;
 void SetupViewGL();
 // One frame into the bound framebuffer and its viewport: clear, then the world.
 void PaintWorld(World& world);
+
+// Whether the toolkit will find a display to draw on: a window system named on the command line
+// (-platform, -display) or in QT_QPA_PLATFORM, or an X or Wayland display in the environment.
+// Without one the toolkit ends the process with a core dump rather than an error.
+bool DisplayAvailable(bool windowSystemGiven);

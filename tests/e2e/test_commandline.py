@@ -50,6 +50,10 @@ class CommandLine(Runs):
             self.assertEqual((status, out, len(err.splitlines())), (2, "", 2), err)
             self.assertIn(problem, err.splitlines()[0])
             self.assertTrue(err.splitlines()[1].startswith("usage: quillmere "), err)
+        # Without a display the window is not attempted: one line says why.
+        status, out, err = self.run_program(env=no_display)
+        self.assertEqual((status, out), (2, ""))
+        self.assertIn("no display", err)
 
 
 class Capture(Runs):
