@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "world/kestrovaworld.h"
+#include "world/statusstrip.h"
 
 static constexpr float kFrameStep = 0.05f;
 static constexpr int kFrameRearmMs = 10;
@@ -29,6 +30,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     format.setSamples(0);
     setFormat(format);
     world = new KestrovaWorld;
+    statusStrip = new StatusStrip;
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &OpenGLEmptyWorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
@@ -37,9 +39,10 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
 
 OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
 {
-    // The world may release GL state, so its context is current while it goes.
+    // The world and the strip may release GL state, so the context is current while they go.
     MakeCurrent();
     delete world;
+    delete statusStrip;
     if (context)
         context->doneCurrent();
 }
@@ -114,6 +117,8 @@ void OpenGLEmptyWorldWidget::paintGL()
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
     world->Draw();
+    if (showStatusStrip)
+        statusStrip->Draw(devicePixelRatio());
 }
 
 // Mouse positions meet the viewport in device pixels.

@@ -2,6 +2,8 @@
 #include <GL/glu.h>
 
 #include <QDir>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLFramebufferObject>
@@ -15,9 +17,12 @@
 
 #include "script/bindings.h"
 #include "script/luaengine.h"
+#include "script/musicclock.h"
+#include "script/scriptfailures.h"
 #include "world/glshapes.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
+#include "world/statusstrip.h"
 
 static constexpr int kWidth = 640;
 static constexpr int kHeight = 480;
@@ -101,6 +106,34 @@ static std::string Run(const std::string& chunk)
     return output + error;
 }
 
+// The GL state a drawing could leave changed, each value named.
+static QStringList GLState()
+{
+    QStringList state;
+    for (GLenum capability : {GL_DEPTH_TEST, GL_BLEND, GL_TEXTURE_2D, GL_CULL_FACE, GL_LIGHTING, GL_POLYGON_OFFSET_FILL})
+        state << QString("enabled %1: %2").arg(capability).arg(glIsEnabled(capability));
+    for (GLenum name : {GL_CURRENT_COLOR, GL_CURRENT_TEXTURE_COORDS, GL_PROJECTION_MATRIX, GL_MODELVIEW_MATRIX, GL_MATRIX_MODE,
+                        GL_TEXTURE_BINDING_2D, GL_UNPACK_ALIGNMENT, GL_BLEND_SRC, GL_BLEND_DST, GL_POLYGON_MODE, GL_VIEWPORT}) {
+        GLdouble v[16] = {};
+        glGetDoublev(name, v);
+        state << QString("%1: %2").arg(name).arg(QString::number(v[0]) + ' ' + QString::number(v[1]) + ' ' + QString::number(v[15]));
+    }
+    GLint mode;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &mode);
+    return state << QString("texture env %1").arg(mode);
+}
+
+class TestClock : public MusicClock {
+public:
+    double time = 0;
+    bool paused = false;
+    double Time() override { return time; }
+    double Length() const override { return 0; }
+    bool Paused() const override { return paused; }
+    void SetPaused(bool p) override { paused = p; }
+    void Seek(double seconds) override { time = seconds; }
+};
+
 // Writes T for a tick, D for a draw, I for a mouse move and a released key itself, in order.
 class RecordingWorld : public World {
 public:
@@ -119,6 +152,7 @@ class WorldTest : public QObject {
 
     TestView* view = nullptr;
     World* world = nullptr;
+    TestClock clock;
 
     void Move(int x, int y, Qt::MouseButtons held = Qt::NoButton) { Send(view, QEvent::MouseMove, x, y, Qt::NoButton, held); }
     void Space(QEvent::Type type, bool autoRepeat = false)
@@ -132,6 +166,13 @@ class WorldTest : public QObject {
         const QImage image = view->target->toImage();
         return int(std::count(reinterpret_cast<const QRgb*>(image.constBits()),
                               reinterpret_cast<const QRgb*>(image.constBits()) + kWidth * kHeight, colour | 0xff000000));
+    }
+    QImage Shot(bool strip)
+    {
+        view->showStatusStrip = strip;
+        view->Frame();
+        view->showStatusStrip = true;
+        return view->target->toImage();
     }
     // Camera at `from` looking at `target`, a frame drawn, and `target` the pivot.
     void Pose(const Vector3& from, const Vector3& target)
@@ -463,6 +504,64 @@ private slots:
         QCOMPARE(KestrovaWorld::MarqueeTitle().size(), 36 + 38 + 36);
         g_marqueePos = 1637, g_marqueeFrameCount = 3, world->Tick(0.05f);
         QCOMPARE(g_marqueePos, 0);
+    }
+
+    // The strip over the view's bottom edge says which chunk failed last, the first line of its
+    // error and how many frames in a row have failed; with nothing to say it changes no pixel.
+    void theStatusStripShowsTheLatestErrorAndLeavesNoTrace()
+    {
+        const QImage clean = Shot(false);
+        QCOMPARE(Shot(true), clean);
+        Run("function render() error('first line\\nsecond line', 0) end");
+        for (int frame = 0; frame < 2; ++frame)
+            world->Tick(0.05f), view->Frame();
+        QCOMPARE(StatusStrip::Current().message, QString("render(): first line"));
+        QCOMPARE(StatusStrip::Current().count, QString("2 frames in a row"));
+        const QImage failing = Shot(true), under = Shot(false);
+        QCOMPARE(failing.copy(0, 0, kWidth, kHeight - 40), under.copy(0, 0, kWidth, kHeight - 40));
+        QVERIFY(failing.copy(0, kHeight - 8, kWidth, 8) != under.copy(0, kHeight - 8, kWidth, 8));
+        g_scriptFailures.Run(g_scriptFailures.load, "error('broken save', 0)");  // the newer failure, no count
+        QCOMPARE(StatusStrip::Current().message + StatusStrip::Current().count, QString("error('broken save', 0): broken save"));
+        g_scriptFailures.Run(g_scriptFailures.load, "");
+        QCOMPARE(StatusStrip::Current().message, QString("render(): first line"));
+        Run("function render() end");
+        QCOMPARE(Shot(true), clean);
+    }
+
+    // Without an error it shows the music's time while paused or just after a jump; it fits any
+    // view, and leaves the GL state as it found it.
+    void theStatusStripShowsMusicTimeFitsAndRestoresTheState()
+    {
+        g_musicClock = &clock;
+        QVERIFY(StatusStrip::Current().message.isEmpty());
+        clock.paused = true, clock.time = 125.379;
+        QCOMPARE(StatusStrip::Current().message, QString("2:05.37"));
+        clock.paused = false;
+        QVERIFY(SeekMusic(3));
+        QCOMPARE(StatusStrip::Current().message, QString("0:03.00"));
+        glPushAttrib(GL_ALL_ATTRIB_BITS);
+        glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+        glEnable(GL_CULL_FACE), glDisable(GL_BLEND), glPolygonMode(GL_FRONT_AND_BACK, GL_LINE), glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
+        glBindTexture(GL_TEXTURE_2D, 77), glPixelStorei(GL_UNPACK_ALIGNMENT, 1), glMatrixMode(GL_TEXTURE);
+        glViewport(0, 0, 90, 6);  // a view a few pixels high is all strip
+        const QStringList before = GLState();
+        const QImage clean = view->target->toImage();
+        view->statusStrip->Draw(1);
+        QCOMPARE(GLState(), before);
+        glPopClientAttrib(), glPopAttrib();
+        const QImage drawn = view->target->toImage();
+        QCOMPARE(drawn.pixel(1, kHeight - 1), qRgb(32, 32, 32));
+        QCOMPARE(drawn.copy(0, 0, kWidth, kHeight - 6), clean.copy(0, 0, kWidth, kHeight - 6));
+        QCOMPARE(drawn.copy(90, 0, kWidth - 90, kHeight), clean.copy(90, 0, kWidth - 90, kHeight));
+        g_musicClock = nullptr;
+        // A long message is cut with an ellipsis beside the count; too narrow for both, it keeps the message.
+        StatusStrip::Text text{QString(300, 'x'), "12 frames in a row", true};
+        const QFontMetrics metrics(QGuiApplication::font());
+        StatusStrip::Fit(text, metrics, 400);
+        QVERIFY(text.message.endsWith(QChar(0x2026)) && metrics.horizontalAdvance(text.message + text.count) <= 400);
+        QCOMPARE(text.count, QString("12 frames in a row"));
+        StatusStrip::Fit(text, metrics, 150);
+        QVERIFY(text.message.endsWith(QChar(0x2026)) && text.count.isEmpty());
     }
 
     // The shipped demo runs without an error for a few frames.
