@@ -27,16 +27,13 @@ static const QColor kErrorBand(110, 12, 12);
 static const QColor kTimeBand(32, 32, 32);
 static const QColor kTextColour(245, 245, 245);
 static const QColor kCountColour(255, 195, 185);
+// What a count or a time is made of.
+static const QString kGlyphs = QStringLiteral("0123456789:.");
 // The state Draw changes, all of it restored by the matching pops.
 static constexpr GLbitfield kChangedState =
     GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_CURRENT_BIT | GL_POLYGON_BIT | GL_TEXTURE_BIT | GL_TRANSFORM_BIT;
 static constexpr GLenum kTurnedOff[] = {GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_ALPHA_TEST, GL_FOG,
-                                         GL_STENCIL_TEST, GL_SCISSOR_TEST, GL_COLOR_LOGIC_OP, GL_BLEND};
-
-bool StatusStrip::Text::operator==(const Text& other) const
-{
-    return message == other.message && count == other.count && error == other.error;
-}
+                                         GL_STENCIL_TEST, GL_SCISSOR_TEST, GL_COLOR_LOGIC_OP, GL_BLEND, GL_TEXTURE_2D};
 
 StatusStrip::StatusStrip()
     : font(QGuiApplication::font())
@@ -47,7 +44,7 @@ StatusStrip::StatusStrip()
 
 StatusStrip::~StatusStrip()
 {
-    for (const Label* label : {&message, &count})
+    for (const Label* label : {&message, &words, &glyphs})
         if (label->texture)
             glDeleteTextures(1, &label->texture);
 }
@@ -91,31 +88,18 @@ void StatusStrip::Fit(Text& text, const QFontMetrics& metrics, int width)
     text.message = metrics.elidedText(text.message, Qt::ElideRight, text.count.isEmpty() ? width : width - countWidth);
 }
 
-// Renders the text with its padding on the band's colour into the label's texture, as wide as
-// the two and as high as the strip.
-void StatusStrip::SetLabel(Label& label, const QString& text, const QColor& colour, const QColor& band,
-                           int height, qreal devicePixelRatio)
+QImage StatusStrip::BandImage(int width) const
 {
-    const int width = text.isEmpty() ? 0 : QFontMetrics(font).horizontalAdvance(text) + 2 * kPadding;
-    const QSize size(int(std::ceil(width * devicePixelRatio)), height);
-    if (text == label.text && size == label.size && band == label.band)
-        return;
-    label.text = text;
-    label.size = size;
-    label.band = band;
-    if (size.isEmpty())
-        return;
-    QImage image(size, QImage::Format_RGBX8888);
-    image.setDevicePixelRatio(devicePixelRatio);
+    QImage image(width, height, QImage::Format_RGBX8888);
+    image.setDevicePixelRatio(ratio);
     image.fill(band);
-    QPainter painter(&image);
-    painter.setFont(font);
-    painter.setPen(colour);
-    painter.drawText(QRectF(QPointF(kPadding, 0), QSizeF(size) / devicePixelRatio), Qt::AlignLeft | Qt::AlignVCenter,
-                     text);
-    painter.end();
-    // A new texture for each text: the driver may still be drawing with the old one, and writing
-    // into it would make this frame wait for that.
+    return image;
+}
+
+// A new texture for each image: the driver may still be drawing with the old one, and writing
+// into it would make this frame wait for that.
+void StatusStrip::Upload(Label& label, const QImage& image)
+{
     if (label.texture)
         glDeleteTextures(1, &label.texture);
     glGenTextures(1, &label.texture);
@@ -127,18 +111,109 @@ void StatusStrip::SetLabel(Label& label, const QString& text, const QColor& colo
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
     glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, size.width(), size.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
                  image.constBits());
 }
 
-// A quad from the viewport's bottom edge, one unit a pixel; an image's first row is its top.
-void StatusStrip::DrawQuad(int x, int width, int height)
+void StatusStrip::SetLabel(Label& label, const QString& text, const QColor& ink)
 {
+    if (text == label.text)
+        return;
+    label.text = text;
+    label.width = int(std::ceil(QFontMetrics(font).horizontalAdvance(text) * ratio));
+    if (label.width == 0)
+        return;
+    QImage image = BandImage(label.width);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(ink);
+    painter.drawText(QRectF(0, 0, label.width / ratio, height / ratio), Qt::AlignLeft | Qt::AlignVCenter, text);
+    painter.end();
+    Upload(label, image);
+}
+
+// Each glyph of kGlyphs side by side, on whole device pixels.
+void StatusStrip::DrawGlyphs()
+{
+    const QFontMetrics metrics(font);
+    const int count = int(kGlyphs.size());
+    glyphX.assign(count + 1, 0);
+    int advance = 0;
+    for (int i = 0; i < count; ++i) {
+        advance += metrics.horizontalAdvance(kGlyphs.at(i));
+        glyphX[i + 1] = int(std::lround(advance * ratio));
+    }
+    QImage image = BandImage(glyphX.back());
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(band == kErrorBand ? kCountColour : kTextColour);
+    for (int i = 0; i < count; ++i)
+        painter.drawText(QRectF(glyphX[i] / ratio, 0, (glyphX[i + 1] - glyphX[i]) / ratio, height / ratio),
+                         Qt::AlignLeft | Qt::AlignVCenter, kGlyphs.mid(i, 1));
+    painter.end();
+    Upload(glyphs, image);
+    glyphs.width = glyphX.back();
+}
+
+int StatusStrip::NumberWidth() const
+{
+    int width = 0;
+    for (QChar c : number) {
+        const int i = int(kGlyphs.indexOf(c));
+        width += glyphX[i + 1] - glyphX[i];
+    }
+    return width;
+}
+
+// Draws anew only what changed: a count or a time that ticks on takes no drawing of text at all,
+// and the message is fitted again only when it, the view's width or the count's length changes.
+void StatusStrip::Prepare(const Text& text, int width, int height, qreal devicePixelRatio)
+{
+    const QColor newBand = text.error ? kErrorBand : kTimeBand;
+    if (height != this->height || devicePixelRatio != ratio || newBand != band) {
+        this->height = height;
+        ratio = devicePixelRatio;
+        band = newBand;
+        message.text = words.text = QString();
+        message.width = words.width = 0;
+        fittedWidth = -1;
+        DrawGlyphs();
+    }
+    if (!text.error) {
+        fittedWidth = -1;
+        SetLabel(message, QString(), kTextColour);
+    } else if (text.message != fittedMessage || text.count.size() != fittedCountLength || width != fittedWidth) {
+        Text fitted = text;
+        Fit(fitted, QFontMetrics(font), int(width / ratio));
+        fittedMessage = text.message;
+        fittedCountLength = int(text.count.size());
+        fittedWidth = width;
+        countShown = !fitted.count.isEmpty();
+        SetLabel(message, fitted.message, kTextColour);
+    }
+    const QString tail = !text.error ? text.message : countShown ? text.count : QString();
+    int digits = 0;
+    while (digits < tail.size() && kGlyphs.contains(tail.at(digits)))
+        ++digits;
+    number = tail.left(digits);
+    SetLabel(words, tail.mid(digits), kCountColour);
+}
+
+// Within glBegin(GL_QUADS): a quad from the viewport's bottom edge, one unit a pixel, showing the
+// part of the bound texture from s0 to s1 across; an image's first row is its top.
+static void Quad(int x, int width, int height, float s0 = 0, float s1 = 1)
+{
+    glTexCoord2f(s0, 1), glVertex2i(x, 0);
+    glTexCoord2f(s1, 1), glVertex2i(x + width, 0);
+    glTexCoord2f(s1, 0), glVertex2i(x + width, height);
+    glTexCoord2f(s0, 0), glVertex2i(x, height);
+}
+
+static void DrawLabel(unsigned texture, int x, int width, int height)
+{
+    glBindTexture(GL_TEXTURE_2D, texture);
     glBegin(GL_QUADS);
-    glTexCoord2f(0, 1), glVertex2i(x, 0);
-    glTexCoord2f(1, 1), glVertex2i(x + width, 0);
-    glTexCoord2f(1, 0), glVertex2i(x + width, height);
-    glTexCoord2f(0, 0), glVertex2i(x, height);
+    Quad(x, width, height);
     glEnd();
 }
 
@@ -151,8 +226,8 @@ void StatusStrip::Draw(qreal devicePixelRatio)
     glGetIntegerv(GL_VIEWPORT, viewport);
     const int stripHeight = int(std::ceil((QFontMetrics(font).height() + 2 * kVerticalPadding) * devicePixelRatio));
     // A view lower than the strip is all strip.
-    const QSize size(viewport[2], std::min(viewport[3], stripHeight));
-    if (size.isEmpty())
+    const int height = std::min(viewport[3], stripHeight);
+    if (viewport[2] <= 0 || height <= 0)
         return;
 
     glPushAttrib(kChangedState);
@@ -169,26 +244,35 @@ void StatusStrip::Draw(qreal devicePixelRatio)
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    if (!(text == shown) || size != shownSize || devicePixelRatio != shownRatio) {
-        Text fitted = text;
-        Fit(fitted, QFontMetrics(font), int(size.width() / devicePixelRatio));
-        const QColor band = text.error ? kErrorBand : kTimeBand;
-        SetLabel(message, fitted.message, kTextColour, band, size.height(), devicePixelRatio);
-        SetLabel(count, fitted.count, kCountColour, band, size.height(), devicePixelRatio);
-        shown = text;
-        shownSize = size;
-        shownRatio = devicePixelRatio;
-    }
-    // The count follows the message; the labels are opaque, band and all.
+    Prepare(text, viewport[2], height, devicePixelRatio);
+
+    // The message, the digits and the words after them, all opaque, and the band in the padding
+    // before, between and after them.
+    const int padding = int(std::lround(kPadding * ratio));
+    const int tailWidth = NumberWidth() + words.width;
+    const int gap = message.width > 0 && tailWidth > 0 ? 2 * padding : 0;
+    glColor3ub(GLubyte(band.red()), GLubyte(band.green()), GLubyte(band.blue()));
+    glBegin(GL_QUADS);
+    Quad(0, padding, height);
+    Quad(padding + message.width, gap, height);
+    Quad(padding + message.width + gap + tailWidth, padding, height);
+    glEnd();
     glEnable(GL_TEXTURE_2D);
-    int x = 0;
-    for (const Label* label : {&message, &count}) {
-        if (label->size.isEmpty())
-            continue;
-        glBindTexture(GL_TEXTURE_2D, label->texture);
-        DrawQuad(x, label->size.width(), size.height());
-        x += label->size.width();
+    int x = padding;
+    if (message.width > 0)
+        DrawLabel(message.texture, x, message.width, height);
+    x += message.width + gap;
+    glBindTexture(GL_TEXTURE_2D, glyphs.texture);
+    glBegin(GL_QUADS);
+    for (QChar c : number) {
+        const int i = int(kGlyphs.indexOf(c));
+        const int width = glyphX[i + 1] - glyphX[i];
+        Quad(x, width, height, float(glyphX[i]) / glyphs.width, float(glyphX[i + 1]) / glyphs.width);
+        x += width;
     }
+    glEnd();
+    if (words.width > 0)
+        DrawLabel(words.texture, x, words.width, height);
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();

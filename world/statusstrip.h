@@ -5,10 +5,12 @@
 
 #include <QColor>
 #include <QFont>
-#include <QSize>
 #include <QString>
 
+#include <vector>
+
 class QFontMetrics;
+class QImage;
 
 class StatusStrip {
 public:
@@ -17,11 +19,10 @@ public:
         // For an error of update() or render(): how many frames in a row have failed.
         QString count;
         bool error = false;
-        bool operator==(const Text& other) const;
     };
 
     StatusStrip();
-    // Frees the strip's texture: the view's context must be current.
+    // Frees the strip's textures: the view's context must be current.
     ~StatusStrip();
 
     // What the strip says now: an empty message while it is hidden.
@@ -30,25 +31,38 @@ public:
     // when too little would be left of the message.
     static void Fit(Text& text, const QFontMetrics& metrics, int width);
     // Draws along the bottom of the current viewport, over whatever is there, and leaves the GL
-    // state as it found it. Each piece of text is laid out once per change of what it says or of
-    // the size, into a texture just large enough for it.
+    // state as it found it.
     void Draw(qreal devicePixelRatio);
 
 private:
+    // Text drawn on the band into a texture as wide as the text and as high as the strip.
     struct Label {
         QString text;
-        QSize size;
-        QColor band;
+        int width = 0;
         unsigned texture = 0;
     };
-    void SetLabel(Label& label, const QString& text, const QColor& colour, const QColor& band, int height,
-                  qreal devicePixelRatio);
-    static void DrawQuad(int x, int width, int height);
+    void Prepare(const Text& text, int width, int height, qreal devicePixelRatio);
+    QImage BandImage(int width) const;
+    static void Upload(Label& label, const QImage& image);
+    void SetLabel(Label& label, const QString& text, const QColor& ink);
+    void DrawGlyphs();
+    int NumberWidth() const;
 
     QFont font;
-    Text shown;
-    QSize shownSize;
-    qreal shownRatio = 0;
+    // What the labels and the glyphs are drawn for.
+    int height = 0;
+    qreal ratio = 0;
+    QColor band;
+    // The error message was last fitted for this message, length of count and view width.
+    QString fittedMessage;
+    int fittedCountLength = -1;
+    int fittedWidth = -1;
+    bool countShown = false;
     Label message;
-    Label count;
+    // A count or a time changes on every frame: its digits come from the glyphs, drawn once.
+    QString number;
+    Label words;
+    Label glyphs;
+    // Where each glyph starts in the glyphs' texture, and where the last one ends.
+    std::vector<int> glyphX;
 };
