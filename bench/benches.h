@@ -13,3 +13,5 @@ int RunMemoryBench(BenchResults& results);
 int RunStartupBench(BenchResults& results, char* self);
 int RunStartupChild();
 int RunReloadBench(BenchResults& results);
+// The status strip hidden, showing an error, and showing a text that changes every frame.
+int RunStripBench(BenchResults& results);

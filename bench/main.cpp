@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, draw, console, memory,
-// startup, reload.
+// startup, reload, strip.
 
 #include <cstdio>
 #include <cstring>
@@ -42,6 +42,8 @@ int main(int argc, char* argv[])
         return RunMemoryBench(results);
     if (std::strcmp(mode, "reload") == 0)
         return RunReloadBench(results);
+    if (std::strcmp(mode, "strip") == 0)
+        return RunStripBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

@@ -133,6 +133,16 @@ def rows(f):
                 "not measured" if value is None else "%.0f ms (median of 9 saves, slowest %.0f ms)" % (
                     value, f["reload.first_frame_max_ms"]),
                 value is not None and value <= 200))
+    name = "8. Status strip hidden: the call, and frame work with it less without"
+    value = get("strip.hidden_call_ns")
+    out.append((name, "call <= 1000 ns", "not measured" if value is None else "%.0f ns; frame %+.3f ms" % (
+        value, f.get("strip.hidden_ms", 0)), value is not None and value <= 1000))
+    for key, label in (("error", "an error that stays the same"),
+                       ("counting", "a failing render(), its count new every frame"),
+                       ("time", "the music time, new every frame")):
+        value = get("strip.%s_ms" % key)
+        out.append(("8. Status strip showing %s: frame work with it less without" % label, "<= 0.5 ms",
+                    "not measured" if value is None else "%.3f ms" % value, value is not None and value <= 0.5))
     return out
 
 
