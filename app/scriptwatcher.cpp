@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "script/luaengine.h"
+#include "script/scriptfailures.h"
 
 extern "C" {
 #include <lua.h>
@@ -74,7 +75,7 @@ void ScriptWatcher::RunStartScript()
 {
     loaded = TakeStamps(true);
     g_loadingWatcher = this;
-    RunLuaString(kStartChunk);
+    g_scriptFailures.Run(g_scriptFailures.load, kStartChunk);
     g_loadingWatcher = nullptr;
     Watch();
     lastSeen = TakeStamps(false);

@@ -15,3 +15,5 @@ int RunStartupChild();
 int RunReloadBench(BenchResults& results);
 // Captures the demo in the working directory, with its soundtrack, into a video and removes it.
 int RunCaptureBench(BenchResults& results);
+// The status strip hidden, showing an error, and showing a text that changes every frame.
+int RunStripBench(BenchResults& results);

@@ -150,6 +150,16 @@ def rows(f):
                     "waiting for ffmpeg %.1f ms)" % (f[p + "speed"], f[p + "frame_ms"], f[p + "draw_ms"],
                                                       f[p + "readback_ms"], f[p + "encoder_ms"]),
                     f[p + "speed"] >= 1.0 if fps == 30 else None))
+    name = "9. Status strip hidden: the call, and frame work with it less without"
+    value = get("strip.hidden_call_ns")
+    out.append((name, "call <= 1000 ns", "not measured" if value is None else "%.0f ns; frame %+.3f ms" % (
+        value, f.get("strip.hidden_ms", 0)), value is not None and value <= 1000))
+    for key, label in (("error", "an error that stays the same"),
+                       ("counting", "a failing render(), its count new every frame"),
+                       ("time", "the music time, new every frame")):
+        value = get("strip.%s_ms" % key)
+        out.append(("9. Status strip showing %s: frame work with it less without" % label, "<= 0.5 ms",
+                    "not measured" if value is None else "%.3f ms" % value, value is not None and value <= 0.5))
     return out
 
 

@@ -1,7 +1,7 @@
 #include "world/kestrovaworld.h"
 
 #include "app/mainwindow.h"
-#include "script/luaengine.h"
+#include "script/scriptfailures.h"
 
 KestrovaWorld* g_world = nullptr;
 
@@ -60,10 +60,11 @@ void KestrovaWorld::Update(float)
     g_marqueeFrameCount = (g_marqueeFrameCount + 1) % g_marqueeFrameDivisor;
     if (g_marqueeFrameCount == 0)
         g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
-    RunLuaString("update()");
+    g_scriptFailures.Run(g_scriptFailures.update, "update()");
 }
 
 void KestrovaWorld::Render()
 {
-    RunLuaString("render()");
+    g_scriptFailures.Run(g_scriptFailures.render, "render()");
+    g_scriptFailures.CountFrame();
 }

@@ -12,6 +12,7 @@
 
 #include "world/kestrovaworld.h"
 #include "world/viewgl.h"
+#include "world/statusstrip.h"
 
 static constexpr float kFrameStep = 0.05f;
 static constexpr int kFrameRearmMs = 10;
@@ -30,6 +31,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     format.setSamples(0);
     setFormat(format);
     world = new KestrovaWorld;
+    statusStrip = new StatusStrip;
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &OpenGLEmptyWorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
@@ -38,9 +40,10 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
 
 OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
 {
-    // The world may release GL state, so its context is current while it goes.
+    // The world and the strip may release GL state, so the context is current while they go.
     MakeCurrent();
     delete world;
+    delete statusStrip;
     if (context)
         context->doneCurrent();
 }
@@ -108,6 +111,8 @@ void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
 void OpenGLEmptyWorldWidget::paintGL()
 {
     PaintWorld(*world);
+    if (showStatusStrip)
+        statusStrip->Draw(devicePixelRatio());
 }
 
 // Mouse positions meet the viewport in device pixels.

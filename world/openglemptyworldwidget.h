@@ -7,6 +7,7 @@
 class QOpenGLContext;
 class QTimer;
 class QWidget;
+class StatusStrip;
 class World;
 
 class OpenGLEmptyWorldWidget : public QWindow {
@@ -21,6 +22,9 @@ public:
     // straight from the window system, past the widgets' focus chain, so Tab and Shift+Tab
     // are handed to that chain from here.
     QWidget* container;
+    // Drawn over each frame after the world; off, the frame is the world's alone.
+    StatusStrip* statusStrip;
+    bool showStatusStrip = true;
 
     // Makes the context current, draws the world and swaps; nothing while not exposed.
     void repaint();

@@ -116,6 +116,15 @@ class Program:
     def key(self, *keys):
         xdotool("key", *keys)
 
+    def view(self):
+        """The scene's pixels, one row after another, and the colour of its bottom left corner: the
+        view is the window's one native child."""
+        view = self.window().query_tree().children[0]
+        g = view.get_geometry()
+        data = view.get_image(0, 0, g.width, g.height, X.ZPixmap, 0xFFFFFFFF).data
+        corner = len(data) - g.width * 4
+        return data, (data[corner + 2], data[corner + 1], data[corner])
+
     def pixel(self, x, y):
         data = self.window().get_image(x, y, 1, 1, X.ZPixmap, 0xFFFFFFFF).data
         return data[2], data[1], data[0]

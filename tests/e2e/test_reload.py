@@ -1,4 +1,5 @@
-"""The running program reloads prod.lua, and the files it loads, when they are saved."""
+"""The running program reloads prod.lua, and the files it loads, when they are saved; the view shows
+the latest error of a load or of a frame until it is mended."""
 import os
 import time
 import unittest
@@ -23,6 +24,7 @@ function render()
 end
 """
 RED, GREEN, BLUE, WHITE, YELLOW = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 255), (255, 255, 0)
+ERROR_STRIP = (110, 12, 12)
 
 
 class ReloadOnSave(ProgramTest):
@@ -38,6 +40,11 @@ class ReloadOnSave(ProgramTest):
         _, _, w, h = p.geometry()
         shown = wait_until(lambda: p.pixel(w // 2, h // 3) == colour, 10)
         self.assertTrue(shown, "%s: %s on screen, not %s" % (step, p.pixel(w // 2, h // 3), colour))
+
+    def assert_view(self, p, expected, step):
+        """Waits until the view shows the error strip (expected is True) or exactly the frame expected."""
+        seen = wait_until(lambda: p.view()[1] == ERROR_STRIP if expected is True else p.view()[0] == expected, 10)
+        self.assertTrue(seen, step)
 
     def test_every_way_of_saving_reaches_the_scene_and_keeps_the_state(self):
         self.write("colour.lua", "return r, g, b\n")
@@ -58,10 +65,14 @@ class ReloadOnSave(ProgramTest):
                 self.write("prod.lua.new", SCENE % BLUE)
                 os.replace(self.path("prod.lua.new"), prod)
                 self.assert_colour(p, BLUE, "replaced by rename")
+                blue = p.view()[0]
                 self.write("prod.lua", "function render( nosuch\n")
                 error_line = wait_until(lambda: p.lines()[1:], 10)
             self.assertRegex((error_line or ["no error line"])[0], r'^dofile\("prod.lua"\): prod.lua:')
             self.assert_colour(p, BLUE, "after the broken save")
+            self.assert_view(p, True, "the broken save's error")
+            self.write("prod.lua", SCENE % BLUE)
+            self.assert_view(p, blue, "the error gone with the next good save")
 
             os.remove(prod)
             time.sleep(0.5)
@@ -74,7 +85,18 @@ class ReloadOnSave(ProgramTest):
             self.assertEqual(p.lines(), start_lines + error_line)
             # One load per save, and the frame count never restarts.
             loads = [int(n) for n in self.read("loads.txt").split()]
-            self.assertTrue(len(loads) == 5 and loads[0] == 0 and loads == sorted(set(loads)), loads)
+            self.assertTrue(len(loads) == 6 and loads[0] == 0 and loads == sorted(set(loads)), loads)
+
+            # A render() that fails from the console shows its error until the console mends it.
+            p.focus()
+            p.key("F12")
+            p.command("working = render")
+            time.sleep(1)
+            working = p.view()[0]
+            p.command('function render() error("broken render") end')
+            self.assert_view(p, True, "the failing render()")
+            p.command("render = working")
+            self.assert_view(p, working, "render() mended")
             p.close()
             self.assertEqual(p.wait(), 0)
 

@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLFramebufferObject>
@@ -18,9 +20,11 @@
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "script/scriptfailures.h"
 #include "world/glshapes.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
+#include "world/statusstrip.h"
 
 static constexpr int kWidth = 640;
 static constexpr int kHeight = 480;
@@ -112,13 +116,30 @@ static std::string Run(const std::string& chunk, bool errorOnly = false)
     return errorOnly ? error : output + error;
 }
 
-// A clock standing at the time it was last set, for samples that call the music functions.
-struct StillClock : MusicClock {
-    double time = 0;
+// The GL state a drawing could leave changed, each value named.
+static QStringList GLState()
+{
+    QStringList state;
+    for (GLenum name : {GL_DEPTH_TEST, GL_BLEND, GL_TEXTURE_2D, GL_CULL_FACE, GL_POLYGON_OFFSET_FILL, GL_CURRENT_COLOR,
+                        GL_CURRENT_TEXTURE_COORDS, GL_PROJECTION_MATRIX, GL_MODELVIEW_MATRIX, GL_MATRIX_MODE, GL_TEXTURE_BINDING_2D,
+                        GL_UNPACK_ALIGNMENT, GL_BLEND_SRC, GL_BLEND_DST, GL_POLYGON_MODE, GL_VIEWPORT}) {
+        GLdouble v[16] = {};
+        glGetDoublev(name, v);
+        state << QString("%1: %2 %3 %4").arg(name).arg(v[0]).arg(v[1]).arg(v[15]);
+    }
+    return state;
+}
+
+// A clock standing where it was last set, for the strip's time display and for samples that
+// call the music functions.
+class TestClock : public MusicClock {
+public:
+    double time = 0, length = 0;
+    bool paused = false;
     double Time() override { return time; }
-    double Length() const override { return 180; }
-    bool Paused() const override { return false; }
-    void SetPaused(bool) override {}
+    double Length() const override { return length; }
+    bool Paused() const override { return paused; }
+    void SetPaused(bool p) override { paused = p; }
     void Seek(double seconds) override { time = seconds; }
 };
 
@@ -140,6 +161,7 @@ class WorldTest : public QObject {
 
     TestView* view = nullptr;
     World* world = nullptr;
+    TestClock clock;
 
     void Move(int x, int y, Qt::MouseButtons held = Qt::NoButton) { Send(view, QEvent::MouseMove, x, y, Qt::NoButton, held); }
     void Space(QEvent::Type type, bool autoRepeat = false)
@@ -153,6 +175,13 @@ class WorldTest : public QObject {
         const QImage image = view->target->toImage();
         return int(std::count(reinterpret_cast<const QRgb*>(image.constBits()),
                               reinterpret_cast<const QRgb*>(image.constBits()) + kWidth * kHeight, colour | 0xff000000));
+    }
+    QImage Shot(bool strip)
+    {
+        view->showStatusStrip = strip;
+        view->Frame();
+        view->showStatusStrip = true;
+        return view->target->toImage();
     }
     // Camera at `from` looking at `target`, a frame drawn, and `target` the pivot.
     void Pose(const Vector3& from, const Vector3& target)
@@ -519,6 +548,7 @@ private slots:
             return std::make_tuple(glGetError(), view->target->toImage(), world->pickDepth);
         };
         Move(320, 10);  // over the background
+        view->showStatusStrip = false;  // the failing chunks would show in it
         for (const auto& [script, reference] : cases) {
             const auto [error, image, depth] = frame(script);
             const auto [referenceError, referenceImage, referenceDepth] = frame(reference);
@@ -527,6 +557,66 @@ private slots:
             QCOMPARE(depth, referenceDepth);
         }
         frame("");
+        view->showStatusStrip = true;
+    }
+
+    // The strip over the view's bottom edge says which chunk failed last, the first line of its
+    // error and how many frames in a row have failed; with nothing to say it changes no pixel.
+    void theStatusStripShowsTheLatestErrorAndLeavesNoTrace()
+    {
+        const QImage clean = Shot(false);
+        QCOMPARE(Shot(true), clean);
+        Run("function render() error('first line\\nsecond line', 0) end");
+        for (int frame = 0; frame < 2; ++frame)
+            world->Tick(0.05f), view->Frame();
+        QCOMPARE(StatusStrip::Current().message, QString("render(): first line"));
+        QCOMPARE(StatusStrip::Current().count, QString("2 frames in a row"));
+        const QImage failing = Shot(true), under = Shot(false);
+        QCOMPARE(failing.copy(0, 0, kWidth, kHeight - 40), under.copy(0, 0, kWidth, kHeight - 40));
+        QVERIFY(failing.copy(0, kHeight - 8, kWidth, 8) != under.copy(0, kHeight - 8, kWidth, 8));
+        g_scriptFailures.Run(g_scriptFailures.load, "error('broken save', 0)");  // the newer failure, no count
+        QCOMPARE(StatusStrip::Current().message + StatusStrip::Current().count, QString("error('broken save', 0): broken save"));
+        g_scriptFailures.Run(g_scriptFailures.load, "");
+        QCOMPARE(StatusStrip::Current().message, QString("render(): first line"));
+        Run("function render() end");
+        QCOMPARE(Shot(true), clean);
+    }
+
+    // Without an error it shows the music's time while paused or just after a jump; it fits any
+    // view, and leaves the GL state as it found it.
+    void theStatusStripShowsMusicTimeFitsAndRestoresTheState()
+    {
+        g_musicClock = &clock;
+        QVERIFY(StatusStrip::Current().message.isEmpty());
+        clock.paused = true, clock.time = 125.379;
+        QCOMPARE(StatusStrip::Current().message, QString("2:05.37"));
+        clock.paused = false;
+        QVERIFY(SeekMusic(3));
+        QCOMPARE(StatusStrip::Current().message, QString("0:03.00"));
+        glPushAttrib(GL_ALL_ATTRIB_BITS);
+        glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+        glEnable(GL_CULL_FACE), glDisable(GL_BLEND), glPolygonMode(GL_FRONT_AND_BACK, GL_LINE), glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
+        glBindTexture(GL_TEXTURE_2D, 77), glPixelStorei(GL_UNPACK_ALIGNMENT, 1), glMatrixMode(GL_TEXTURE);
+        glViewport(0, 0, 90, 6);  // a view a few pixels high is all strip
+        const QStringList before = GLState();
+        const QImage clean = view->target->toImage();
+        view->statusStrip->Draw(1);
+        QCOMPARE(GLState(), before);
+        glPopClientAttrib(), glPopAttrib();
+        const QImage drawn = view->target->toImage();
+        QCOMPARE(drawn.pixel(1, kHeight - 1), qRgb(32, 32, 32));
+        QCOMPARE(drawn.copy(0, 0, kWidth, kHeight - 6), clean.copy(0, 0, kWidth, kHeight - 6));
+        QCOMPARE(drawn.copy(90, 0, kWidth - 90, kHeight), clean.copy(90, 0, kWidth - 90, kHeight));
+        g_musicClock = nullptr;
+        // A long message is cut with an ellipsis beside the count; too narrow for both, it keeps the message.
+        StatusStrip::Text text{QString(300, 'x'), "12 frames in a row", true};
+        const QFontMetrics metrics(QGuiApplication::font());
+        for (int width : {400, 150}) {
+            StatusStrip::Fit(text, metrics, width);
+            QCOMPARE(text.message.right(1), QString(QChar(0x2026)));
+            QCOMPARE_LE(metrics.horizontalAdvance(text.message + text.count), width);
+            QCOMPARE(text.count.isEmpty(), width == 150);
+        }
     }
 
     // The shipped demo runs without an error for a few frames.
@@ -545,7 +635,8 @@ private slots:
     // In one fresh state per document, in order, each twice (as a save or the history runs it again).
     void everyLuaSampleOfTheReadmeAndTheGuideRuns()
     {
-        StillClock clock;
+        TestClock clock;
+        clock.length = 180;
         g_musicClock = &clock;
         const QRegularExpression sample("```lua\n(.*?)```|<<'LUA'\n(.*?)\nLUA\n", QRegularExpression::DotMatchesEverythingOption);
         for (const char* name : {"../../README.md", "../../docs/scripting.md"}) {
