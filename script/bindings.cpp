@@ -106,7 +106,10 @@ static int w_beginTriGL(lua_State*)
     return 0;
 }
 
-void EndOpenShape()
+// Ends the shape a chunk began and left open (an error, a missing endGL, a begin outside
+// render()), so that whatever the host draws next is not taken into it. Needs no GL context
+// unless a shape is open.
+static void EndOpenShape()
 {
     if (g_shapeOpen)
         glEnd();
@@ -152,4 +155,5 @@ void RegisterLuaBindings()
     for (const Binding& b : kBindings)
         lua_register(g_luaState, b.name, b.function);
     RegisterMusicBindings(g_luaState);
+    SetChunkEndHook(EndOpenShape);
 }

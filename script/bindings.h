@@ -1,8 +1,4 @@
 #pragma once
-// Installs the default script callbacks and the drawing and camera functions.
+// Installs the default script callbacks and the drawing and camera functions, and has the engine
+// end any shape a chunk leaves open.
 void RegisterLuaBindings();
-
-// Ends the shape a chunk began and left open (an error, a missing endGL, a begin outside
-// render()), so that whatever the host draws next is not taken into it. Needs no GL context
-// unless a shape is open.
-void EndOpenShape();

@@ -10,7 +10,6 @@ extern "C" {
 #include <lualib.h>
 }
 
-#include "script/bindings.h"
 #include "script/outputexcerpt.h"
 
 lua_State* g_luaState = nullptr;
@@ -38,6 +37,7 @@ static bool g_memoryExhausted = false;
 static int g_collectRef = LUA_NOREF;
 // CallShowingValues, made once for the same reason.
 static int g_showValuesRef = LUA_NOREF;
+static void (*g_chunkEndHook)() = nullptr;
 
 static void* LimitedAlloc(void*, void* block, size_t oldSize, size_t newSize)
 {
@@ -256,8 +256,14 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error, std:
             ReportError(L, chunk, error);
     }
     // Last, as a finalizer run by the collection may begin a shape too.
-    EndOpenShape();
+    if (g_chunkEndHook)
+        g_chunkEndHook();
     output = g_luaOutput.Text();
+}
+
+void SetChunkEndHook(void (*hook)())
+{
+    g_chunkEndHook = hook;
 }
 
 void RunLuaString(std::string chunk)

@@ -19,6 +19,9 @@ void CloseLua();
 // written to standard output as the chunk text, ": " and the error.
 void ExecuteLua(std::string chunk, std::string& output, std::string& error, std::string* values = nullptr);
 
+// Called at the very end of every ExecuteLua, after any collection it made; null for none.
+void SetChunkEndHook(void (*hook)());
+
 // ExecuteLua with the output thrown away: errors reach standard output only.
 void RunLuaString(std::string chunk);
 
