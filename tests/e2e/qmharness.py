@@ -3,6 +3,7 @@ windows found through the window manager, keys and mouse through xdotool, pixels
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -35,8 +36,9 @@ class Program:
     def __init__(self, workdir, env=None, args=(), cwd=None):
         self.stdout_path = os.path.join(workdir, "stdout.txt")
         self._out = open(self.stdout_path, "wb")
+        self._err = open(os.path.join(workdir, "stderr.txt"), "wb+")
         self.process = subprocess.Popen(
-            [BINARY, *args], cwd=cwd or workdir, stdout=self._out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+            [BINARY, *args], cwd=cwd or workdir, stdout=self._out, stderr=self._err, stdin=subprocess.DEVNULL,
             env={**os.environ, "SDL_AUDIODRIVER": "dummy", "QT_QPA_PLATFORM": "xcb", **(env or {})})
         self.x = display.Display()
         self._window = None
@@ -48,14 +50,19 @@ class Program:
         self.process.kill()
         self.process.wait()
         self._out.close()
+        self._err.close()
         self.x.close()
 
     def wait(self, timeout=15.0):
         """Waits for the program to end; returns its exit status (None if it did not end)."""
         try:
-            return self.process.wait(timeout)
+            status = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             return None
+        if status < 0:  # ended by a signal nobody sent: what it said last tells why
+            self._err.seek(0)
+            sys.stderr.write(self._err.read()[-4000:].decode("utf-8", "replace"))
+        return status
 
     def lines(self):
         with open(self.stdout_path, "rb") as f:
