@@ -9,6 +9,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "gpu/gpumemory.h"
 #include "script/luaengine.h"
 #include "script/musicbindings.h"
 #include "world/kestrovaworld.h"
@@ -156,4 +157,6 @@ void RegisterLuaBindings()
         lua_register(g_luaState, b.name, b.function);
     RegisterMusicBindings(g_luaState);
     SetChunkEndHook(EndOpenShape);
+    lua_State* L = g_luaState;
+    SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });
 }

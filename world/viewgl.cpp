@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gpu/gpumemory.h"
 #include "world/world.h"
 
 void SetupViewGL()
@@ -14,6 +15,8 @@ void SetupViewGL()
 
 void PaintWorld(World& world)
 {
+    // The names of script objects collected since the last frame, while their context is current.
+    RunGlReleases();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     world.Draw();
 }
