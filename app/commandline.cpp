@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -11,34 +12,31 @@
 #include <cstring>
 #include <sstream>
 
+#include "script/scenefiles.h"
+
 static constexpr int kBadUsage = 2;
 static constexpr int kLargestFps = 1000;
 static constexpr long kSmallestSide = 2;
 static constexpr long kLargestSide = 16384;
 static constexpr double kSecondsPerMinute = 60;
 
-static const char kUsage[] =
-    "usage: quillmere [FOLDER] [--capture FILE [--fps N] [--size WxH] [--from SECONDS] "
-    "[--to SECONDS] [--no-overlays]] [--help] [--version]";
-
-static const char kHelp[] =
+static const char kIntroduction[] =
     "Plays the scene prod.lua of FOLDER (default: the working directory) with its soundtrack\n"
-    "Ondrelle.mp3, in a window with a Lua console, or captures it into a video file.\n"
-    "\n"
-    "  FOLDER           the scene's folder, which becomes the working directory\n"
-    "  -h, --help       print this help and exit\n"
-    "  --version        print the version and exit\n"
-    "  --capture FILE   render the scene offline into the video FILE (.mp4, .m4v, .mov, .mkv) and exit\n"
-    "  --fps N          video frames a second, one frame of the program each (default 60)\n"
-    "  --size WxH       video size in pixels, both even (default 1280x720)\n"
-    "  --from SECONDS   music time of the first frame, seconds or M:SS (default 0)\n"
-    "  --to SECONDS     music time where the video ends (default: the music's end, 10 without music)\n"
-    "  --no-overlays    leave the grid, the ground box and the pivot marker out of the video\n"
-    "  -platform NAME, -display DISPLAY, -style NAME, -qwindowgeometry WxH+X+Y ...  Qt's own\n"
-    "\n"
+    "Ondrelle.mp3, in a window with a Lua console, or captures it into a video file.\n";
+static const char kFolderHelp[] =
+    "the scene's folder (or its prod.lua), which becomes the working directory";
+static const char kToolkitHelp[] =
+    "  -platform NAME, -display DISPLAY, -style NAME, -qwindowgeometry WxH+X+Y ...  Qt's own\n";
+static const char kStatusHelp[] =
     "Exit status: 0 the window was closed or the video written, 1 the music ended, 2 bad command\n"
     "line or input, 3 ffmpeg or OpenGL failed during a capture, 130 or 143 a capture stopped by\n"
     "SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
+static const char kLicence[] =
+    "Copyright (c) 2026 The Quillmere developers\n"
+    "MIT licence: free to use, copy, change and share, with no warranty; the licence's full text\n"
+    "is the file LICENSE of the source.\n";
+// The column where the help of each option starts.
+static constexpr size_t kHelpColumn = 19;
 
 // The toolkit's options; those in the second list take the next argument as their value.
 static const char* const kToolkitFlags[] = {
@@ -49,6 +47,9 @@ static const char* const kToolkitOptionsWithValue[] = {
     "qwindowicon", "icon", "qwindowtitle", "title", "session", "style", "stylesheet", "display",
     "name", "visual", "qmljsdebugger",
 };
+// The only ones the toolkit also reads as -name=value; it ignores that form of the others and
+// then aborts for want of the platform or display they name.
+static const char* const kToolkitOptionsWithAttachedValue[] = {"style", "stylesheet", "qmljsdebugger"};
 
 // "-name", "--name" and "-name=value" all name "name".
 static std::string ToolkitOptionName(const std::string& argument)
@@ -57,7 +58,8 @@ static std::string ToolkitOptionName(const std::string& argument)
     return name.substr(0, name.find('='));
 }
 
-// 0: not the toolkit's; 1: the toolkit's, alone; 2: the toolkit's, with the next argument.
+// 0: not the toolkit's; 1: the toolkit's, alone; 2: the toolkit's, with the next argument;
+// -1: the toolkit's, in a form it does not take.
 static int ToolkitArgumentCount(const std::string& argument)
 {
     if (argument.size() < 2 || argument[0] != '-')
@@ -69,8 +71,15 @@ static int ToolkitArgumentCount(const std::string& argument)
             return 1;
     }
     for (const char* option : kToolkitOptionsWithValue) {
-        if (name == option)
-            return valueAttached ? 1 : 2;
+        if (name != option)
+            continue;
+        if (!valueAttached)
+            return 2;
+        for (const char* attached : kToolkitOptionsWithAttachedValue) {
+            if (name == attached)
+                return 1;
+        }
+        return -1;
     }
     return 0;
 }
@@ -85,6 +94,17 @@ static bool ParseWhole(const std::string& text, long& value)
     return errno == 0 && *end == '\0';
 }
 
+// Digits with at most one decimal point, and at least one digit: what strtod would take besides
+// (spaces, a sign, hex, exponents, inf and nan) is no time a person writes.
+static bool IsDecimal(const std::string& text)
+{
+    const size_t point = text.find('.');
+    if (text.find_first_not_of("0123456789.") != std::string::npos
+        || (point != std::string::npos && text.find('.', point + 1) != std::string::npos))
+        return false;
+    return text.find_first_of("0123456789") != std::string::npos;
+}
+
 // Seconds, or minutes and seconds as M:SS.
 static bool ParseSeconds(const std::string& text, double& seconds)
 {
@@ -93,14 +113,15 @@ static bool ParseSeconds(const std::string& text, double& seconds)
     if (colon != std::string::npos && !ParseWhole(text.substr(0, colon), minutes))
         return false;
     const std::string rest = colon == std::string::npos ? text : text.substr(colon + 1);
-    char* end = nullptr;
-    seconds = std::strtod(rest.c_str(), &end);
-    if (rest.empty() || *end != '\0' || !std::isfinite(seconds))
+    if (!IsDecimal(rest))
         return false;
-    if (colon != std::string::npos && (minutes < 0 || seconds < 0 || seconds >= kSecondsPerMinute))
+    seconds = std::strtod(rest.c_str(), nullptr);
+    if (!std::isfinite(seconds))
+        return false;
+    if (colon != std::string::npos && (minutes < 0 || seconds >= kSecondsPerMinute))
         return false;
     seconds += double(minutes) * kSecondsPerMinute;
-    return seconds >= 0;
+    return true;
 }
 
 static bool HasVideoExtension(const std::string& file)
@@ -128,48 +149,177 @@ static std::string Absolute(const std::string& path)
     return absolute;
 }
 
-// Sets the capture setting that the option names from its value; the problem otherwise.
-static std::string SetCaptureOption(CaptureSettings& capture, const std::string& name,
-                                    const std::string& value)
+static std::string CaptureFile(CommandLine& line, const std::string& value)
 {
-    long whole = 0;
-    if (name == "--capture") {
-        if (!HasVideoExtension(value))
-            return "--capture takes a video file ending in .mp4, .m4v, .mov or .mkv, not '" + value + "'";
-        capture.file = value;
-        capture.path = Absolute(value);
-    } else if (name == "--fps") {
-        if (!ParseWhole(value, whole) || whole < 1 || whole > kLargestFps)
-            return "--fps takes a whole number of frames a second from 1 to "
-                + std::to_string(kLargestFps) + ", not '" + value + "'";
-        capture.fps = int(whole);
-    } else if (name == "--size") {
-        const size_t x = value.find('x');
-        long width = 0, height = 0;
-        if (x == std::string::npos || !ParseWhole(value.substr(0, x), width)
-            || !ParseWhole(value.substr(x + 1), height) || width < kSmallestSide
-            || height < kSmallestSide || width > kLargestSide || height > kLargestSide
-            || width % 2 != 0 || height % 2 != 0)
-            return "--size takes WIDTHxHEIGHT in pixels, both even and from 2 to "
-                + std::to_string(kLargestSide) + ", not '" + value + "'";
-        capture.width = int(width);
-        capture.height = int(height);
-    } else {
-        double seconds = 0;
-        if (!ParseSeconds(value, seconds))
-            return name + " takes a music time from 0 on, in seconds or as M:SS, not '" + value + "'";
-        (name == "--from" ? capture.from : capture.to) = seconds;
-    }
+    if (!HasVideoExtension(value))
+        return "--capture takes a video file ending in .mp4, .m4v, .mov or .mkv, not '" + value + "'";
+    line.action = CommandLine::Action::Capture;
+    line.capture.file = value;
+    line.capture.path = Absolute(value);
     return "";
 }
 
-static bool IsCaptureOption(const std::string& name)
+static std::string Fps(CommandLine& line, const std::string& value)
 {
-    for (const char* option : {"--capture", "--fps", "--size", "--from", "--to"}) {
-        if (name == option)
-            return true;
+    long whole = 0;
+    if (!ParseWhole(value, whole) || whole < 1 || whole > kLargestFps)
+        return "--fps takes a whole number of frames a second from 1 to "
+            + std::to_string(kLargestFps) + ", not '" + value + "'";
+    line.capture.fps = int(whole);
+    return "";
+}
+
+static bool IsSide(long side)
+{
+    return side >= kSmallestSide && side <= kLargestSide && side % 2 == 0;
+}
+
+static std::string Size(CommandLine& line, const std::string& value)
+{
+    const size_t x = value.find_first_of("xX");
+    long width = 0, height = 0;
+    if (x == std::string::npos || !ParseWhole(value.substr(0, x), width)
+        || !ParseWhole(value.substr(x + 1), height) || !IsSide(width) || !IsSide(height))
+        return "--size takes WIDTHxHEIGHT in pixels, both even and from 2 to "
+            + std::to_string(kLargestSide) + ", not '" + value + "'";
+    line.capture.width = int(width);
+    line.capture.height = int(height);
+    return "";
+}
+
+static std::string MusicTime(const char* option, double& time, const std::string& value)
+{
+    if (!ParseSeconds(value, time))
+        return std::string(option) + " takes a music time from 0 on, in seconds or as M:SS, not '"
+            + value + "'";
+    return "";
+}
+
+static std::string From(CommandLine& line, const std::string& value)
+{
+    return MusicTime("--from", line.capture.from, value);
+}
+
+static std::string To(CommandLine& line, const std::string& value)
+{
+    return MusicTime("--to", line.capture.to, value);
+}
+
+static std::string NoOverlays(CommandLine& line, const std::string&)
+{
+    line.capture.overlays = false;
+    return "";
+}
+
+static std::string Music(CommandLine& line, const std::string& value)
+{
+    if (value.empty())
+        return "--music takes a sound file, not ''";
+    line.capture.music = value;
+    line.capture.musicPath = Absolute(value);
+    return "";
+}
+
+static std::string Hold(CommandLine& line, const std::string&)
+{
+    line.hold = true;
+    return "";
+}
+
+static std::string ShowHelp(CommandLine& line, const std::string&)
+{
+    line.action = CommandLine::Action::Help;
+    return "";
+}
+
+static std::string ShowVersion(CommandLine& line, const std::string&)
+{
+    line.action = CommandLine::Action::Version;
+    return "";
+}
+
+// Where an option has a meaning: anywhere, only in the window, or only in a capture.
+enum class Scope { Any, Window, Capture };
+
+struct Option {
+    const char* name;
+    // A short name, or null.
+    const char* alias;
+    // The value's name in the usage and the help; null for an option without a value.
+    const char* value;
+    Scope scope;
+    const char* help;
+    // Sets what the option asks for; the problem with its value, "" when there is none.
+    std::string (*apply)(CommandLine& line, const std::string& value);
+};
+
+// The one list of the program's own options: parsing, the usage line and the help all follow
+// it, in this order. The first option of the capture's scope starts a capture.
+static const Option kOptions[] = {
+    {"--music", nullptr, "FILE", Scope::Any,
+     "play FILE, in any format SDL_mixer decodes, in place of Ondrelle.mp3", Music},
+    {"--hold", nullptr, nullptr, Scope::Window,
+     "keep the window open at the music's end (the clock stands there; F6 goes back)", Hold},
+    {"--capture", nullptr, "FILE", Scope::Capture,
+     "render the scene offline into the video FILE (.mp4, .m4v, .mov, .mkv) and exit", CaptureFile},
+    {"--fps", nullptr, "N", Scope::Capture,
+     "video frames a second, one frame of the program each (default 60)", Fps},
+    {"--size", nullptr, "WxH", Scope::Capture,
+     "video size in pixels, both even, x or X between (default 1280x720)", Size},
+    {"--from", nullptr, "SECONDS", Scope::Capture,
+     "music time of the first frame, seconds or M:SS (default 0)", From},
+    {"--to", nullptr, "SECONDS", Scope::Capture,
+     "music time where the video ends (default: the music's end, 10 without music)", To},
+    {"--no-overlays", nullptr, nullptr, Scope::Capture,
+     "leave the grid, the ground box and the pivot marker out of the video", NoOverlays},
+    {"--help", "-h", nullptr, Scope::Any, "print this help and exit", ShowHelp},
+    {"--version", nullptr, nullptr, Scope::Any, "print the version and the licence, and exit",
+     ShowVersion},
+};
+
+static std::string Synopsis(const Option& option)
+{
+    return std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
+}
+
+// The capture's options stand inside the bracket of the one that starts it.
+static std::string Usage()
+{
+    std::string usage = "usage: quillmere [FOLDER]";
+    bool inCapture = false;
+    for (const Option& option : kOptions) {
+        const bool capture = option.scope == Scope::Capture;
+        if (inCapture && !capture)
+            usage += "]";
+        usage += " [" + Synopsis(option) + (capture && !inCapture ? "" : "]");
+        inCapture = capture;
     }
-    return false;
+    return usage + (inCapture ? "]" : "");
+}
+
+static std::string HelpLine(std::string left, const char* help)
+{
+    left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
+    return left + help + "\n";
+}
+
+static std::string Help()
+{
+    std::string help = HelpLine("  FOLDER", kFolderHelp);
+    for (const Option& option : kOptions)
+        help += HelpLine(std::string("  ") + (option.alias ? std::string(option.alias) + ", " : "")
+                             + Synopsis(option),
+                         option.help);
+    return help;
+}
+
+static const Option* FindOption(const std::string& name)
+{
+    for (const Option& option : kOptions) {
+        if (name == option.name || (option.alias && name == option.alias))
+            return &option;
+    }
+    return nullptr;
 }
 
 static CommandLine Failed(CommandLine line, const std::string& error)
@@ -179,22 +329,43 @@ static CommandLine Failed(CommandLine line, const std::string& error)
     return line;
 }
 
+// A prod.lua given where its folder is meant stands for that folder.
+static std::string SceneFolderProblem(std::string& folder)
+{
+    struct stat status;
+    if (stat(folder.c_str(), &status) != 0)
+        return "no folder '" + folder + "': " + std::strerror(errno);
+    if (S_ISDIR(status.st_mode))
+        return "";
+    const size_t slash = folder.rfind('/');
+    if (folder.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, kStartScript) != 0)
+        return "'" + folder + "' is not a folder";
+    folder = slash == std::string::npos ? "" : slash == 0 ? "/" : folder.substr(0, slash);
+    return "";
+}
+
 CommandLine ParseCommandLine(int argc, char* argv[])
 {
     CommandLine line;
     line.toolkitArguments.push_back(argv[0]);
-    std::string onlyWithCapture;
+    std::string onlyWithCapture, onlyInWindow;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const int toolkitCount = optionsEnded ? 0 : ToolkitArgumentCount(argument);
+        const std::string toolkitName = ToolkitOptionName(argument);
+        if (toolkitCount < 0)
+            return Failed(line, "Qt takes -" + toolkitName + " and its value as two arguments, not "
+                                    + argument);
         if (toolkitCount > 0) {
             if (toolkitCount == 2 && i + 1 >= argc)
                 return Failed(line, "the option " + argument + " needs a value");
             for (int k = 0; k < toolkitCount; ++k)
                 line.toolkitArguments.push_back(argv[i + k]);
-            const std::string name = ToolkitOptionName(argument);
-            line.capture.windowSystemGiven |= name == "platform" || name == "display";
+            if (toolkitCount == 2 && toolkitName == "platform")
+                line.platform = argv[i + 1];
+            if (toolkitCount == 2 && toolkitName == "display")
+                line.display = argv[i + 1];
             i += toolkitCount - 1;
             continue;
         }
@@ -205,46 +376,44 @@ CommandLine ParseCommandLine(int argc, char* argv[])
             line.folder = argument;
             continue;
         }
-        const size_t equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
         if (argument == "--") {
             optionsEnded = true;
-        } else if (argument == "--help" || argument == "-h") {
-            line.action = CommandLine::Action::Help;
-            return line;
-        } else if (argument == "--version") {
-            line.action = CommandLine::Action::Version;
-            return line;
-        } else if (argument == "--no-overlays") {
-            line.capture.overlays = false;
-            onlyWithCapture = argument;
-        } else if (IsCaptureOption(name)) {
-            if (equals == std::string::npos && i + 1 >= argc)
-                return Failed(line, "the option " + name + " needs a value");
-            const std::string value = equals == std::string::npos ? argv[++i] : argument.substr(equals + 1);
-            const std::string problem = SetCaptureOption(line.capture, name, value);
-            if (!problem.empty())
-                return Failed(line, problem);
-            if (name == "--capture")
-                line.action = CommandLine::Action::Capture;
-            else
-                onlyWithCapture = name;
-        } else {
-            return Failed(line, "unknown option " + argument);
+            continue;
         }
+        const size_t equals = argument.find('=');
+        const std::string name = argument.substr(0, equals);
+        const Option* option = FindOption(name);
+        if (!option)
+            return Failed(line, "unknown option " + argument);
+        std::string value;
+        if (!option->value && equals != std::string::npos)
+            return Failed(line, "the option " + name + " takes no value");
+        if (option->value && equals == std::string::npos && i + 1 >= argc)
+            return Failed(line, "the option " + name + " needs a value");
+        if (option->value)
+            value = equals == std::string::npos ? argv[++i] : argument.substr(equals + 1);
+        if (const std::string problem = option->apply(line, value); !problem.empty())
+            return Failed(line, problem);
+        if (line.action == CommandLine::Action::Help || line.action == CommandLine::Action::Version)
+            return line;
+        if (option->scope == Scope::Capture && option != FindOption("--capture"))
+            onlyWithCapture = name;
+        if (option->scope == Scope::Window)
+            onlyInWindow = name;
     }
     if (line.action != CommandLine::Action::Capture && !onlyWithCapture.empty())
         return Failed(line, "the option " + onlyWithCapture + " is used only with --capture FILE");
+    if (line.action == CommandLine::Action::Capture && !onlyInWindow.empty())
+        return Failed(line, "the option " + onlyInWindow + " is for the window, not for --capture");
     if (line.capture.to >= 0 && line.capture.to <= line.capture.from) {
         std::ostringstream text;
         text << "--to " << line.capture.to << " must come after --from " << line.capture.from;
         return Failed(line, text.str());
     }
-    struct stat status;
-    if (!line.folder.empty() && stat(line.folder.c_str(), &status) != 0)
-        return Failed(line, "no folder '" + line.folder + "': " + std::strerror(errno));
-    if (!line.folder.empty() && !S_ISDIR(status.st_mode))
-        return Failed(line, "'" + line.folder + "' is not a folder");
+    if (!line.folder.empty()) {
+        if (const std::string problem = SceneFolderProblem(line.folder); !problem.empty())
+            return Failed(line, problem);
+    }
     line.toolkitArgumentCount = int(line.toolkitArguments.size());
     line.toolkitArguments.push_back(nullptr);
     return line;
@@ -254,20 +423,21 @@ int ApplyCommandLine(const CommandLine& line)
 {
     switch (line.action) {
     case CommandLine::Action::Help:
-        std::printf("%s\n\n%s", kUsage, kHelp);
+        std::printf("%s\n\n%s\n%s%s\n%s", Usage().c_str(), kIntroduction, Help().c_str(),
+                    kToolkitHelp, kStatusHelp);
         return 0;
     case CommandLine::Action::Version:
-        std::printf("quillmere %s\n", QUILLMERE_VERSION);
+        std::printf("quillmere %s\n%s", QUILLMERE_VERSION, kLicence);
         return 0;
     case CommandLine::Action::Error:
-        std::fprintf(stderr, "quillmere: %s\n%s\n", line.error.c_str(), kUsage);
+        std::fprintf(stderr, "quillmere: %s\n%s\n", line.error.c_str(), Usage().c_str());
         return kBadUsage;
     default:
         break;
     }
     if (!line.folder.empty() && chdir(line.folder.c_str()) != 0) {
         std::fprintf(stderr, "quillmere: cannot enter the folder '%s': %s\n%s\n",
-                     line.folder.c_str(), std::strerror(errno), kUsage);
+                     line.folder.c_str(), std::strerror(errno), Usage().c_str());
         return kBadUsage;
     }
     return -1;

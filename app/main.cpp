@@ -1,8 +1,11 @@
 #include <QApplication>
 #include <QGuiApplication>
+#include <QSurfaceFormat>
 
 #include "app/commandline.h"
 #include "app/mainwindow.h"
+#include "app/soundtrack.h"
+#include "app/windowsystem.h"
 #include "capture/capture.h"
 #include "world/viewgl.h"
 
@@ -15,18 +18,26 @@ int main(int argc, char* argv[])
     CommandLine line = ParseCommandLine(argc, argv);
     if (const int status = ApplyCommandLine(line); status >= 0)
         return status;
+    // Before any window or context: every GL surface of the program takes this format.
+    QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
     if (line.action == CommandLine::Action::Capture) {
         Capture capture(line.capture);
         if (!capture.Prepare())
             return kCaptureBadInput;
+        if (const std::string problem = DisplayProblem(line.platform, line.display); !problem.empty()) {
+            std::fprintf(stderr, "quillmere: --capture draws with OpenGL on a display, and %s (run it "
+                         "under xvfb-run, or scripts/capture in the source tree)\n", problem.c_str());
+            return kCaptureBadInput;
+        }
         QGuiApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
         return capture.Run();
     }
-    if (!DisplayAvailable(line.capture.windowSystemGiven)) {
-        std::fputs("quillmere: no display to open the window on: DISPLAY is not set (run it on a "
-                   "desktop, or try scripts/demo --headless in the source tree)\n", stderr);
+    if (const std::string problem = DisplayProblem(line.platform, line.display); !problem.empty()) {
+        std::fprintf(stderr, "quillmere: no display to open the window on: %s (run it on a desktop, "
+                     "or try scripts/demo --headless in the source tree)\n", problem.c_str());
         return kNoDisplay;
     }
+    ChooseSoundtrack(line.capture.musicPath, line.capture.music, line.hold);
     QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;
     {

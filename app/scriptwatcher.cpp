@@ -9,14 +9,13 @@
 #include <QTimer>
 
 #include "script/luaengine.h"
+#include "script/scenefiles.h"
 #include "script/scriptfailures.h"
 
 extern "C" {
 #include <lua.h>
 }
 
-static const char kStartScript[] = "prod.lua";
-static const char kStartChunk[] = "dofile(\"prod.lua\")";
 // A save counts as finished once its files have kept still this long: editors write in steps,
 // and a file read halfway through would give an error that the saved script does not have.
 static constexpr int kSettleMs = 100;

@@ -3,10 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "app/soundtrackclock.h"
+#include "script/scenefiles.h"
 
-constexpr const char* kSoundtrackFile = "Ondrelle.mp3";
 constexpr int kMixRate = 44100;
 constexpr int kSoftwareChannels = 32;
 constexpr unsigned int kInitFlags = 1;
@@ -15,7 +16,12 @@ constexpr int kAnyFreeChannel = -1;
 constexpr int kSoundtrackEndStatus = 1;
 
 FSOUND_STREAM* g_soundtrackStream = nullptr;
-static SoundtrackClock g_soundtrackClock;
+// Made afresh by InstallSoundtrackClock.
+static std::optional<SoundtrackClock> g_soundtrackClock{std::in_place};
+static std::string g_soundtrackPath = kDefaultSoundtrack;
+static std::string g_soundtrackName = kDefaultSoundtrack;
+// Set before the music starts, read on the audio thread at its end.
+static bool g_holdAtEnd = false;
 
 static const char* const kErrorMessages[] = {
     "No errors",
@@ -54,14 +60,26 @@ static void ReportSoundError()
     std::fflush(stdout);
 }
 
+void ChooseSoundtrack(const std::string& path, const std::string& name, bool holdAtEnd)
+{
+    g_soundtrackPath = path;
+    g_soundtrackName = name;
+    g_holdAtEnd = holdAtEnd;
+}
+
 void StartSoundtrack()
 {
     if (!FSOUND_Init(kMixRate, kSoftwareChannels, kInitFlags))
         ReportSoundError();
-    g_soundtrackStream = FSOUND_Stream_Open(kSoundtrackFile, kStreamMode, 0, 0);
-    if (!g_soundtrackStream)
+    g_soundtrackStream = FSOUND_Stream_Open(g_soundtrackPath.c_str(), kStreamMode, 0, 0);
+    if (!g_soundtrackStream) {
+        const int code = FSOUND_GetError();
         ReportSoundError();
-    g_soundtrackClock.Start(g_soundtrackStream);
+        // Standard output keeps the sound library's two lines; this one says which file it was.
+        std::fprintf(stderr, "quillmere: no soundtrack (%s: %s)\n", g_soundtrackName.c_str(),
+                     SoundErrorString(code));
+    }
+    g_soundtrackClock->Start(g_soundtrackStream);
     // With a null stream both calls are refused and the program runs on without music.
     FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
     FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);
@@ -69,13 +87,13 @@ void StartSoundtrack()
 
 void InstallSoundtrackClock()
 {
-    g_soundtrackClock = SoundtrackClock();
-    g_musicClock = &g_soundtrackClock;
+    g_soundtrackClock.emplace();
+    g_musicClock = &*g_soundtrackClock;
 }
 
 void StopSoundtrack()
 {
-    if (g_musicClock == &g_soundtrackClock)
+    if (g_soundtrackClock && g_musicClock == &*g_soundtrackClock)
         g_musicClock = nullptr;
     FSOUND_Stream_Close(g_soundtrackStream);
     g_soundtrackStream = nullptr;
@@ -84,9 +102,14 @@ void StopSoundtrack()
 
 // Runs on the audio thread while the GUI thread goes on: exit() would run static destructors
 // and atexit handlers under its feet, so end without clean-up. Every C stream is flushed first,
-// standard output and the files a script opened and never closed alike.
+// standard output and the files a script opened and never closed alike. Held, the clock only
+// learns that the music has ended.
 signed char OnSoundtrackEnd(FSOUND_STREAM*, void*, int, void*)
 {
+    if (g_holdAtEnd) {
+        g_soundtrackClock->MarkEnded();
+        return 0;
+    }
     std::fflush(nullptr);
     _exit(kSoundtrackEndStatus);
 }

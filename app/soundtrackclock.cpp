@@ -11,7 +11,9 @@ constexpr double kFastest = 2;
 
 double SoundtrackClock::Time()
 {
-    if (!started || paused)
+    if (ended.load() && length > 0)
+        time = length;
+    if (!started || paused || ended.load())
         return time;
     const WallClock::time_point now = WallClock::now();
     const double elapsed = std::chrono::duration<double>(now - lastRead).count();
@@ -45,10 +47,19 @@ void SoundtrackClock::SetPaused(bool pause)
 
 void SoundtrackClock::Seek(double seconds)
 {
-    if (started && stream && !FSOUND_Stream_SetTime(stream, seconds))
+    // Cleared first: the stream, started again near its end, may end again at once.
+    const bool wasEnded = ended.exchange(false);
+    if (started && stream && !FSOUND_Stream_SetTime(stream, seconds)) {
+        ended.store(wasEnded);
         return;
+    }
     time = seconds;
     lastRead = WallClock::now();
+}
+
+void SoundtrackClock::MarkEnded()
+{
+    ended.store(true);
 }
 
 void SoundtrackClock::Start(FSOUND_STREAM* soundtrack)

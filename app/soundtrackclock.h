@@ -2,6 +2,7 @@
 // The music's clock while the program runs: seconds of the soundtrack as it is heard, or, without
 // a soundtrack, of the wall clock from the first frame on. It stands at 0 (or where a jump put
 // it) until the soundtrack starts.
+#include <atomic>
 #include <chrono>
 
 #include "script/musicclock.h"
@@ -18,6 +19,9 @@ public:
     // Starts the clock with the soundtrack's stream, null without one, before the stream plays:
     // a pause or a jump made before carries over to the stream.
     void Start(FSOUND_STREAM* stream);
+    // The stream has played to its end and the program goes on: the time stands at the end
+    // until a jump. Called on the audio thread.
+    void MarkEnded();
 
 private:
     using WallClock = std::chrono::steady_clock;
@@ -28,4 +32,5 @@ private:
     double length = 0;
     double time = 0;
     WallClock::time_point lastRead;
+    std::atomic<bool> ended{false};
 };

@@ -9,9 +9,11 @@
 
 #include "bench/benches.h"
 #include "bench/benchresults.h"
+#include "world/viewgl.h"
 
 int main(int argc, char* argv[])
 {
+    QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
     if (argc == 2 && std::strcmp(argv[1], "startup-child") == 0)
         return RunStartupChild();
     if (argc != 3) {

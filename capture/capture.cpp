@@ -1,12 +1,17 @@
 // Offline capture of the scene into a video file.
 #include "capture/capture.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -21,40 +26,64 @@
 #include "capture/videoencoder.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
+#include "script/scenefiles.h"
 #include "world/kestrovaworld.h"
-#include "world/viewgl.h"
 
-static const char kSoundtrackFile[] = "Ondrelle.mp3";
-static const char kStartChunk[] = "dofile(\"prod.lua\")";
-// The fixed step the window's frame loop gives every tick.
-static constexpr float kFrameStep = 0.05f;
 static constexpr int kEncoderLinesShown = 8;
-static constexpr int kSignalStatusBase = 128;
 // A frame count of a whole number of seconds must not gain a frame by rounding.
 static constexpr double kFrameCountTolerance = 1e-6;
 static constexpr double kMicrosecondsPerSecond = 1e6;
 // The decoded length comes in whole microseconds: a --to of the music's length as a person
 // writes it may lie a hair past it.
 static constexpr double kLengthTolerance = 1e-3;
+// mkstemps replaces six characters of a part file's name.
+static constexpr size_t kUniqueLength = 6;
 
-// The signal that asked the capture to stop, 0 while none has.
-static volatile sig_atomic_t g_stopSignal = 0;
+// The signal that asked the capture to stop, 0 while none has. Set on whichever thread the
+// signal lands, read by the drawing thread and, through VideoEncoder, by a wait for a buffer.
+static std::atomic<int> g_stopSignal{0};
+// What a second signal cleans up before it ends the program: ffmpeg, then the part file. The
+// path is written before the flag is set, and the flag cleared before the path changes.
+static std::atomic<pid_t> g_encoderPid{-1};
+static std::atomic<bool> g_partPathSet{false};
+static char g_partPath[PATH_MAX];
 
+// The first signal asks the capture to stop after the frame under way; a second one, while
+// ffmpeg finishes or a frame of the scene takes long, ends the program at once. Only
+// async-signal-safe calls here.
 static void OnStopSignal(int signal)
 {
-    g_stopSignal = signal;
+    int none = 0;
+    if (g_stopSignal.compare_exchange_strong(none, signal))
+        return;
+    // Killed and reaped first, so that ffmpeg cannot write the part file again once it is gone.
+    if (const pid_t encoder = g_encoderPid.load(); encoder > 0) {
+        kill(encoder, SIGKILL);
+        waitpid(encoder, nullptr, 0);
+    }
+    if (g_partPathSet.load())
+        unlink(g_partPath);
+    static const char kMessage[] = "quillmere: capture stopped at once; nothing was written\n";
+    ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    (void)ignored;
+    _exit(kSignalStatusBase + signal);
 }
 
-// Without SA_RESTART, so that a write to ffmpeg or a wait returns at once with EINTR.
+// With SA_RESTART: a signal only sets the flag, and no thread's write or wait has any use for
+// being cut short by it.
 static void CatchStopSignals()
 {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     // A write to an ffmpeg that has ended fails with EPIPE instead of ending this program.
     signal(SIGPIPE, SIG_IGN);
+    // Inherited as ignored, SIGCHLD would let the system reap ffmpeg, and its exit status, the
+    // only word on whether the video is complete, would be lost.
+    signal(SIGCHLD, SIG_DFL);
 }
 
 static bool ReportProblem(const std::string& message)
@@ -73,37 +102,6 @@ static std::string Number(double value)
 static double SecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Runs a program; what it wrote to standard output, and the last line it wrote to standard error.
-static int ProgramOutput(const std::vector<std::string>& arguments, std::string& output,
-                         std::string& lastError)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    const int errors = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    ChildProcess child;
-    const bool started = child.Start(arguments, -1, fds[1], errors);
-    close(fds[1]);
-    char buffer[4096];
-    for (ssize_t n; started && (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            output.append(buffer, size_t(n));
-        else if (errno != EINTR)
-            break;
-    }
-    close(fds[0]);
-    const int status = started ? child.Wait() : -1;
-    std::string text;
-    for (ssize_t n, at = 0; errors >= 0 && (n = pread(errors, buffer, sizeof buffer, at)) > 0; at += n)
-        text.append(buffer, size_t(n));
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    lastError = text.substr(text.rfind('\n') + 1);
-    if (errors >= 0)
-        close(errors);
-    return status;
 }
 
 // The number after the last "key=" at the start of a line, NaN without one.
@@ -142,8 +140,7 @@ Capture::Capture(CaptureSettings settings)
 
 Capture::~Capture()
 {
-    if (!temporaryPath.empty())
-        unlink(temporaryPath.c_str());
+    RemoveTemporaryFile();
 }
 
 bool Capture::Prepare()
@@ -163,29 +160,28 @@ bool Capture::Prepare()
                              + (hasSoundtrack ? "music (" : "capture without a soundtrack (")
                              + Number(end) + " s)");
     frameCount = int(std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance));
-    if (!DisplayAvailable(settings.windowSystemGiven))
-        return ReportProblem("--capture draws with OpenGL on a display, and DISPLAY is not set "
-                             "(run it under xvfb-run, or scripts/capture in the source tree)");
-    return CreateTemporaryFile();
+    return CheckFolder();
 }
 
 // The length is the decoded sound's, which ffmpeg finds by decoding it all: the length a file's
 // headers give is an estimate that can miss by a frame of the mp3 or more.
 void Capture::ProbeSoundtrack()
 {
+    const std::string& music = settings.music;
     struct stat status;
-    if (stat(kSoundtrackFile, &status) != 0) {
-        silenceReason =
-            std::string("no soundtrack (") + kSoundtrackFile + ": " + std::strerror(errno) + ")";
+    if (stat(settings.musicPath.c_str(), &status) != 0) {
+        silenceReason = "no soundtrack (" + music + ": " + std::strerror(errno) + ")";
         return;
     }
-    std::string output, error;
-    const int result = ProgramOutput({"ffmpeg", "-nostdin", "-v", "error", "-i", kSoundtrackFile,
-                                      "-map", "0:a:0", "-f", "null", "-progress", "pipe:1", "-"},
-                                     output, error);
+    ChildProcess probe;
+    std::string output;
+    const int result = probe.Run({"ffmpeg", "-nostdin", "-v", "error", "-i", "file:" + settings.musicPath,
+                                  "-map", "0:a:0", "-f", "null", "-progress", "pipe:1", "-"},
+                                 output);
     const double length = LastValue(output, "out_time_us") / kMicrosecondsPerSecond;
     if (result != 0 || !(length > 0)) {
-        silenceReason = std::string(kSoundtrackFile) + " holds no sound that can be decoded"
+        const std::string error = probe.ErrorTail(1);
+        silenceReason = music + " holds no sound that can be decoded"
             + (error.empty() ? "" : " (" + error + ")");
         return;
     }
@@ -193,43 +189,118 @@ void Capture::ProbeSoundtrack()
     musicLength = length;
 }
 
+// The folder that will hold the video, "" for the working directory.
+static std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+bool Capture::CheckFolder()
+{
+    struct stat status;
+    if (stat(settings.path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return ReportProblem(settings.file + " is a folder");
+    const std::string folder = FolderOf(settings.path);
+    if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0)
+        return ReportProblem("cannot write the video in "
+                             + (folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder)
+                             + ": " + std::strerror(errno));
+    return true;
+}
+
+// Part files are named ".STEM-PID-XXXXXX.partEXT"; this takes the PID out of such a name.
+static bool PartFileOwner(const std::string& name, pid_t& owner)
+{
+    const size_t part = name.rfind(".part.");
+    if (name.empty() || name[0] != '.' || part == std::string::npos || part < kUniqueLength + 3)
+        return false;
+    for (size_t i = part + 6; i < name.size(); ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    const size_t dash = part - kUniqueLength - 1;
+    if (name[dash] != '-')
+        return false;
+    const size_t digits = name.rfind('-', dash - 1);
+    if (digits == std::string::npos || digits == 0 || digits + 1 == dash)
+        return false;
+    long pid = 0;
+    for (size_t i = digits + 1; i < dash; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) || pid > 1L << 22)
+            return false;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    owner = pid_t(pid);
+    return pid > 0;
+}
+
+// A capture killed outright (SIGKILL, a power cut) leaves its part file behind; once its
+// process is gone, the next capture into the folder removes it.
+static void RemoveAbandonedPartFiles(const std::string& folder)
+{
+    DIR* entries = opendir(folder.empty() ? "." : folder.c_str());
+    if (!entries)
+        return;
+    while (const dirent* entry = readdir(entries)) {
+        pid_t owner = 0;
+        struct stat status;
+        const std::string path = folder + entry->d_name;
+        if (PartFileOwner(entry->d_name, owner) && owner != getpid() && kill(owner, 0) != 0
+            && errno == ESRCH && lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            unlink(path.c_str());
+    }
+    closedir(entries);
+}
+
 // Beside the video, with its extension, so that ffmpeg picks the same container.
 bool Capture::CreateTemporaryFile()
 {
     const std::string& path = settings.path;
+    const std::string folder = FolderOf(path);
+    RemoveAbandonedPartFiles(folder);
     struct stat status;
     const bool exists = stat(path.c_str(), &status) == 0;
-    if (exists && S_ISDIR(status.st_mode))
-        return ReportProblem(settings.file + " is a folder");
-    const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
-    const std::string folder = path.substr(0, slash + 1);
-    const std::string stem = path.substr(slash + 1, dot - slash - 1);
+    const std::string stem = path.substr(folder.size(), dot - folder.size());
     const std::string suffix = ".part" + path.substr(dot);
-    std::string name = folder + "." + stem + "-XXXXXX" + suffix;
+    std::string name = folder + "." + stem + "-" + std::to_string(getpid()) + "-"
+        + std::string(kUniqueLength, 'X') + suffix;
+    if (name.size() >= sizeof g_partPath)
+        return ReportProblem("the path of the video is too long: " + settings.file);
     const int fd = mkstemps(name.data(), int(suffix.size()));
     if (fd < 0)
-        return ReportProblem("cannot write the video in " + (slash == 0 ? "/" : path.substr(0, slash))
-                             + ": " + std::strerror(errno));
+        return ReportProblem("cannot write the video in " + (folder.empty() ? "." : folder) + ": "
+                             + std::strerror(errno));
+    std::memcpy(g_partPath, name.c_str(), name.size() + 1);
+    g_partPathSet.store(true);
+    temporaryPath = name;
     // The permissions the file would get if written directly: an existing file's, or the usual.
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, exists ? status.st_mode & 07777 : 0666 & ~mask);
     close(fd);
-    temporaryPath = name;
     return true;
+}
+
+void Capture::RemoveTemporaryFile()
+{
+    g_partPathSet.store(false);
+    if (!temporaryPath.empty())
+        unlink(temporaryPath.c_str());
+    temporaryPath.clear();
 }
 
 int Capture::Run()
 {
-    const int status = g_stopSignal ? kSignalStatusBase + g_stopSignal : Render();
-    if (status != 0 && !temporaryPath.empty()) {
-        unlink(temporaryPath.c_str());
-        temporaryPath.clear();
-    }
-    if (g_stopSignal)
+    const int stop = g_stopSignal.load();
+    const int status = stop ? kSignalStatusBase + stop : Render();
+    if (status != 0)
+        RemoveTemporaryFile();
+    if (status > kSignalStatusBase)
         std::fprintf(stderr, "quillmere: capture stopped by %s; nothing was written to %s\n",
-                     g_stopSignal == SIGINT ? "SIGINT" : "SIGTERM", settings.file.c_str());
+                     status - kSignalStatusBase == SIGINT ? "SIGINT" : "SIGTERM",
+                     settings.file.c_str());
     return status;
 }
 
@@ -246,33 +317,57 @@ int Capture::Render()
     std::string error;
     if (!view.Create(error))
         return Fail("cannot capture: " + error);
+    if (!CreateTemporaryFile())
+        return kCaptureBadInput;
     if (!hasSoundtrack)
         std::fprintf(stderr, "quillmere: %s: the video is silent\n", silenceReason.c_str());
     KestrovaWorld world;
-    world.showGrid = world.showGround = world.showPivotMarker = settings.overlays;
-    // Without the marker nothing shows the pivot, and the pick would only stall the drawing.
-    world.pickPivot = settings.overlays;
-    // The cursor rests at the view's centre.
-    world.MouseMove(settings.width / 2, settings.height / 2);
+    SetUpWorld(world);
     CaptureClock clock(hasSoundtrack ? musicLength : 0);
     clock.SetTime(settings.from);
     ScriptSession session(&clock);
     RunLuaString(kStartChunk);
 
+    VideoEncoder encoder(g_stopSignal);
+    if (!encoder.Start(Job(), error))
+        return Fail(error);
+    g_encoderPid.store(encoder.ProcessId());
+    RenderFrames(view, world, clock, encoder);
+    const int status = FinishVideo(encoder);
+    g_encoderPid.store(-1);
+    times.total = SecondsSince(start);
+    return status;
+}
+
+void Capture::SetUpWorld(World& world) const
+{
+    world.showGrid = world.showGround = world.showPivotMarker = settings.overlays;
+    // Without the marker nothing shows the pivot, and the pick would only stall the drawing.
+    world.pickPivot = settings.overlays;
+    // The cursor rests at the view's centre.
+    world.MouseMove(settings.width / 2, settings.height / 2);
+}
+
+EncoderJob Capture::Job() const
+{
     EncoderJob job;
     job.output = "file:" + temporaryPath;
     job.width = settings.width;
     job.height = settings.height;
     job.fps = settings.fps;
     if (hasSoundtrack) {
-        job.audioFile = std::string("file:") + kSoundtrackFile;
+        job.audioFile = "file:" + settings.musicPath;
         job.audioStart = settings.from;
         job.audioSeconds = double(frameCount) / settings.fps;
     }
-    VideoEncoder encoder(g_stopSignal);
-    if (!encoder.Start(job, error))
-        return Fail(error);
+    return job;
+}
 
+// One frame of the program per video frame, each at its music time; ends early on a stop
+// signal or when ffmpeg stops reading.
+void Capture::RenderFrames(OffscreenView& view, World& world, CaptureClock& clock,
+                           VideoEncoder& encoder)
+{
     CaptureProgress progress(frameCount);
     for (int i = 0; i < frameCount && !g_stopSignal; ++i) {
         auto phase = std::chrono::steady_clock::now();
@@ -294,16 +389,22 @@ int Capture::Render()
         progress.Update(i + 1);
     }
     progress.Clear();
-    if (g_stopSignal)
-        return kSignalStatusBase + g_stopSignal;
+}
+
+// Lets ffmpeg finish the file and puts it in place. The stop flag is read once, after ffmpeg
+// is done: a signal before that stops the capture, one after it comes too late to undo a
+// finished video, and the status returned says which.
+int Capture::FinishVideo(VideoEncoder& encoder)
+{
+    // Stopped during the frames: the encoder's destructor kills ffmpeg, no need to wait for it.
     // Finish reports the writer's failure when ffmpeg stopped reading early.
-    const int result = encoder.Finish();
-    times.total = SecondsSince(start);
-    if (g_stopSignal)
-        return kSignalStatusBase + g_stopSignal;
+    const int result = g_stopSignal ? 0 : encoder.Finish();
+    if (const int stop = g_stopSignal.load())
+        return kSignalStatusBase + stop;
     if (result != 0)
         return Fail("ffmpeg failed (status " + std::to_string(result) + "); its last lines:\n"
-                    + encoder.LastLines(kEncoderLinesShown));
+                    + encoder.ErrorTail(kEncoderLinesShown));
+    g_partPathSet.store(false);
     if (rename(temporaryPath.c_str(), settings.path.c_str()) != 0)
         return Fail("cannot put the video in place as " + settings.file + ": " + std::strerror(errno));
     temporaryPath.clear();

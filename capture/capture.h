@@ -5,6 +5,11 @@
 #include <string>
 
 #include "capture/capturesettings.h"
+#include "capture/videoencoder.h"
+
+class CaptureClock;
+class OffscreenView;
+class World;
 
 // Exit statuses of a capture besides 0 (written).
 constexpr int kCaptureBadInput = 2;
@@ -29,20 +34,28 @@ public:
     Capture& operator=(const Capture&) = delete;
 
     // Checks what can be checked before any window system is touched: ffmpeg, the soundtrack,
-    // the times against the music, and that the file's folder can be written (by creating the
-    // temporary file beside it). From here on SIGINT and SIGTERM stop the capture cleanly. False
-    // after one line on standard error saying what is wrong.
+    // the times against the music, and that the file's folder can be written. It writes
+    // nothing. From here on SIGINT and SIGTERM stop the capture cleanly, and a second one ends
+    // the program at once. False after one line on standard error saying what is wrong.
     bool Prepare();
-    // Renders and encodes; needs the application object. Returns the exit status: 0 with the
-    // video in place, kCaptureFailed, or 128 plus the signal that stopped it.
+    // Renders and encodes; needs the application object. The video is made in a hidden part
+    // file beside it, created once the GL context exists, which replaces the file only when
+    // the video is complete. Returns the exit status: 0 with the video in place,
+    // kCaptureBadInput, kCaptureFailed, or 128 plus the signal that stopped it.
     int Run();
 
     CaptureTimes times;
 
 private:
     void ProbeSoundtrack();
+    bool CheckFolder();
     bool CreateTemporaryFile();
+    void RemoveTemporaryFile();
     int Render();
+    void SetUpWorld(World& world) const;
+    EncoderJob Job() const;
+    void RenderFrames(OffscreenView& view, World& world, CaptureClock& clock, VideoEncoder& encoder);
+    int FinishVideo(VideoEncoder& encoder);
     int Fail(const std::string& message);
 
     CaptureSettings settings;

@@ -3,10 +3,15 @@
 
 #include <string>
 
+#include "script/scenefiles.h"
+
 struct CaptureSettings {
     // The video file as it was given (for messages) and as an absolute path.
     std::string file;
     std::string path;
+    // The soundtrack as it was given (for messages) and as the path to open.
+    std::string music = kDefaultSoundtrack;
+    std::string musicPath = kDefaultSoundtrack;
     int fps = 60;
     int width = 1280;
     int height = 720;
@@ -15,8 +20,6 @@ struct CaptureSettings {
     // kSilentCaptureSeconds without a soundtrack.
     double to = -1;
     bool overlays = true;
-    // The command line names a platform or display of its own for the toolkit.
-    bool windowSystemGiven = false;
 };
 
 constexpr double kSilentCaptureSeconds = 10;

@@ -13,7 +13,8 @@
 
 extern char** environ;
 
-static constexpr int kSignalStatusBase = 128;
+// The most of a child's standard error that ErrorTail reads back.
+static constexpr size_t kErrorTailBytes = 16384;
 
 ChildProcess::~ChildProcess()
 {
@@ -21,18 +22,23 @@ ChildProcess::~ChildProcess()
         Kill();
         Wait();
     }
+    if (errors >= 0)
+        close(errors);
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& arguments, int in, int out, int err)
+bool ChildProcess::Start(const std::vector<std::string>& arguments, int in, int out)
 {
     std::vector<char*> argv;
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    if (errors >= 0)
+        close(errors);
+    errors = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const int fds[3] = {in, out, err};
+    const int fds[3] = {in, out, errors};
     for (int target = 0; target < 3; ++target) {
         if (fds[target] >= 0)
             posix_spawn_file_actions_adddup2(&actions, fds[target], target);
@@ -66,11 +72,13 @@ int ChildProcess::Wait()
     if (pid <= 0)
         return -1;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            break;
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
     pid = -1;
+    // ECHILD: the child was reaped without us, and how it ended is lost.
+    if (waited < 0)
+        return -1;
     if (WIFSIGNALED(status))
         return kSignalStatusBase + WTERMSIG(status);
     return WEXITSTATUS(status);
@@ -80,6 +88,43 @@ void ChildProcess::Kill()
 {
     if (pid > 0)
         kill(pid, SIGKILL);
+}
+
+int ChildProcess::Run(const std::vector<std::string>& arguments, std::string& output)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    const bool started = Start(arguments, -1, fds[1]);
+    close(fds[1]);
+    char buffer[4096];
+    for (ssize_t n; started && (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            output.append(buffer, size_t(n));
+        else if (errno != EINTR)
+            break;
+    }
+    close(fds[0]);
+    return started ? Wait() : -1;
+}
+
+std::string ChildProcess::ErrorTail(int count) const
+{
+    if (errors < 0)
+        return "";
+    const off_t end = lseek(errors, 0, SEEK_END);
+    const off_t start = end > off_t(kErrorTailBytes) ? end - off_t(kErrorTailBytes) : 0;
+    std::string text(size_t(end > start ? end - start : 0), '\0');
+    const ssize_t got = pread(errors, text.data(), text.size(), start);
+    text.resize(got > 0 ? size_t(got) : 0);
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    size_t from = text.size();
+    for (int lines = 0; lines < count && from > 0; ++lines) {
+        const size_t lineBreak = text.rfind('\n', from - 1);
+        from = lineBreak == std::string::npos ? 0 : lineBreak;
+    }
+    return text.substr(from == 0 ? 0 : from + 1);
 }
 
 bool ChildProcess::IsInstalled(const std::string& name)

@@ -6,7 +6,6 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
-#include <QSurfaceFormat>
 
 #include "world/viewgl.h"
 
@@ -33,16 +32,9 @@ OffscreenView::~OffscreenView()
 
 bool OffscreenView::Create(std::string& error)
 {
-    // The format the window's view asks for; the depth buffer lives in the framebuffer object.
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    format.setSamples(0);
+    // Both take the default format main set; the depth buffer lives in the framebuffer object.
     context = new QOpenGLContext;
-    context->setFormat(format);
     surface = new QOffscreenSurface;
-    surface->setFormat(format);
     surface->create();
     if (!context->create() || !surface->isValid() || !context->makeCurrent(surface)) {
         error = "no OpenGL context can be made on this display";

@@ -2,6 +2,7 @@
 #include "capture/videoencoder.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 
 // A pipe this size holds a good part of a frame, so that drawing and encoding overlap.
 static constexpr int kPipeBytes = 1 << 20;
-static constexpr size_t kMessageTailBytes = 16384;
 
 static std::string Seconds(double seconds)
 {
@@ -45,7 +45,7 @@ static std::vector<std::string> FfmpegArguments(const EncoderJob& job)
     return a;
 }
 
-VideoEncoder::VideoEncoder(const volatile sig_atomic_t& stop)
+VideoEncoder::VideoEncoder(const std::atomic<int>& stop)
     : stop(stop)
 {
 }
@@ -53,8 +53,6 @@ VideoEncoder::VideoEncoder(const volatile sig_atomic_t& stop)
 VideoEncoder::~VideoEncoder()
 {
     Abort();
-    if (messages >= 0)
-        close(messages);
 }
 
 bool VideoEncoder::Start(const EncoderJob& job, std::string& error)
@@ -65,8 +63,7 @@ bool VideoEncoder::Start(const EncoderJob& job, std::string& error)
         return false;
     }
     fcntl(fds[1], F_SETPIPE_SZ, kPipeBytes);
-    messages = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    const bool started = ffmpeg.Start(FfmpegArguments(job), fds[0], -1, messages);
+    const bool started = ffmpeg.Start(FfmpegArguments(job), fds[0], -1);
     const int startError = errno;
     close(fds[0]);
     input = fds[1];
@@ -160,23 +157,4 @@ void VideoEncoder::Abort()
     ffmpeg.Kill();
     StopWriter();
     ffmpeg.Wait();
-}
-
-std::string VideoEncoder::LastLines(int count) const
-{
-    if (messages < 0)
-        return "";
-    const off_t end = lseek(messages, 0, SEEK_END);
-    const off_t start = end > off_t(kMessageTailBytes) ? end - off_t(kMessageTailBytes) : 0;
-    std::string text(size_t(end - start), '\0');
-    const ssize_t got = pread(messages, text.data(), text.size(), start);
-    text.resize(got > 0 ? size_t(got) : 0);
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    size_t from = text.size();
-    for (int lines = 0; lines < count && from > 0; ++lines) {
-        const size_t lineBreak = text.rfind('\n', from - 1);
-        from = lineBreak == std::string::npos ? 0 : lineBreak;
-    }
-    return text.substr(from == 0 ? 0 : from + 1);
 }

@@ -2,8 +2,8 @@
 // The ffmpeg program fed raw frames through a pipe: H.264 in yuv420p, the soundtrack's stretch
 // as AAC, in the container the output file's extension names.
 
+#include <atomic>
 #include <condition_variable>
-#include <csignal>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -27,8 +27,8 @@ struct EncoderJob {
 // takes the last one in: two buffers take turns between the drawing and the pipe.
 class VideoEncoder {
 public:
-    // A wait for a free buffer gives up once stop is set.
-    explicit VideoEncoder(const volatile sig_atomic_t& stop);
+    // A wait for a free buffer gives up once stop is set (non-zero).
+    explicit VideoEncoder(const std::atomic<int>& stop);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
@@ -47,16 +47,17 @@ public:
     // Stops ffmpeg at once.
     void Abort();
     // The last lines ffmpeg wrote to its standard error.
-    std::string LastLines(int count) const;
+    std::string ErrorTail(int count) const { return ffmpeg.ErrorTail(count); }
+    // ffmpeg's process id while it runs, -1 otherwise.
+    pid_t ProcessId() const { return ffmpeg.Id(); }
 
 private:
     void WriteFrames();
     void StopWriter();
 
-    const volatile sig_atomic_t& stop;
+    const std::atomic<int>& stop;
     ChildProcess ffmpeg;
     int input = -1;
-    int messages = -1;
     std::vector<unsigned char> buffers[2];
     // Guarded by mutex: which buffers wait for the pipe or are in it, and how the writer ended.
     std::mutex mutex;

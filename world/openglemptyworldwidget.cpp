@@ -14,7 +14,6 @@
 #include "world/viewgl.h"
 #include "world/statusstrip.h"
 
-static constexpr float kFrameStep = 0.05f;
 static constexpr int kFrameRearmMs = 10;
 
 OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
@@ -24,12 +23,6 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     , initialized(false)
 {
     setSurfaceType(QWindow::OpenGLSurface);
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    format.setSamples(0);
-    setFormat(format);
     world = new KestrovaWorld;
     statusStrip = new StatusStrip;
     frameTimer = new QTimer(this);

@@ -2,9 +2,6 @@
 
 #include <GL/gl.h>
 
-#include <cstdlib>
-#include <cstring>
-
 #include "gpu/gpumemory.h"
 #include "world/world.h"
 
@@ -21,14 +18,12 @@ void PaintWorld(World& world)
     world.Draw();
 }
 
-static bool IsSet(const char* variable)
+QSurfaceFormat ViewSurfaceFormat()
 {
-    const char* value = std::getenv(variable);
-    return value && *value;
-}
-
-bool DisplayAvailable(bool windowSystemGiven)
-{
-    return windowSystemGiven || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")
-        || (IsSet("QT_QPA_PLATFORM") && std::strcmp(std::getenv("QT_QPA_PLATFORM"), "xcb") != 0);
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(24);
+    format.setSamples(0);
+    return format;
 }

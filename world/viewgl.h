@@ -3,6 +3,8 @@
 // a captured frame is drawn exactly as the window draws it. The world sets every other piece of
 // GL state it draws with itself, on every frame (World::SetupRenderState).
 
+#include <QSurfaceFormat>
+
 class World;
 
 // Once per GL context: the black clear colour.
@@ -11,7 +13,7 @@ void SetupViewGL();
 // freed, clear, then the world.
 void PaintWorld(World& world);
 
-// Whether the toolkit will find a display to draw on: a window system named on the command line
-// (-platform, -display) or in QT_QPA_PLATFORM, or an X or Wayland display in the environment.
-// Without one the toolkit ends the process with a core dump rather than an error.
-bool DisplayAvailable(bool windowSystemGiven);
+// The format of every GL surface the program draws on, window and capture alike, made the
+// toolkit's default in main before any window exists: a compatibility profile for the
+// fixed-function drawing, a 24-bit depth buffer for the pick, no multisampling.
+QSurfaceFormat ViewSurfaceFormat();

@@ -4,6 +4,9 @@
 
 #include "mathlib/camera.h"
 
+// The world time each frame advances by, in the window and in a capture alike.
+constexpr float kFrameStep = 0.05f;
+
 class World {
 public:
     World();

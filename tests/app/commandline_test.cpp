@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -32,7 +36,7 @@ TEST(CommandLine, ToolkitOptionsPassOnWithTheirValues)
     EXPECT_EQ(line.folder, "/");
     EXPECT_EQ(Toolkit(line), (std::vector<std::string>{"quillmere", "-platform", "xcb", "--style=fusion",
                                                        "-reverse", "--display", ":3"}));
-    EXPECT_TRUE(line.capture.windowSystemGiven);
+    EXPECT_EQ((std::vector<std::string>{line.platform, line.display}), (std::vector<std::string>{"xcb", ":3"}));
     EXPECT_EQ(line.toolkitArguments.back(), nullptr);
 }
 
@@ -56,6 +60,41 @@ TEST(CommandLine, MalformedValuesAreErrors)
              {"--capture", "a.mp4", "--from", "1:60"}, {"--capture", "a.mp4", "--size", "4x"},
              {"--capture", "a.mp4", "--fps", "1.5"}, {"--capture", "a.mp4", "--to", "0"},
              {"--capture", "a.mp4", "--from", "nan"}, {"--capture", "a.mp4", "--to"}, {"-platform"},
-             {"/", "/tmp"}, {"--capture", "dir.mp4/"}})
+             {"/", "/tmp"}, {"--capture", "dir.mp4/"},
+             // What strtod alone would take for a time.
+             {"--capture", "a.mp4", "--from", "0x10"}, {"--capture", "a.mp4", "--to", " 5"},
+             {"--capture", "a.mp4", "--from", "1e1"}, {"--capture", "a.mp4", "--from", "+1"},
+             // Qt reads these only as two arguments: in this form it would ignore them and abort.
+             {"-platform=xcb"}, {"-display=:1"}, {"--platform=offscreen"},
+             {"--hold", "--capture", "a.mp4"}, {"--hold=yes"}, {"--music"}})
         EXPECT_EQ(Parse(arguments).action, CommandLine::Action::Error) << arguments.back();
+}
+
+TEST(CommandLine, SizeTakesEitherXAndTheMusicAndHoldAreTheWindowsToo)
+{
+    const CommandLine capture = Parse({"--capture", "a.mp4", "--size", "1280X720", "--music=../x.ogg"});
+    ASSERT_EQ(capture.action, CommandLine::Action::Capture) << capture.error;
+    EXPECT_EQ((std::vector<int>{capture.capture.width, capture.capture.height}), (std::vector<int>{1280, 720}));
+    EXPECT_EQ(capture.capture.music, "../x.ogg");
+    EXPECT_EQ(capture.capture.musicPath[0], '/');
+    EXPECT_EQ(capture.capture.musicPath.substr(capture.capture.musicPath.size() - 9), "/../x.ogg");
+    const CommandLine window = Parse({"--hold"});
+    EXPECT_EQ(window.action, CommandLine::Action::Play);
+    EXPECT_TRUE(window.hold);
+    EXPECT_EQ(window.capture.musicPath, "Ondrelle.mp3");
+}
+
+TEST(CommandLine, APathToProdLuaStandsForItsFolder)
+{
+    char folder[] = "/tmp/quillmere-commandline-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const std::string scene = std::string(folder) + "/prod.lua";
+    const std::string other = std::string(folder) + "/other.lua";
+    std::fclose(std::fopen(scene.c_str(), "w"));
+    std::fclose(std::fopen(other.c_str(), "w"));
+    EXPECT_EQ(Parse({scene}).folder, folder);
+    EXPECT_EQ(Parse({other}).action, CommandLine::Action::Error);
+    std::remove(scene.c_str());
+    std::remove(other.c_str());
+    rmdir(folder);
 }

@@ -8,6 +8,7 @@
 #include "app/ui_mainwindow.h"
 #include "console/repledit.h"
 #include "world/openglemptyworldwidget.h"
+#include "world/viewgl.h"
 
 // The main window built as the program builds it, in a folder without prod.lua or soundtrack.
 class MainWindowTest : public QObject {
@@ -33,6 +34,7 @@ private slots:
         QDir::setCurrent(folder.path());
         qputenv("SDL_AUDIODRIVER", "dummy");
         qputenv("QUILLMERE_HISTORY", "");
+        QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
         window = new MainWindow;
         // From the first frame on the credits take the title over.
         QCOMPARE(window->windowTitle(), QString("Quillmere"));

@@ -5,6 +5,7 @@ import hashlib
 import os
 import signal
 import subprocess
+import time
 import unittest
 
 from qmharness import BINARY, ProgramTest
@@ -38,11 +39,16 @@ class CommandLine(Runs):
         no_display = {"DISPLAY": ""}
         status, out, err = self.run_program("--help", env=no_display)
         self.assertEqual((status, err), (0, ""))
-        for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--version", "-platform"):
-            self.assertIn(option, out)
+        usage = out.splitlines()[0]
+        for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--version",
+                       "--music FILE", "--hold"):
+            self.assertIn(option, usage)
+            self.assertIn("\n  " + option, out.replace("-h, ", ""))
+        self.assertIn("-platform", out)
         status, out, err = self.run_program("--version", env=no_display)
         self.assertEqual((status, err), (0, ""))
-        self.assertRegex(out, r"^quillmere \d+\.\d+\.\d+\n$")
+        self.assertRegex(out, r"^quillmere \d+\.\d+\.\d+\n")
+        self.assertIn("MIT", out)
         self.write("file", "")
         for args, problem in ((["--bogus"], "unknown option --bogus"), (["missing"], "no folder 'missing'"),
                               (["file"], "'file' is not a folder"), (["--fps", "30"], "only with --capture")):
@@ -54,6 +60,15 @@ class CommandLine(Runs):
         status, out, err = self.run_program(env=no_display)
         self.assertEqual((status, out), (2, ""))
         self.assertIn("no display", err)
+
+    def test_a_display_that_is_not_there_or_a_form_of_qts_options_it_would_ignore_gets_one_line_and_status_2(self):
+        status, out, err = self.run_program(env={"DISPLAY": ":97"})
+        self.assertEqual((status, out, len(err.splitlines())), (2, "", 1), err)
+        self.assertIn("':97' cannot be opened", err)
+        for option in ("-platform=xcb", "-display=:1"):
+            status, out, err = self.run_program(option)
+            self.assertEqual((status, out, len(err.splitlines())), (2, "", 2), err)
+            self.assertIn("two arguments", err.splitlines()[0])
 
 
 class Capture(Runs):
@@ -126,6 +141,49 @@ class Capture(Runs):
         for name in ("missing/out.mp4", "folder.mp4", "out.avi"):
             status, _, err = self.capture(name)
             self.assertEqual((status, err.count("quillmere:")), (2, 1), (name, err))
+        self.assertEqual(sorted(os.listdir(self.workdir)), before)
+
+    def test_a_capture_checks_the_display_before_it_writes_anything(self):
+        before = sorted(os.listdir(self.workdir))
+        status, _, err = self.capture("clip.mp4", env={"DISPLAY": ":97"})
+        self.assertEqual((status, err.count("quillmere:")), (2, 1), err)
+        self.assertIn("':97' cannot be opened", err)
+        self.assertEqual(sorted(os.listdir(self.workdir)), before)
+
+    def test_the_part_files_of_captures_that_ended_without_a_word_are_removed_by_the_next(self):
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        abandoned = ".clip-%d-Ab12Cd.part.mp4" % ended.pid
+        kept = [".clip-%d-Ab12Cd.part.mp4" % os.getpid(), ".notes-1-x.part.mp4", ".clip-x-Ab12Cd.part.mp4"]
+        for name in [abandoned] + kept:
+            self.write(name, "part")
+        self.write("music.wav", "")
+        # Another soundtrack, named on the command line, sets the video's length.
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "1", self.path("music.wav"), "synth", "1", "sine", "440"],
+                       check=True)
+        status, _, err = self.capture("clip.mp4", "--music", "music.wav")
+        self.assertEqual(status, 0, err)
+        self.assertIn("wrote clip.mp4: 20 frames", err)
+        self.assertEqual(sorted(os.listdir(self.workdir)),
+                         sorted(["Ondrelle.mp3", "clip.mp4", "music.wav", "prod.lua"] + kept))
+
+    def test_a_second_signal_ends_a_capture_at_once_without_its_part_file(self):
+        # Every frame after the first takes 5 s of the scene's own.
+        self.write("prod.lua", SCENE + "n = 0 function update() n = n + 1 local t = os.clock()"
+                   " while n > 1 and os.clock() - t < 5 do end end\n")
+        before = sorted(os.listdir(self.workdir))
+        p = subprocess.Popen([BINARY, "--capture", "clip.mp4", "--size", "%dx%d" % (W, H)], cwd=self.workdir,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        while (line := p.stderr.readline()) and not line.startswith(b"capture:"):
+            pass
+        p.send_signal(signal.SIGINT)
+        time.sleep(0.2)
+        stopped = time.monotonic()
+        p.send_signal(signal.SIGINT)
+        self.assertEqual(p.wait(60), 130)
+        self.assertLess(time.monotonic() - stopped, 2)
+        self.assertIn(b"stopped at once", p.stderr.read())
+        p.stderr.close()
         self.assertEqual(sorted(os.listdir(self.workdir)), before)
 
     def test_a_stopped_capture_leaves_the_file_as_it_was_and_no_temporary_file(self):

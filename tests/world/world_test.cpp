@@ -25,6 +25,7 @@
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
 #include "world/statusstrip.h"
+#include "world/viewgl.h"
 
 static constexpr int kWidth = 640;
 static constexpr int kHeight = 480;
@@ -195,6 +196,7 @@ class WorldTest : public QObject {
 private slots:
     void initTestCase()
     {
+        QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
         InitLua();
         RegisterLuaBindings();
         view = new TestView;
