@@ -2,11 +2,12 @@
 program with status 1, losing nothing a script wrote. The scene keeps time with it, and the keys
 and script functions pause it and jump in it."""
 import array
+import os
 import subprocess
 import time
 import unittest
 
-from qmharness import ProgramTest, wait_until
+from qmharness import NO_SOUNDTRACK, ProgramTest, wait_until
 
 TONE, RATE = 660, 44100
 # Busy for half a second, then it writes: lost if the music could end before prod.lua returns.
@@ -99,6 +100,42 @@ class Soundtrack(ProgramTest):
             self.assertEqual(p.wait(), 1)
         self.assertIn("setMusicTime: expected seconds from 0 to below the music's length 14, got -1",
                       "\n".join(p.lines()))
+
+    def test_held_the_music_ends_without_ending_the_program_and_f6_plays_it_again(self):
+        make_mp3(self.path("Ondrelle.mp3"), 1)
+        self.write("prod.lua", CLOCK_SCRIPT.replace("setMusicTime(1)", ""))
+        with self.start(args=["--hold"]) as p:
+            self.program = p
+            time.sleep(2.5)
+            self.assertIsNone(p.process.poll())
+            # The clock stands at the end, which the decoder knows to the sample.
+            last = self.times()[-20:]
+            self.assertEqual(len(set(last)), 1, last)
+            self.assertAlmostEqual(last[0], 1, delta=0.05)
+            _, _, w, h = p.geometry()
+            p.click(w // 2, h // 3)
+            again, _ = self.time_after("F6")
+            self.assertLess(again, 0.9)
+            p.close()
+            self.assertEqual(p.wait(), 0)
+
+    def test_music_named_on_the_command_line_plays_in_place_of_the_folders_and_a_missing_one_is_named(self):
+        os.mkdir(self.path("scene"))
+        self.write("scene/prod.lua", "")
+        subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "1", self.path("tone.wav"), "synth", "1", "sine", "440"],
+                       check=True)
+        # Relative to where the program starts, not to the scene's folder; the music's end ends it.
+        with self.start(args=["scene", "--music", "tone.wav"]) as p:
+            self.assertEqual(p.wait(), 1)
+            self.assertEqual(p.lines(), [])
+        with self.start(args=["scene/prod.lua", "--music", "missing.ogg"]) as p:
+            p.window()
+            self.assertEqual(p.lines(), NO_SOUNDTRACK)
+            p.close()
+            self.assertEqual(p.wait(), 0)
+        with open(self.path("stderr.txt")) as f:
+            self.assertIn("no soundtrack (missing.ogg: File not found)", f.read())
+
 
 if __name__ == "__main__":
     unittest.main()
