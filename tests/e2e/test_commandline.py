@@ -23,6 +23,20 @@ function render()
   endGL()
 end
 """
+RENAME_THEN_SIGINT = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <signal.h>
+#include <string.h>
+int rename(const char* from, const char* to)
+{
+    int (*real)(const char*, const char*) = (int (*)(const char*, const char*))dlsym(RTLD_NEXT, "rename");
+    int result = real(from, to);
+    if (strstr(from, ".part."))
+        raise(SIGINT);
+    return result;
+}
+"""
 SLOW_UPDATE = "function update() local t = os.clock() while os.clock() - t < 0.05 do end end\n"
 
 
@@ -168,13 +182,14 @@ class Capture(Runs):
                          sorted(["Ondrelle.mp3", "clip.mp4", "music.wav", "prod.lua"] + kept))
 
     def test_a_second_signal_ends_a_capture_at_once_without_its_part_file(self):
-        # Every frame after the first takes 5 s of the scene's own.
-        self.write("prod.lua", SCENE + "n = 0 function update() n = n + 1 local t = os.clock()"
-                   " while n > 1 and os.clock() - t < 5 do end end\n")
+        # The second frame's update() takes 5 s, and says when it starts.
+        self.write("prod.lua", SCENE + "n = 0 function update() n = n + 1 if n < 2 then return end"
+                   " io.stderr:write('busy\\n') io.stderr:flush()"
+                   " local t = os.clock() while os.clock() - t < 5 do end end\n")
         before = sorted(os.listdir(self.workdir))
         p = subprocess.Popen([BINARY, "--capture", "clip.mp4", "--size", "%dx%d" % (W, H)], cwd=self.workdir,
                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        while (line := p.stderr.readline()) and not line.startswith(b"capture:"):
+        while (line := p.stderr.readline()) and line != b"busy\n":
             pass
         p.send_signal(signal.SIGINT)
         time.sleep(0.2)
@@ -185,6 +200,18 @@ class Capture(Runs):
         self.assertIn(b"stopped at once", p.stderr.read())
         p.stderr.close()
         self.assertEqual(sorted(os.listdir(self.workdir)), before)
+
+    def test_a_stop_that_comes_once_the_video_is_in_place_is_not_reported_as_nothing_written(self):
+        # The signal arrives just as the finished video is renamed into place.
+        self.write("shim.c", RENAME_THEN_SIGINT)
+        subprocess.run(["cc", "-shared", "-fPIC", "-o", self.path("shim.so"), self.path("shim.c"), "-ldl"], check=True)
+        env = {"LD_PRELOAD": self.path("shim.so"),
+               "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
+        status, _, err = self.capture("clip.mp4", "--to", "0.5", env=env)
+        self.assertEqual(status, 0, err)
+        self.assertIn("wrote clip.mp4", err)
+        self.assertNotIn("nothing was written", err)
+        self.assertTrue(os.path.exists(self.path("clip.mp4")))
 
     def test_a_stopped_capture_leaves_the_file_as_it_was_and_no_temporary_file(self):
         self.write("prod.lua", SCENE + SLOW_UPDATE)
