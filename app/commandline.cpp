@@ -254,7 +254,8 @@ struct Option {
 };
 
 // The one list of the program's own options: parsing, the usage line and the help all follow
-// it, in this order. The first option of the capture's scope starts a capture.
+// it, in this order. --capture, the first of the capture's options, starts a capture; the others
+// need it.
 static const Option kOptions[] = {
     {"--music", nullptr, "FILE", Scope::Any,
      "play FILE, in any format SDL_mixer decodes, in place of Ondrelle.mp3", Music},
@@ -353,7 +354,7 @@ CommandLine ParseCommandLine(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const int toolkitCount = optionsEnded ? 0 : ToolkitArgumentCount(argument);
-        const std::string toolkitName = ToolkitOptionName(argument);
+        const std::string toolkitName = toolkitCount != 0 ? ToolkitOptionName(argument) : "";
         if (toolkitCount < 0)
             return Failed(line, "Qt takes -" + toolkitName + " and its value as two arguments, not "
                                     + argument);
@@ -396,7 +397,7 @@ CommandLine ParseCommandLine(int argc, char* argv[])
             return Failed(line, problem);
         if (line.action == CommandLine::Action::Help || line.action == CommandLine::Action::Version)
             return line;
-        if (option->scope == Scope::Capture && option != FindOption("--capture"))
+        if (option->scope == Scope::Capture && option->apply != CaptureFile)
             onlyWithCapture = name;
         if (option->scope == Scope::Window)
             onlyInWindow = name;

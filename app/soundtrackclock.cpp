@@ -11,9 +11,10 @@ constexpr double kFastest = 2;
 
 double SoundtrackClock::Time()
 {
-    if (ended.load() && length > 0)
+    const bool atEnd = ended.load();
+    if (atEnd && length > 0)
         time = length;
-    if (!started || paused || ended.load())
+    if (!started || paused || atEnd)
         return time;
     const WallClock::time_point now = WallClock::now();
     const double elapsed = std::chrono::duration<double>(now - lastRead).count();

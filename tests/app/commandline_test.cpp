@@ -38,6 +38,7 @@ TEST(CommandLine, ToolkitOptionsPassOnWithTheirValues)
                                                        "-reverse", "--display", ":3"}));
     EXPECT_EQ((std::vector<std::string>{line.platform, line.display}), (std::vector<std::string>{"xcb", ":3"}));
     EXPECT_EQ(line.toolkitArguments.back(), nullptr);
+    EXPECT_EQ(Parse({""}).action, CommandLine::Action::Play);
 }
 
 TEST(CommandLine, CaptureValuesComeSpacedOrAttachedAndTimesAsSecondsOrMinutes)
