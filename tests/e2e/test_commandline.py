@@ -3,6 +3,7 @@ frames and sound are checked by decoding it with ffmpeg."""
 import array
 import hashlib
 import os
+import shutil
 import signal
 import subprocess
 import time
@@ -212,6 +213,21 @@ class Capture(Runs):
         self.assertIn("wrote clip.mp4", err)
         self.assertNotIn("nothing was written", err)
         self.assertTrue(os.path.exists(self.path("clip.mp4")))
+
+    def test_an_encoder_that_fails_is_a_failure_even_when_sigchld_was_ignored_by_whoever_started_it(self):
+        # An ffmpeg that probes as the real one does, and fails to encode.
+        os.mkdir(self.path("bin"))
+        with open(self.path("bin/ffmpeg"), "w") as f:
+            f.write('#!/bin/sh\ncase "$*" in *rawvideo*) cat >/dev/null; echo "no encoder" >&2; exit 1;; esac\n'
+                    'exec %s "$@"\n' % shutil.which("ffmpeg"))
+        os.chmod(self.path("bin/ffmpeg"), 0o755)
+        done = subprocess.run([BINARY, "--capture", "clip.mp4", "--size", "%dx%d" % (W, H), "--to", "0.5"],
+                              cwd=self.workdir, capture_output=True, text=True, timeout=120,
+                              env={**os.environ, "PATH": self.path("bin") + ":" + os.environ["PATH"]},
+                              preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
+        self.assertEqual(done.returncode, 3, done.stderr)
+        self.assertIn("no encoder", done.stderr)
+        self.assertFalse(os.path.exists(self.path("clip.mp4")))
 
     def test_a_stopped_capture_leaves_the_file_as_it_was_and_no_temporary_file(self):
         self.write("prod.lua", SCENE + SLOW_UPDATE)
