@@ -214,20 +214,41 @@ class Capture(Runs):
         self.assertNotIn("nothing was written", err)
         self.assertTrue(os.path.exists(self.path("clip.mp4")))
 
-    def test_an_encoder_that_fails_is_a_failure_even_when_sigchld_was_ignored_by_whoever_started_it(self):
-        # An ffmpeg that probes as the real one does, and fails to encode.
+    def fake_ffmpeg(self, when, then):
+        """An ffmpeg first on PATH that runs the shell commands `then` when its arguments match the
+        pattern `when`, and is the real one otherwise; the environment that finds it."""
         os.mkdir(self.path("bin"))
         with open(self.path("bin/ffmpeg"), "w") as f:
-            f.write('#!/bin/sh\ncase "$*" in *rawvideo*) cat >/dev/null; echo "no encoder" >&2; exit 1;; esac\n'
-                    'exec %s "$@"\n' % shutil.which("ffmpeg"))
+            f.write('#!/bin/sh\ncase "$*" in %s) %s;; esac\nexec %s "$@"\n' % (when, then, shutil.which("ffmpeg")))
         os.chmod(self.path("bin/ffmpeg"), 0o755)
+        return {**os.environ, "PATH": self.path("bin") + ":" + os.environ["PATH"]}
+
+    def test_an_encoder_that_fails_is_a_failure_even_when_sigchld_was_ignored_by_whoever_started_it(self):
+        env = self.fake_ffmpeg("*rawvideo*", 'cat >/dev/null; echo "no encoder" >&2; exit 1')
         done = subprocess.run([BINARY, "--capture", "clip.mp4", "--size", "%dx%d" % (W, H), "--to", "0.5"],
-                              cwd=self.workdir, capture_output=True, text=True, timeout=120,
-                              env={**os.environ, "PATH": self.path("bin") + ":" + os.environ["PATH"]},
+                              cwd=self.workdir, capture_output=True, text=True, timeout=120, env=env,
                               preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
         self.assertEqual(done.returncode, 3, done.stderr)
         self.assertIn("no encoder", done.stderr)
         self.assertFalse(os.path.exists(self.path("clip.mp4")))
+
+    def test_a_stop_while_the_soundtrack_is_measured_ends_the_capture_before_it_draws(self):
+        env = self.fake_ffmpeg("*progress*", "sleep 1")
+        before = sorted(os.listdir(self.workdir))
+        p = subprocess.Popen([BINARY, "--capture", "clip.mp4"], cwd=self.workdir, env=env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        time.sleep(0.4)
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(60), 143)
+        self.assertIn(b"stopped by SIGTERM; nothing was written to clip.mp4", p.stderr.read())
+        p.stderr.close()
+        self.assertEqual(sorted(os.listdir(self.workdir)), before)
+
+    def test_a_soundtrack_that_does_not_decode_gives_a_silent_video_and_a_line_with_ffmpegs_reason(self):
+        self.write("Ondrelle.mp3", "no sound in here")
+        status, _, err = self.capture("clip.mp4", "--to", "0.2")
+        self.assertEqual(status, 0, err)
+        self.assertRegex(err, r"quillmere: Ondrelle.mp3 holds no sound that can be decoded \(.+\): the video is silent")
 
     def test_a_stopped_capture_leaves_the_file_as_it_was_and_no_temporary_file(self):
         self.write("prod.lua", SCENE + SLOW_UPDATE)
