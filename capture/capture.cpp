@@ -47,6 +47,8 @@ static std::atomic<int> g_stopSignal{0};
 static std::atomic<pid_t> g_encoderPid{-1};
 static std::atomic<bool> g_partPathSet{false};
 static char g_partPath[PATH_MAX];
+// Once the video is complete and going into place, no signal undoes it.
+static std::atomic<bool> g_videoComplete{false};
 
 // The first signal asks the capture to stop after the frame under way; a second one, while
 // ffmpeg finishes or a frame of the scene takes long, ends the program at once. Only
@@ -54,7 +56,7 @@ static char g_partPath[PATH_MAX];
 static void OnStopSignal(int signal)
 {
     int none = 0;
-    if (g_stopSignal.compare_exchange_strong(none, signal))
+    if (g_stopSignal.compare_exchange_strong(none, signal) || g_videoComplete.load())
         return;
     // Killed and reaped first, so that ffmpeg cannot write the part file again once it is gone.
     if (const pid_t encoder = g_encoderPid.load(); encoder > 0) {
@@ -404,9 +406,12 @@ int Capture::FinishVideo(VideoEncoder& encoder)
     if (result != 0)
         return Fail("ffmpeg failed (status " + std::to_string(result) + "); its last lines:\n"
                     + encoder.ErrorTail(kEncoderLinesShown));
-    g_partPathSet.store(false);
-    if (rename(temporaryPath.c_str(), settings.path.c_str()) != 0)
+    g_videoComplete.store(true);
+    if (rename(temporaryPath.c_str(), settings.path.c_str()) != 0) {
+        g_videoComplete.store(false);
         return Fail("cannot put the video in place as " + settings.file + ": " + std::strerror(errno));
+    }
+    g_partPathSet.store(false);
     temporaryPath.clear();
     std::fprintf(stderr, "quillmere: wrote %s: %d frames at %d fps, %.3f s\n", settings.file.c_str(),
                  frameCount, settings.fps, double(frameCount) / settings.fps);
