@@ -108,12 +108,14 @@ def rows(f):
             out.append(("4. Console, %s: %s" % (name, label), "<= 100 ms",
                         "not measured" if value is None else "%.1f ms" % value,
                         value is not None and value <= 100))
-    for key, name, goal in (("paste_gap_ms", "longest gap between frames around the paste", 100),
-                            ("return_ms", "Return to next prompt", 1000)):
-        value = get("console.pasted_line." + key)
-        out.append(("4. Console, a pasted line of 1 MB: " + name, "<= %d ms" % goal,
-                    "not measured" if value is None else "%.1f ms" % value,
-                    value is not None and value <= goal))
+    for paste, what in (("pasted_line", "a pasted line of 1 MB"),
+                        ("pasted_lines", "1 MB pasted as short lines")):
+        for key, name, goal in (("paste_gap_ms", "longest gap between frames around the paste", 100),
+                                ("return_ms", "Return to next prompt", 1000)):
+            value = get("console.%s.%s" % (paste, key))
+            out.append(("4. Console, %s: %s" % (what, name), "<= %d ms" % goal,
+                        "not measured" if value is None else "%.1f ms" % value,
+                        value is not None and value <= goal))
     value = get("memory.startup_mib")
     out.append(("5. Memory: resident after start-up", "(reported)",
                 "not measured" if value is None else "%.1f MiB" % value, None))

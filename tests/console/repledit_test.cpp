@@ -124,7 +124,8 @@ private slots:
             << "abc<Return>xy<@2:14>q" << "Lua>abc\nLua>q|" << "abc;";
         QTest::newRow("word deletion stops at the input start") << "  <Ctrl+Backspace>" << "Lua>|" << "";
         QTest::newRow("undo stops at the prompt") << "abc<Return>xy<Ctrl+Z><Ctrl+Z><Ctrl+Z>" << "Lua>abc\nLua>|" << "abc;";
-        QTest::newRow("a typed prompt in any case moves the input start") << "x lua> y<Return>" << "Lua>x lua> y\nLua>|" << " y;";
+        QTest::newRow("a typed or pasted prompt is part of the input")
+            << "x Lua> y<Shift+Insert><Return>" << "Lua>x Lua> ypasted\nLua>|" << "x Lua> ypasted;";
     }
     void keys()
     {
@@ -176,6 +177,16 @@ private slots:
         const QString typed = QString(line).insert(line.size() - 1000, '!');
         QCOMPARE(spy->last().at(0).toString(), typed);
         QCOMPARE(QGuiApplication::clipboard()->text(), "Lua>" + typed + "\nLua>" + typed + "\nLua>");
+
+        // So are very many lines: the first and last hundred show.
+        QStringList lines;
+        for (int i = 0; i < 5000; ++i)
+            lines << QString("n = %1").arg(i);
+        edit->clear();
+        QGuiApplication::clipboard()->setText(lines.join('\n'));
+        Play("<Ctrl+V><Return>");
+        QCOMPARE(edit->document()->blockCount(), 100 + 1 + 100 + 1);
+        QCOMPARE(spy->last().at(0).toString(), lines.join('\n'));
     }
 
     void theContextMenuDoesNotEditTheScrollback()
