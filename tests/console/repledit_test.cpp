@@ -153,6 +153,8 @@ private slots:
         }
         QGuiApplication::clipboard()->setMimeData(new QMimeData);
         QVERIFY(!edit->canPaste());  // nor does the context menu offer to
+        // Nor do the toolkit's own ways in (input methods, accessibility) take markup.
+        QVERIFY(!edit->acceptRichText());
         Play("<Ctrl+V><Shift+Insert>");
         QCOMPARE(Shown(), "Lua>abc\nLua>xplainyplain|");
         // The console's own font: monospaced at 8 points, pasted text included.
@@ -189,9 +191,10 @@ private slots:
         QCOMPARE(spy->last().at(0).toString(), lines.join('\n'));
     }
 
-    void theContextMenuDoesNotEditTheScrollback()
+    // The named actions the context menu enables for the selection the script leaves.
+    QStringList EnabledInContextMenu(const QString& script)
     {
-        Play("abc<Return><@1:6>");
+        Play(script);
         QStringList enabled;
         QTimer::singleShot(0, this, [&] {
             QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -202,7 +205,16 @@ private slots:
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, PointOf(1), edit->mapToGlobal(PointOf(1)));
         QApplication::sendEvent(edit->viewport(), &event);
-        QCOMPARE(enabled, QStringList({"edit-copy", "edit-paste", "select-all"}));
+        return enabled;
+    }
+
+    // A selection that starts in the scrollback cannot be edited from the menu; one that starts
+    // right at the input start can.
+    void theContextMenuDoesNotEditTheScrollback()
+    {
+        QCOMPARE(EnabledInContextMenu("abc<Return>x<@7:13>"), QStringList({"edit-copy", "edit-paste", "select-all"}));
+        QCOMPARE(EnabledInContextMenu("<@12:13>"),
+                 QStringList({"edit-undo", "edit-cut", "edit-copy", "edit-paste", "edit-delete", "select-all"}));
     }
 
     // Red at the input start, blue at the indentation point (over red on the prompt line), green
