@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "app/soundtrack.h"
@@ -90,6 +92,32 @@ TEST(Sound, InitRefusesARateOrAChannelCountOf0)
         EXPECT_STREQ(SoundErrorString(FSOUND_GetError()), "An invalid parameter was passed to this function");
     }
     ASSERT_TRUE(FSOUND_Init(44100, 1, 1)) << FSOUND_GetError();
+    FSOUND_Close();
+}
+
+// The file is read once: what a FIFO gives the second time it is opened is never decoded.
+TEST(Sound, TheFileIsReadOnce)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(FSOUND_Init(44100, 4, 1)) << FSOUND_GetError();
+    const std::string base = "/tmp/quillmere-once-" + std::to_string(getpid());
+    std::ifstream toneFile(Tone(base + ".wav", 0.2), std::ios::binary);
+    const std::string tone((std::istreambuf_iterator<char>(toneFile)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(mkfifo(base.c_str(), 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream(base, std::ios::binary) << tone;
+        for (;;) {
+            usleep(100000);  // the reader has seen the end of the first
+            std::ofstream(base, std::ios::binary) << std::string(4096, '\x7f');
+        }
+    }
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(base.c_str(), 0, 0, 0);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    std::remove(base.c_str()), std::remove((base + ".wav").c_str());
+    ASSERT_NE(stream, nullptr) << FSOUND_GetError();
+    EXPECT_NEAR(FSOUND_Stream_GetLength(stream), 0.2, 0.02);
     FSOUND_Close();
 }
 
