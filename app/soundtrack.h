@@ -1,6 +1,7 @@
 #pragma once
-// The soundtrack "Ondrelle.mp3", started last at start-up and stopped at shut-down. When it has
-// played through, the process ends with status 1. Its clock is the music's clock.
+// The soundtrack "Ondrelle.mp3", started once the first frame has been shown and stopped at
+// shut-down. When it has played through, the process ends with status 1. Its clock is the
+// music's clock.
 #include "sound/fsound.h"
 
 extern FSOUND_STREAM* g_soundtrackStream;
