@@ -76,7 +76,10 @@ TEST_F(History, WhatCannotBeReadOrWrittenIsSaidOnceAndTheRestWorks)
     ASSERT_TRUE(QDir(folder.path()).mkdir("folder"));
     EXPECT_EQ(Load("folder"), QStringList({"history: cannot read " + Path("folder") + ": Is a directory\n"}));
     ASSERT_EQ(mkfifo(Path("fifo").toLocal8Bit().constData(), 0600), 0);  // would wait for a writer
+    const auto openFiles = [] { return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System).size(); };
+    const qsizetype before = openFiles();
     EXPECT_EQ(Load("fifo"), QStringList({"history: cannot read " + Path("fifo") + ": not a regular file\n"}));
+    EXPECT_EQ(openFiles(), before);  // the refused file is closed
     testing::internal::CaptureStdout();
     HistoryFile unwritable(Path("folder"));
     unwritable.Append("one"), unwritable.Append("two");
