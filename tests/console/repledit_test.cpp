@@ -181,14 +181,25 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), "Lua>" + typed + "\nLua>" + typed + "\nLua>");
 
         // So are very many lines: the first and last hundred show.
-        QStringList lines;
-        for (int i = 0; i < 5000; ++i)
-            lines << QString("n = %1").arg(i);
+        const auto lines = [](int count) {
+            QStringList lines;
+            for (int i = 0; i < count; ++i)
+                lines << QString("n = %1").arg(i);
+            return lines.join('\n');
+        };
         edit->clear();
-        QGuiApplication::clipboard()->setText(lines.join('\n'));
+        QGuiApplication::clipboard()->setText(lines(5000));
         Play("<Ctrl+V><Return>");
         QCOMPARE(edit->document()->blockCount(), 100 + 1 + 100 + 1);
-        QCOMPARE(spy->last().at(0).toString(), lines.join('\n'));
+        QCOMPARE(spy->last().at(0).toString(), lines(5000));
+        // Folded from more than 10,000 characters on a line, and from more than 1,000 lines.
+        for (const auto& [text, folded] : {std::pair{QString(10000, 'x'), false}, std::pair{QString(10001, 'x'), true},
+                                           std::pair{lines(1000), false}, std::pair{lines(1001), true}}) {
+            edit->clear();
+            QGuiApplication::clipboard()->setText(text);
+            Play("<Ctrl+V>");
+            QCOMPARE(edit->toPlainText().contains(QChar(0xfffc)), folded);
+        }
     }
 
     // The named actions the context menu enables for the selection the script leaves.
