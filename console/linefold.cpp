@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include <QAbstractTextDocumentLayout>
-#include <QList>
 #include <QColor>
 #include <QFontMetricsF>
+#include <QList>
 #include <QPainter>
 #include <QRectF>
 #include <QString>
