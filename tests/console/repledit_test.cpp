@@ -123,6 +123,7 @@ private slots:
         QTest::newRow("typing over a selection into the scrollback replaces only the input part")
             << "abc<Return>xy<@2:14>q" << "Lua>abc\nLua>q|" << "abc;";
         QTest::newRow("word deletion stops at the input start") << "  <Ctrl+Backspace>" << "Lua>|" << "";
+        QTest::newRow("one undo takes back one edit") << "ab<Ctrl+Return>cd<Ctrl+Z>" << "Lua>ab\n    |" << "";
         QTest::newRow("undo stops at the prompt") << "abc<Return>xy<Ctrl+Z><Ctrl+Z><Ctrl+Z>" << "Lua>abc\nLua>|" << "abc;";
         QTest::newRow("a typed or pasted prompt is part of the input")
             << "x Lua> y<Shift+Insert><Return>" << "Lua>x Lua> ypasted\nLua>|" << "x Lua> ypasted;";
