@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QTextCursor>
+#include <QTimer>
 #include <QWindow>
 
 #include "app/scriptwatcher.h"
@@ -17,12 +18,16 @@
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "world/openglemptyworldwidget.h"
 
 MainWindow* g_mainWindow = nullptr;
 
 // F6 and F7 jump this far back or forward in the music; F7 stops this far before its end.
 constexpr double kMusicStepSeconds = 5;
 constexpr double kMusicEndMarginSeconds = 1;
+// The soundtrack starts once the first frame has been shown, or this long after start-up in a
+// window that is never shown.
+constexpr int kSoundtrackLatestStartMs = 2000;
 
 // A jump by that many seconds, not below 0 and, forward, to at most the margin before the end;
 // a forward jump that would not move forward is none.
@@ -72,6 +77,21 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
     scriptWatcher = new ScriptWatcher(this);
     scriptWatcher->RunStartScript();
+    // The first frame does not need the soundtrack: it is read and decoded after that frame,
+    // so the picture comes sooner and the music starts with it, not while the window opens.
+    firstFrameWatch = connect(ui->world->frameTimer, &QTimer::timeout, this, [this] {
+        if (ui->world->isExposed())
+            QTimer::singleShot(0, this, &MainWindow::StartSoundtrackOnce);
+    });
+    QTimer::singleShot(kSoundtrackLatestStartMs, this, &MainWindow::StartSoundtrackOnce);
+}
+
+void MainWindow::StartSoundtrackOnce()
+{
+    if (soundtrackStarted)
+        return;
+    soundtrackStarted = true;
+    disconnect(firstFrameWatch);
     StartSoundtrack();
 }
 

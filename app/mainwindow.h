@@ -26,6 +26,10 @@ public slots:
 private:
     void ToggleConsole();
     void FitConsoleFocusToItsSize();
+    void StartSoundtrackOnce();
+
+    QMetaObject::Connection firstFrameWatch;
+    bool soundtrackStarted = false;
 };
 
 extern MainWindow* g_mainWindow;

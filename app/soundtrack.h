@@ -1,7 +1,8 @@
 #pragma once
-// The soundtrack ("Ondrelle.mp3" unless the command line names another file), started last at
-// start-up and stopped at shut-down. When it has played through, the process ends with status
-// 1, or, held, the music's clock stands at the end. Its clock is the music's clock.
+// The soundtrack ("Ondrelle.mp3" unless the command line names another file), started once the
+// first frame has been shown and stopped at shut-down. When it has played through, the process
+// ends with status 1, or, held, the music's clock stands at the end. Its clock is the music's
+// clock.
 #include <string>
 
 #include "sound/fsound.h"

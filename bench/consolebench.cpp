@@ -2,8 +2,8 @@
 // until the next prompt is painted. The frame loop is stopped so that no frame falls inside a
 // sample; each sample ends with a synchronous repaint of the console. Then, with the frame loop
 // running again, Return on commands with very long output, and the longest gap between two
-// frames around each; and a line of 1 MB pasted: the longest gap between frames around the
-// paste, and Return on it.
+// frames around each; and 1 MB pasted, as one line and as many short ones: the longest gap
+// between frames around the paste, and Return on it.
 
 #include <algorithm>
 #include <string>
@@ -50,10 +50,11 @@ static double LongestGap(const std::vector<double>& frames, double lastBefore)
     return gap;
 }
 
-// A line of 1 MB pasted with Ctrl+V and run with Return, the frame loop running.
-static void MeasurePastedLine(BenchResults& results, REPLEdit* repl, std::vector<double>& frames)
+// 1 MB pasted with Ctrl+V and run with Return, the frame loop running: one line, or short lines.
+static void MeasurePaste(BenchResults& results, const std::string& key, const QString& text, REPLEdit* repl,
+                         std::vector<double>& frames)
 {
-    QGuiApplication::clipboard()->setText("x = \"" + QString(kPastedLineBytes, 'x') + "\" print(#x)");
+    QGuiApplication::clipboard()->setText(text);
     std::vector<double> gaps, returns;
     for (int i = 0; i < kLongOutputSamples; ++i) {
         Spin(kFramesAround);
@@ -67,8 +68,17 @@ static void MeasurePastedLine(BenchResults& results, REPLEdit* repl, std::vector
         repl->viewport()->repaint();
         returns.push_back(NowMs() - start);
     }
-    results.Add("console.pasted_line.paste_gap_ms", Median(gaps));
-    results.Add("console.pasted_line.return_ms", Median(returns));
+    results.Add("console." + key + ".paste_gap_ms", Median(gaps));
+    results.Add("console." + key + ".return_ms", Median(returns));
+}
+
+static void MeasurePastes(BenchResults& results, REPLEdit* repl, std::vector<double>& frames)
+{
+    MeasurePaste(results, "pasted_line", "x = \"" + QString(kPastedLineBytes, 'x') + "\" print(#x)", repl, frames);
+    QStringList lines;
+    for (int bytes = 0; bytes < kPastedLineBytes; bytes += int(lines.last().size()) + 1)
+        lines << QString("n = %1").arg(lines.size());
+    MeasurePaste(results, "pasted_lines", lines.join('\n'), repl, frames);
 }
 
 // Return on each long-output command with the frame loop running: until the next prompt is
@@ -97,7 +107,7 @@ static void MeasureLongOutput(BenchResults& results, REPLEdit* repl)
         results.Add(std::string("console.long_") + o.key + ".return_ms", Median(returns));
         results.Add(std::string("console.long_") + o.key + ".frame_gap_ms", Median(gaps));
     }
-    MeasurePastedLine(results, repl, frames);
+    MeasurePastes(results, repl, frames);
 }
 
 int RunConsoleBench(BenchResults& results)

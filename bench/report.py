@@ -108,12 +108,14 @@ def rows(f):
             out.append(("4. Console, %s: %s" % (name, label), "<= 100 ms",
                         "not measured" if value is None else "%.1f ms" % value,
                         value is not None and value <= 100))
-    for key, name, goal in (("paste_gap_ms", "longest gap between frames around the paste", 100),
-                            ("return_ms", "Return to next prompt", 1000)):
-        value = get("console.pasted_line." + key)
-        out.append(("4. Console, a pasted line of 1 MB: " + name, "<= %d ms" % goal,
-                    "not measured" if value is None else "%.1f ms" % value,
-                    value is not None and value <= goal))
+    for paste, what in (("pasted_line", "a pasted line of 1 MB"),
+                        ("pasted_lines", "1 MB pasted as short lines")):
+        for key, name, goal in (("paste_gap_ms", "longest gap between frames around the paste", 100),
+                                ("return_ms", "Return to next prompt", 1000)):
+            value = get("console.%s.%s" % (paste, key))
+            out.append(("4. Console, %s: %s" % (what, name), "<= %d ms" % goal,
+                        "not measured" if value is None else "%.1f ms" % value,
+                        value is not None and value <= goal))
     value = get("memory.startup_mib")
     out.append(("5. Memory: resident after start-up", "(reported)",
                 "not measured" if value is None else "%.1f MiB" % value, None))
@@ -131,9 +133,15 @@ def rows(f):
     out.append(("5. Memory: growth, 10,000 console commands", "<= 1 MiB", measured,
                 value is not None and value <= 1))
     value = get("startup.first_frame_ms")
-    out.append(("6. Start-up to first frame shown", "<= 300 ms",
-                "not measured" if value is None else "%.0f ms (median of 9, slowest %.0f ms)" % (
-                    value, f["startup.first_frame_max_ms"]),
+    measured = "not measured"
+    if value is not None:
+        measured = "%.0f ms (median of 9, slowest %.0f ms)" % (value, f["startup.first_frame_max_ms"])
+        steps = [(label, get("startup.%s_ms" % key)) for key, label in (
+            ("main", "process to main"), ("toolkit", "toolkit"), ("window", "window built and shown"),
+            ("first_paint", "first paint swapped"), ("first_frame", "first frame of the loop"),
+            ("soundtrack", "then the soundtrack started"))]
+        measured += "; reached at: " + ", ".join("%s %.0f ms" % (label, ms) for label, ms in steps if ms is not None)
+    out.append(("6. Start-up to first frame shown", "<= 300 ms", measured,
                 value is not None and value <= 300))
     value = get("reload.first_frame_ms")
     out.append(("7. Save of a changed prod.lua to the first frame drawn with it", "<= 200 ms",

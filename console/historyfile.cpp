@@ -20,11 +20,14 @@ static const char* const kPathVariable = "QUILLMERE_HISTORY";
 static const char* const kStateVariable = "XDG_STATE_HOME";
 static const char* const kStateDefault = "/.local/state";
 static const char* const kFileName = "/quillmere/history";
-static const char* const kCompactedSuffix = ".new";
+// The shortened copy is written beside the file under a name of this program's own: where the
+// file system has no locks, two programs may shorten the file at once.
+static const char* const kCompactedSuffix = ".new-XXXXXX";
 // The file is shortened to maxEntries once it holds half as many again.
 static constexpr int kGrowthPercent = 150;
 // Commands can hold passwords: the file is the user's alone.
 static constexpr mode_t kFileMode = 0600;
+static constexpr mode_t kFolderMode = 0700;
 // A file replaced between our open and our lock is opened again; this often at most.
 static constexpr int kOpenAttempts = 100;
 // In errno: a FIFO, a device or a socket, which could block the program or never end.
@@ -147,6 +150,31 @@ static bool WriteAll(int fd, const QByteArray& data)
     return true;
 }
 
+// Creates the folders of the path that are missing, each the user's alone; those that exist stay
+// as they are.
+static bool MakeFolders(const QString& folder)
+{
+    const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
+    QString made;
+    for (const QString& part : absolute.split('/', Qt::SkipEmptyParts)) {
+        made += '/' + part;
+        if (::mkdir(QFile::encodeName(made).constData(), kFolderMode) != 0 && errno != EEXIST)
+            return false;
+    }
+    return QFileInfo(absolute).isDir();
+}
+
+// A rename is part of its folder, which is written out for it to outlast a crash.
+static bool SyncFolder(const QByteArray& file)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(file)).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return synced;
+}
+
 // The file's lines; a last line without its line feed counts as a line too.
 static QList<QByteArray> Records(const QByteArray& data)
 {
@@ -198,7 +226,7 @@ void HistoryFile::Append(const QString& entry)
     const QByteArray name = QFile::encodeName(path);
     const int flags = O_WRONLY | O_APPEND | O_CREAT;
     int fd = OpenLocked(name, flags, LOCK_EX);
-    if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath()))
+    if (fd < 0 && errno == ENOENT && MakeFolders(QFileInfo(path).absolutePath()))
         fd = OpenLocked(name, flags, LOCK_EX);
     const off_t before = fd >= 0 ? ::lseek(fd, 0, SEEK_END) : 0;
     const bool written = fd >= 0 && WriteAll(fd, Encode(entry));
@@ -222,7 +250,7 @@ void HistoryFile::Compact()
     // Through a symbolic link the file it names is shortened, and the link stays.
     const QString target = QFileInfo(path).canonicalFilePath();
     const QByteArray name = QFile::encodeName(target.isEmpty() ? path : target);
-    const QByteArray compacted = name + kCompactedSuffix;
+    QByteArray compacted = name + kCompactedSuffix;
     const int fd = OpenLocked(name, O_RDONLY, LOCK_EX);
     QByteArray data;
     if (fd < 0 || !ReadAll(fd, data)) {
@@ -235,19 +263,25 @@ void HistoryFile::Compact()
     const QList<QByteArray> records = Records(data);
     entriesInFile = int(qMin(records.size(), qsizetype(maxEntries)));
     bool done = records.size() <= maxEntries;
+    int error = 0;
     if (!done) {
         QByteArray kept;
         for (qsizetype i = records.size() - maxEntries; i < records.size(); ++i)
             kept += records.at(i) + '\n';
-        const int out = ::open(compacted.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
+        // Created anew with mode 0600, never one that is there already.
+        const int out = ::mkostemp(compacted.data(), O_CLOEXEC);
         done = out >= 0 && WriteAll(out, kept) && ::fsync(out) == 0;
         if (out >= 0)
             ::close(out);
         done = done && ::rename(compacted.constData(), name.constData()) == 0;
+        error = errno;
+        if (out >= 0 && !done)
+            ::unlink(compacted.constData());
+        if (done && !SyncFolder(name)) {
+            done = false;
+            error = errno;
+        }
     }
-    const int error = errno;
-    if (!done)
-        ::unlink(compacted.constData());
     // Closing lets go of the lock, only now that the new file is in place.
     ::close(fd);
     if (!done)

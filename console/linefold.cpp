@@ -1,8 +1,11 @@
 #include "console/linefold.h"
 
+#include <algorithm>
+
 #include <QAbstractTextDocumentLayout>
 #include <QColor>
 #include <QFontMetricsF>
+#include <QList>
 #include <QPainter>
 #include <QRectF>
 #include <QString>
@@ -18,6 +21,11 @@ static constexpr int kFoldedText = QTextFormat::UserProperty;
 static constexpr qsizetype kFoldAbove = 10000;
 // What stays text at each end of a folded line.
 static constexpr qsizetype kShownEnds = 1000;
+// Text of more lines than this shows its first and last lines with a fold between: a paragraph
+// costs some 20 microseconds to make and lay out, so 100,000 short lines held the program for
+// seconds.
+static constexpr qsizetype kFoldLinesAbove = 1000;
+static constexpr qsizetype kShownLines = 100;
 static constexpr qreal kLabelPadding = 3;
 
 LineFold::LineFold(QObject* parent) : QObject(parent) {}
@@ -39,12 +47,22 @@ static qsizetype CharacterBoundary(const QString& text, qsizetype at)
     return at > 0 && text.at(at).isLowSurrogate() ? at - 1 : at;
 }
 
-void LineFold::InsertText(QTextCursor& cursor, const QString& text)
+static QTextCharFormat FoldFormat(const QTextCharFormat& plain, const QString& folded)
 {
-    QTextCharFormat plain = cursor.charFormat();
-    plain.clearProperty(QTextFormat::ObjectType);
-    plain.clearProperty(kFoldedText);
-    cursor.beginEditBlock();
+    QTextCharFormat fold = plain;
+    fold.setObjectType(kFoldObject);
+    fold.setProperty(kFoldedText, folded);
+    return fold;
+}
+
+static void InsertFold(QTextCursor& cursor, const QTextCharFormat& plain, const QString& folded)
+{
+    cursor.insertText(QString(QChar::ObjectReplacementCharacter), FoldFormat(plain, folded));
+}
+
+// The text with the middle of each line longer than kFoldAbove folded.
+static void InsertFoldingLongLines(QTextCursor& cursor, const QTextCharFormat& plain, const QString& text)
+{
     qsizetype pending = 0;
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = start;
@@ -53,16 +71,43 @@ void LineFold::InsertText(QTextCursor& cursor, const QString& text)
         if (end - start > kFoldAbove) {
             const qsizetype foldStart = CharacterBoundary(text, start + kShownEnds);
             const qsizetype foldEnd = CharacterBoundary(text, end - kShownEnds);
-            QTextCharFormat fold = plain;
-            fold.setObjectType(kFoldObject);
-            fold.setProperty(kFoldedText, text.mid(foldStart, foldEnd - foldStart));
             cursor.insertText(text.mid(pending, foldStart - pending), plain);
-            cursor.insertText(QString(QChar::ObjectReplacementCharacter), fold);
+            InsertFold(cursor, plain, text.mid(foldStart, foldEnd - foldStart));
             pending = foldEnd;
         }
         start = end + 1;
     }
     cursor.insertText(text.mid(pending), plain);
+}
+
+// Where each line of the text starts.
+static QList<qsizetype> LineStarts(const QString& text)
+{
+    QList<qsizetype> starts = {0};
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (IsParagraphBreak(text.at(i)))
+            starts.append(i + 1);
+    return starts;
+}
+
+// Lines past the first kShownLines, up to the last kShownLines, become one line holding a fold.
+void LineFold::InsertText(QTextCursor& cursor, const QString& text)
+{
+    QTextCharFormat plain = cursor.charFormat();
+    plain.clearProperty(QTextFormat::ObjectType);
+    plain.clearProperty(kFoldedText);
+    cursor.beginEditBlock();
+    const QList<qsizetype> starts = LineStarts(text);
+    if (starts.size() > kFoldLinesAbove) {
+        const qsizetype foldStart = starts.at(kShownLines);
+        // The line break before the last lines shown stays text.
+        const qsizetype foldEnd = starts.at(starts.size() - kShownLines) - 1;
+        InsertFoldingLongLines(cursor, plain, text.left(foldStart));
+        InsertFold(cursor, plain, text.mid(foldStart, foldEnd - foldStart));
+        InsertFoldingLongLines(cursor, plain, text.mid(foldEnd));
+    } else {
+        InsertFoldingLongLines(cursor, plain, text);
+    }
     cursor.endEditBlock();
 }
 
@@ -102,8 +147,11 @@ QString LineFold::SelectedText(const QTextCursor& cursor)
 
 static QString Label(const QTextFormat& format)
 {
-    const qsizetype size = format.stringProperty(kFoldedText).size();
-    return QString("[... %1 characters folded ...]").arg(size);
+    const QString folded = format.stringProperty(kFoldedText);
+    const qsizetype lines = std::count_if(folded.begin(), folded.end(), IsParagraphBreak) + 1;
+    if (lines > 1)
+        return QString("[... %1 lines, %2 characters folded ...]").arg(lines).arg(folded.size());
+    return QString("[... %1 characters folded ...]").arg(folded.size());
 }
 
 QSizeF LineFold::intrinsicSize(QTextDocument*, int, const QTextFormat& format)

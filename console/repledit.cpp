@@ -95,6 +95,8 @@ REPLEdit::REPLEdit(QWidget* parent)
     LineFold::Install(document());
 
     append(prompt);
+    inputStart.setKeepPositionOnInsert(true);
+    inputStart.movePosition(QTextCursor::End);
     QTextCursor caret = textCursor();
     caret.movePosition(QTextCursor::End);
     setTextCursor(caret);
@@ -115,6 +117,7 @@ void REPLEdit::ShowPrompt()
 {
     inputEnabled = true;
     InsertAtEnd(QLatin1Char('\n') + prompt);
+    inputStart.movePosition(QTextCursor::End);
     QTextCursor caret = textCursor();
     caret.movePosition(QTextCursor::End);
     setTextCursor(caret);
@@ -131,22 +134,11 @@ void REPLEdit::SetHistory(const QStringList& entries)
 
 void REPLEdit::UpdateInputState()
 {
-    inputStart = QTextCursor(document());
-    caretInputPos = 0;
     caretOnPromptLine = false;
     lineIndent = int(prompt.length());
 
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    // FindBackward alone: the search ignores letter case.
-    const QTextCursor found = document()->find(prompt, end, QTextDocument::FindBackward);
-    // Without a prompt in the document the whole document is input (found at position -1).
-    const int foundPos = found.isNull() ? -1 : found.selectionEnd();
-    if (foundPos >= 0)
-        inputStart.setPosition(foundPos);
-
     const QTextCursor caret = textCursor();
-    caretInputPos = caret.position() - foundPos;
+    caretInputPos = caret.position() - inputStart.position();
 
     QTextCursor probe = caret;
     probe.movePosition(QTextCursor::StartOfLine);
@@ -163,10 +155,18 @@ void REPLEdit::UpdateInputState()
         ++lineIndent;
 }
 
+// A cursor of its own: inputStart's anchor moves on with the text typed at it.
+QTextCursor REPLEdit::InputRegion()
+{
+    QTextCursor region(document());
+    region.setPosition(inputStart.position());
+    region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    return region;
+}
+
 QString REPLEdit::GetInput()
 {
-    QTextCursor region = inputStart;
-    region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    const QTextCursor region = InputRegion();
     QString text = LineFold::SelectedText(region);
     text.replace(QChar(kParagraphSeparator), QLatin1Char('\n'));
     text.replace(QLatin1Char('\t'), QLatin1String(kTabExpansion));
@@ -175,8 +175,7 @@ QString REPLEdit::GetInput()
 
 void REPLEdit::ReplaceInput(const QString& sText)
 {
-    QTextCursor region = inputStart;
-    region.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    QTextCursor region = InputRegion();
     region.removeSelectedText();
     LineFold::InsertText(region, sText);
     ensureCursorVisible();

@@ -1,7 +1,7 @@
 #pragma once
 // The Lua console pane: a scrollback that ends with the prompt and the command being typed.
-// The input region is never tracked through edits; before every key press and every paint it is
-// found again by searching the document backwards for the prompt text.
+// The input region starts where the last prompt shown ends; that place is kept as a cursor that
+// follows the edits before it, so that no key or paint has to look for it in the document.
 
 #include <QString>
 #include <QStringList>
@@ -51,6 +51,7 @@ protected:
 
 private:
     void UpdateInputState();
+    QTextCursor InputRegion();
     QString GetInput();
     void ReplaceInput(const QString& sText);
     void InsertAtEnd(const QString& sText);
@@ -63,6 +64,8 @@ private:
     void HandleKey(QKeyEvent* event);
 
     bool inputEnabled;
+    // Text inserted right at it belongs to the input and leaves its position where it is (its
+    // anchor moves on: only the position counts).
     QTextCursor inputStart;
     bool caretOnPromptLine;
     int caretInputPos;

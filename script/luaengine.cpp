@@ -1,5 +1,6 @@
 #include "script/luaengine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,23 @@ static int g_collectRef = LUA_NOREF;
 // CallShowingValues, made once for the same reason.
 static int g_showValuesRef = LUA_NOREF;
 static void (*g_chunkEndHook)() = nullptr;
+
+// Lua names a chunk after its text, as [string "first line"], but takes a name that starts with
+// "=" or "@" as the name itself or a file's: a command such as "@x" or "=x" would report its
+// errors at x:1:. Such a chunk gets the name Lua gives any other, spelled out; the rest keep
+// their text. Neither character starts a statement, so such a chunk only ever has a syntax error,
+// whose location Lua shows with this much of the first line.
+static constexpr size_t kShownNameChars = 63;
+
+static std::string ChunkName(const std::string& chunk)
+{
+    if (chunk.empty() || (chunk[0] != '=' && chunk[0] != '@'))
+        return chunk;
+    const std::string text = chunk.c_str();
+    const size_t line = std::min(text.find_first_of("\n\r"), kShownNameChars);
+    const std::string shown = line < text.size() ? text.substr(0, line) + "..." : text;
+    return "=[string \"" + shown + "\"]";
+}
 
 static void* LimitedAlloc(void*, void* block, size_t oldSize, size_t newSize)
 {
@@ -225,7 +243,7 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error, std:
     }
     const int top = lua_gettop(L);
     g_deadline = std::chrono::steady_clock::now() + g_timeLimit;
-    int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), chunk.c_str());
+    int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), ChunkName(chunk).c_str());
     if (status == 0 && values) {
         lua_rawgeti(L, LUA_REGISTRYINDEX, g_showValuesRef);
         lua_insert(L, -2);

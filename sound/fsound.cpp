@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -23,9 +25,15 @@ constexpr int kPlayOnce = 1;
 
 using Clock = std::chrono::steady_clock;
 
+static const std::pair<const char*, Mix_MusicType> kTypesByExtension[] = {
+    {"wav", MUS_WAV}, {"ogg", MUS_OGG}, {"opus", MUS_OPUS}, {"flac", MUS_FLAC},
+    {"mp3", MUS_MP3}, {"mpg", MUS_MP3}, {"mpeg", MUS_MP3}, {"mid", MUS_MID}, {"midi", MUS_MID},
+};
+
 struct FSOUND_STREAM {
     Mix_Music* music = nullptr;
-    // The whole file, from which each jump decodes afresh (see Restart).
+    // The whole file, which the decoder reads and from which each jump decodes afresh (see
+    // Restart); it outlives the music made from it.
     std::vector<unsigned char> file;
     bool paused = false;
     // Where playback starts when the stream is played or resumed; negative: where it paused.
@@ -118,9 +126,9 @@ static void SDLCALL OnBufferMixed(void*, Uint8*, int bytes)
     stream->lastMix = Clock::now();
 }
 
-// Plays the stream from that time on with a decoder made afresh from the file. The mixer's own
-// jump, Mix_SetMusicPosition, keeps what the decoder has buffered, which then plays first: up
-// to a quarter of a second of the old place.
+// Plays the stream from that time on with a decoder made afresh from the file's copy. The
+// mixer's own jump, Mix_SetMusicPosition, keeps what the decoder has buffered, which then plays
+// first: up to a quarter of a second of the old place.
 static bool Restart(FSOUND_STREAM* stream, double seconds)
 {
     SDL_RWops* source = SDL_RWFromConstMem(stream->file.data(), int(stream->file.size()));
@@ -207,19 +215,24 @@ static int ReadFile(const char* name, std::vector<unsigned char>& data)
     return error;
 }
 
+// The mixer's own file loader guesses the format from the name's extension first and from the
+// content only without one it knows; so does this, for the formats it plays.
+static Mix_MusicType TypeByName(const char* name)
+{
+    const char* dot = std::strrchr(name, '.');
+    if (!dot)
+        return MUS_NONE;
+    for (const auto& [extension, type] : kTypesByExtension)
+        if (SDL_strcasecmp(dot + 1, extension) == 0)
+            return type;
+    return MUS_NONE;
+}
+
+// The file is read once, here; the decoder and every later jump read that copy.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int offset, int length)
 {
     if (!name || offset != 0 || length != 0) {
         Fail(FSOUND_ERR_INVALID_PARAM);
-        return nullptr;
-    }
-    std::vector<unsigned char> data;
-    if (int error = ReadFile(name, data)) {
-        Fail(error);
-        return nullptr;
-    }
-    if (!g_initialised) {
-        Fail(FSOUND_ERR_UNINITIALIZED);
         return nullptr;
     }
     auto* stream = new (std::nothrow) FSOUND_STREAM;
@@ -227,13 +240,20 @@ FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int o
         Fail(FSOUND_ERR_MEMORY);
         return nullptr;
     }
-    stream->music = Mix_LoadMUS(name);
-    if (!stream->music) {
+    int error = ReadFile(name, stream->file);
+    if (!error && !g_initialised)
+        error = FSOUND_ERR_UNINITIALIZED;
+    if (!error && stream->file.size() > size_t(INT_MAX))
+        error = FSOUND_ERR_MEMORY;
+    SDL_RWops* source = error ? nullptr : SDL_RWFromConstMem(stream->file.data(), int(stream->file.size()));
+    stream->music = source ? Mix_LoadMUSType_RW(source, TypeByName(name), 1) : nullptr;
+    if (!error && !stream->music)
+        error = FSOUND_ERR_FILE_FORMAT;
+    if (error) {
         delete stream;
-        Fail(FSOUND_ERR_FILE_FORMAT);
+        Fail(error);
         return nullptr;
     }
-    stream->file = std::move(data);
     g_openStreams.push_back(stream);
     return stream;
 }

@@ -30,8 +30,9 @@ typedef signed char (*FSOUND_STREAMCALLBACK)(FSOUND_STREAM* stream, void* buffer
 // value is accepted and ignored. Non-zero on success.
 signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int flags);
 int FSOUND_GetError();
-// Opens the file `name` for streaming. The mode is accepted and ignored; offset and length
-// must be 0 (the whole file). Null on failure.
+// Opens the file `name` for streaming: it is read into memory whole, once, and decoded from
+// there. The mode is accepted and ignored; offset and length must be 0 (the whole file). Null
+// on failure.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length);
 // Plays the stream once from its start; channel -1 asks for any free channel. Returns the
 // channel used, or -1 on failure.

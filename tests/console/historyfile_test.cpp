@@ -49,6 +49,25 @@ TEST_F(History, EntriesComeBackAsTypedAndTheNewestAreKept)
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList({"history"}));
 }
 
+// The folders it makes are the user's alone; a shortening leaves a copy that another program
+// is writing beside the file (under a name of its own) as it is.
+TEST_F(History, FoldersArePrivateAndAShorteningUsesANameOfItsOwn)
+{
+    HistoryFile(Path("made/state/history")).Append("x");
+    for (const char* folder : {"made", "made/state"}) {
+        struct stat made;
+        ASSERT_EQ(stat(Path(folder).toLocal8Bit().constData(), &made), 0);
+        EXPECT_EQ(made.st_mode & 0777, 0700u) << folder;
+    }
+    std::ofstream(Path("history.new").toStdString()) << "another program's\n";
+    HistoryFile file(Path("history"), 2);
+    for (int i = 0; i < 4; ++i)
+        file.Append(QString::number(i));
+    EXPECT_EQ(Load("history"), QStringList({"2", "3", ""}));
+    EXPECT_EQ(Load("history.new"), QStringList({"another program's", ""}));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList({"history", "history.new"}));
+}
+
 TEST_F(History, WhatCannotBeReadOrWrittenIsSaidOnceAndTheRestWorks)
 {
     std::ofstream(Path("history").toStdString()) << "good\nbad \\q\n\xff\ngood\\ntoo\nlone \\";
@@ -57,7 +76,10 @@ TEST_F(History, WhatCannotBeReadOrWrittenIsSaidOnceAndTheRestWorks)
     ASSERT_TRUE(QDir(folder.path()).mkdir("folder"));
     EXPECT_EQ(Load("folder"), QStringList({"history: cannot read " + Path("folder") + ": Is a directory\n"}));
     ASSERT_EQ(mkfifo(Path("fifo").toLocal8Bit().constData(), 0600), 0);  // would wait for a writer
+    const auto openFiles = [] { return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System).size(); };
+    const qsizetype before = openFiles();
     EXPECT_EQ(Load("fifo"), QStringList({"history: cannot read " + Path("fifo") + ": not a regular file\n"}));
+    EXPECT_EQ(openFiles(), before);  // the refused file is closed
     testing::internal::CaptureStdout();
     HistoryFile unwritable(Path("folder"));
     unwritable.Append("one"), unwritable.Append("two");

@@ -123,8 +123,10 @@ private slots:
         QTest::newRow("typing over a selection into the scrollback replaces only the input part")
             << "abc<Return>xy<@2:14>q" << "Lua>abc\nLua>q|" << "abc;";
         QTest::newRow("word deletion stops at the input start") << "  <Ctrl+Backspace>" << "Lua>|" << "";
+        QTest::newRow("one undo takes back one edit") << "ab<Ctrl+Return>cd<Ctrl+Z>" << "Lua>ab\n    |" << "";
         QTest::newRow("undo stops at the prompt") << "abc<Return>xy<Ctrl+Z><Ctrl+Z><Ctrl+Z>" << "Lua>abc\nLua>|" << "abc;";
-        QTest::newRow("a typed prompt in any case moves the input start") << "x lua> y<Return>" << "Lua>x lua> y\nLua>|" << " y;";
+        QTest::newRow("a typed or pasted prompt is part of the input")
+            << "x Lua> y<Shift+Insert><Return>" << "Lua>x Lua> ypasted\nLua>|" << "x Lua> ypasted;";
     }
     void keys()
     {
@@ -152,6 +154,8 @@ private slots:
         }
         QGuiApplication::clipboard()->setMimeData(new QMimeData);
         QVERIFY(!edit->canPaste());  // nor does the context menu offer to
+        // Nor do the toolkit's own ways in (input methods, accessibility) take markup.
+        QVERIFY(!edit->acceptRichText());
         Play("<Ctrl+V><Shift+Insert>");
         QCOMPARE(Shown(), "Lua>abc\nLua>xplainyplain|");
         // The console's own font: monospaced at 8 points, pasted text included.
@@ -176,11 +180,33 @@ private slots:
         const QString typed = QString(line).insert(line.size() - 1000, '!');
         QCOMPARE(spy->last().at(0).toString(), typed);
         QCOMPARE(QGuiApplication::clipboard()->text(), "Lua>" + typed + "\nLua>" + typed + "\nLua>");
+
+        // So are very many lines: the first and last hundred show.
+        const auto lines = [](int count) {
+            QStringList lines;
+            for (int i = 0; i < count; ++i)
+                lines << QString("n = %1").arg(i);
+            return lines.join('\n');
+        };
+        edit->clear();
+        QGuiApplication::clipboard()->setText(lines(5000));
+        Play("<Ctrl+V><Return>");
+        QCOMPARE(edit->document()->blockCount(), 100 + 1 + 100 + 1);
+        QCOMPARE(spy->last().at(0).toString(), lines(5000));
+        // Folded from more than 10,000 characters on a line, and from more than 1,000 lines.
+        for (const auto& [text, folded] : {std::pair{QString(10000, 'x'), false}, std::pair{QString(10001, 'x'), true},
+                                           std::pair{lines(1000), false}, std::pair{lines(1001), true}}) {
+            edit->clear();
+            QGuiApplication::clipboard()->setText(text);
+            Play("<Ctrl+V>");
+            QCOMPARE(edit->toPlainText().contains(QChar(0xfffc)), folded);
+        }
     }
 
-    void theContextMenuDoesNotEditTheScrollback()
+    // The named actions the context menu enables for the selection the script leaves.
+    QStringList EnabledInContextMenu(const QString& script)
     {
-        Play("abc<Return><@1:6>");
+        Play(script);
         QStringList enabled;
         QTimer::singleShot(0, this, [&] {
             QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -191,7 +217,16 @@ private slots:
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, PointOf(1), edit->mapToGlobal(PointOf(1)));
         QApplication::sendEvent(edit->viewport(), &event);
-        QCOMPARE(enabled, QStringList({"edit-copy", "edit-paste", "select-all"}));
+        return enabled;
+    }
+
+    // A selection that starts in the scrollback cannot be edited from the menu; one that starts
+    // right at the input start can.
+    void theContextMenuDoesNotEditTheScrollback()
+    {
+        QCOMPARE(EnabledInContextMenu("abc<Return>x<@7:13>"), QStringList({"edit-copy", "edit-paste", "select-all"}));
+        QCOMPARE(EnabledInContextMenu("<@12:13>"),
+                 QStringList({"edit-undo", "edit-cut", "edit-copy", "edit-paste", "edit-delete", "select-all"}));
     }
 
     // Red at the input start, blue at the indentation point (over red on the prompt line), green

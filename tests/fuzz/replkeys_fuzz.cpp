@@ -1,7 +1,7 @@
 // Drives a fresh console with the actions an input encodes, two bytes each: a key and its
 // modifiers, or a clipboard, mouse or drop action and which clipboard and where. After every
-// action the text up to the last prompt must be what it was: only output, the command echoed as
-// the main window would, may add to it. Runs offscreen, or on X when QT_QPA_PLATFORM says so.
+// action the text up to the end of the last prompt printed must be what it was: only output, the
+// command echoed as the main window would, may add to it. Runs offscreen, or on X when QT_QPA_PLATFORM says so.
 
 #include <QApplication>
 #include <QClipboard>
@@ -110,17 +110,19 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     auto console = std::make_unique<DropEdit>();
-    QObject::connect(console.get(), &REPLEdit::CommandEntered, console.get(), [edit = console.get()](QString sCommand) {
+    // Everything up to the end of the prompt printed last; a prompt typed or pasted is input.
+    QString scrollback = console->toPlainText();
+    QObject::connect(console.get(), &REPLEdit::CommandEntered, console.get(),
+                     [edit = console.get(), &scrollback](QString sCommand) {
         if (!sCommand.isEmpty())
             edit->append(sCommand);
         edit->ShowPrompt();
+        scrollback = edit->toPlainText();
     });
     console->resize(300, 200);
     console->show();
     for (size_t i = 0; i + 1 < size; i += 2) {
-        const QString text = console->toPlainText();
-        const qsizetype prompt = text.lastIndexOf("Lua>", -1, Qt::CaseInsensitive);
-        const QString before = prompt < 0 ? QString() : text.left(prompt + 4);
+        const QString before = scrollback;
         Act(console.get(), data[i], data[i + 1]);
         if (!console->toPlainText().startsWith(before)) {
             std::fprintf(stderr, "action %zu (0x%02x 0x%02x) changed the scrollback\nbefore: [%s]\nafter:  [%s]\n",

@@ -52,6 +52,13 @@ TEST_F(ScriptEngine, ErrorsReachTheCallerAndStandardOutputAsChunkColonMessage)
     r = Run("x = = 1");
     EXPECT_EQ(r.stdout.rfind("x = = 1: [string \"x = = 1\"]:1:", 0), 0u) << r.stdout;
     EXPECT_EQ(r.error, r.stdout.substr(9, r.stdout.size() - 10));
+    // Every chunk is named by its text, one that starts like a file's or a given name too.
+    for (const std::string start : {"z", "@", "="}) {
+        EXPECT_EQ(Run(start + "x = = 1").error.rfind("[string \"" + start + "x = = 1\"]:1:", 0), 0u) << start;
+        const std::string line = start + std::string(60, 'y') + " = = 1";
+        EXPECT_EQ(Run(line).error.rfind("[string \"" + line.substr(0, 63) + "...\"]:1:", 0), 0u) << start;
+        EXPECT_EQ(Run(start + "\nx = = 1").error.rfind("[string \"" + start + "...\"]:", 0), 0u) << start;
+    }
     const std::string placeholder = "(error object is not a string)\n";
     for (const char* chunk : {"error()", "error({})", "error(setmetatable({}, {__tostring = print}))"})
         EXPECT_EQ(Run(chunk).error, placeholder) << chunk;

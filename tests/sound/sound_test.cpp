@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,9 +11,11 @@
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "app/soundtrack.h"
+#include "app/soundtrackclock.h"
 #include "sound/fsound.h"
 
 namespace {
@@ -90,6 +93,74 @@ TEST(Sound, InitRefusesARateOrAChannelCountOf0)
     }
     ASSERT_TRUE(FSOUND_Init(44100, 1, 1)) << FSOUND_GetError();
     FSOUND_Close();
+}
+
+// The file is read once: what a FIFO gives the second time it is opened is never decoded.
+TEST(Sound, TheFileIsReadOnce)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(FSOUND_Init(44100, 4, 1)) << FSOUND_GetError();
+    const std::string base = "/tmp/quillmere-once-" + std::to_string(getpid());
+    std::ifstream toneFile(Tone(base + ".wav", 0.2), std::ios::binary);
+    const std::string tone((std::istreambuf_iterator<char>(toneFile)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(mkfifo(base.c_str(), 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream(base, std::ios::binary) << tone;
+        for (;;) {
+            usleep(100000);  // the reader has seen the end of the first
+            std::ofstream(base, std::ios::binary) << std::string(4096, '\x7f');
+        }
+    }
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(base.c_str(), 0, 0, 0);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    std::remove(base.c_str()), std::remove((base + ".wav").c_str());
+    ASSERT_NE(stream, nullptr) << FSOUND_GetError();
+    EXPECT_NEAR(FSOUND_Stream_GetLength(stream), 0.2, 0.02);
+    FSOUND_Close();
+}
+
+// A failure is never a channel, a time or a length: a stream that is not open and a channel
+// out of range give -1 and the invalid-parameter code.
+TEST(Sound, CallsOnABadStreamOrChannelGiveMinusOne)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(FSOUND_Init(44100, 4, 1)) << FSOUND_GetError();
+    const std::string track = Tone("/tmp/quillmere-bad-" + std::to_string(getpid()) + ".wav", 0.2);
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
+    std::remove(track.c_str());
+    ASSERT_NE(stream, nullptr);
+    for (int channel : {-2, 4})
+        EXPECT_EQ(FSOUND_Stream_Play(channel, stream), -1) << channel;
+    ASSERT_TRUE(FSOUND_Stream_Close(stream));
+    for (FSOUND_STREAM* bad : {static_cast<FSOUND_STREAM*>(nullptr), stream}) {
+        EXPECT_EQ(FSOUND_Stream_Play(-1, bad), -1);
+        EXPECT_EQ(FSOUND_Stream_GetTime(bad), -1);
+        EXPECT_EQ(FSOUND_Stream_GetLength(bad), -1);
+        EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_INVALID_PARAM);
+    }
+    FSOUND_Close();
+}
+
+// Without a stream the clock runs with the wall clock; a pause stands at the time it began,
+// however long since the clock was last read, and the time goes on from there on resuming.
+TEST(SoundtrackClock, APauseStandsAtTheTimeItBegan)
+{
+    SoundtrackClock clock;
+    clock.Start(nullptr);
+    usleep(200000);
+    clock.SetPaused(true);
+    const double paused = clock.Time();
+    EXPECT_GE(paused, 0.2);
+    usleep(200000);
+    EXPECT_EQ(clock.Time(), paused);
+    const auto resumed = std::chrono::steady_clock::now();
+    clock.SetPaused(false);
+    usleep(100000);
+    const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
+    EXPECT_GE(clock.Time() - paused, 0.1);
+    EXPECT_LE(clock.Time() - paused, since + 0.001);
 }
 
 TEST(SoundErrorString, GivesUnknownErrorOutsideTheTable)
