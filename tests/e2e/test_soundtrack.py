@@ -130,7 +130,8 @@ class Soundtrack(ProgramTest):
             self.assertEqual(p.lines(), [])
         with self.start(args=["scene/prod.lua", "--music", "missing.ogg"]) as p:
             p.window()
-            self.assertEqual(p.lines(), NO_SOUNDTRACK)
+            # The soundtrack is opened once the first frame is up.
+            self.assertEqual(wait_until(lambda: p.lines() == NO_SOUNDTRACK and p.lines()), NO_SOUNDTRACK)
             p.close()
             self.assertEqual(p.wait(), 0)
         with open(self.path("stderr.txt")) as f:
