@@ -9,6 +9,7 @@
 #include <QTextCursor>
 #include <QWindow>
 
+#include "app/assetwatcher.h"
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
@@ -70,6 +71,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->splitter->setSizes(QList<int>{500, 0});
     FitConsoleFocusToItsSize();
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
+    // Before the start script, which may load shaders and textures.
+    new AssetWatcher(this);
     scriptWatcher = new ScriptWatcher(this);
     scriptWatcher->RunStartScript();
     StartSoundtrack();

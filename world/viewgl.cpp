@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gpu/gpumemory.h"
+#include "gpu/scriptframe.h"
 #include "world/world.h"
 
 void SetupViewGL()
@@ -15,8 +15,9 @@ void SetupViewGL()
 
 void PaintWorld(World& world)
 {
-    // The names of script objects collected since the last frame, while their context is current.
-    RunGlReleases();
+    // Frees the names of script objects collected since the last frame while their context is
+    // current, and notes the framebuffer and viewport the script's drawing returns to.
+    BeginScriptGpuFrame();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     world.Draw();
 }

@@ -8,7 +8,7 @@ class World;
 // Once per GL context: the black clear colour.
 void SetupViewGL();
 // One frame into the bound framebuffer and its viewport: the GL names script objects left behind
-// freed, clear, then the world.
+// freed and their changed files read again, clear, then the world.
 void PaintWorld(World& world);
 
 // Whether the toolkit will find a display to draw on: a window system named on the command line
