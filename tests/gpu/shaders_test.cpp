@@ -17,6 +17,7 @@
 #include "gpu/scriptresource.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
+#include "script/musicclock.h"
 #include "script/scriptfailures.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
@@ -73,6 +74,19 @@ static QRgb At(const QImage& image, int x, int y)
 {
     return image.pixel(x, image.height() - 1 - y);
 }
+
+// A music clock standing at one time.
+class MusicClockAt : public MusicClock {
+public:
+    explicit MusicClockAt(double time) : time(time) { g_musicClock = this; }
+    ~MusicClockAt() override { g_musicClock = nullptr; }
+    double Time() override { return time; }
+    double Length() const override { return 0; }
+    bool Paused() const override { return false; }
+    void SetPaused(bool) override {}
+    void Seek(double) override {}
+    double time;
+};
 
 static const QByteArray kGradient = "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n"
                                     "    fragColor = vec4(fragCoord / iResolution.xy, 0.25, 1.0);\n"
@@ -133,6 +147,21 @@ private slots:
             QCOMPARE_RGB(At(image, p.x(), p.y()),
                          qRgb(int((p.x() + 0.5) / kWidth * 255 + 0.5), int((p.y() + 0.5) / kHeight * 255 + 0.5), 64));
         QCOMPARE(Run("print(getViewSize())"), std::string("320\r\n240\r\n"));
+    }
+
+    // The script's triangles through a fragment file alone: the host's vertex stage hands it the
+    // colour, and iTime is the music's time.
+    void useShaderDrawsTheScriptsTrianglesWithTheMusicsTime()
+    {
+        MusicClockAt clock(12.5);
+        Write("timed.frag", "uniform float iTime;\n"
+                            "void main() { gl_FragColor = vec4(gl_Color.r, iTime / 25.0, 0.0, 1.0); }\n");
+        Scene("s = loadShader('timed.frag') setCamPos(0, 0, 0) lookAt(0, 0, -1)",
+              "useShader(s) beginTriGL() colorGL(255, 0, 0, 255) vectorGL(-5, -5, -10) vectorGL(5, -5, -10) "
+              "vectorGL(0, 5, -10) endGL() useShader(nil) drawLine(0, 0, -10, 0, 0, -10)");
+        const QImage shot = view->Frame();
+        QCOMPARE_RGB(At(shot, 160, 110), qRgb(255, 128, 0));
+        QCOMPARE_RGB(At(shot, 10, 10), qRgb(0, 0, 0));
     }
 
     // A capture at another size draws the same pass at its own size, the same every time.
