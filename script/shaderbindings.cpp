@@ -207,16 +207,14 @@ static void CheckContext(lua_State* L, const char* function)
                    function);
 }
 
-// A quad over the whole target at the far plane, texture coordinates 0 to 1; no depth is tested
-// or written and nothing is blended: every pixel is the shader's.
+// A quad over the whole target, texture coordinates 0 to 1, blended as the script's triangles
+// are; no depth is tested or written.
 static void DrawPass()
 {
     const GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
-    const GLboolean blend = glIsEnabled(GL_BLEND);
     GLboolean depthMask;
     glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
     glDisable(GL_DEPTH_TEST);
-    glDisable(GL_BLEND);
     glDepthMask(GL_FALSE);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -238,8 +236,6 @@ static void DrawPass()
     glDepthMask(depthMask);
     if (depthTest)
         glEnable(GL_DEPTH_TEST);
-    if (blend)
-        glEnable(GL_BLEND);
 }
 
 // The shader useShader set, bound again with the frame's inputs, or no program.
