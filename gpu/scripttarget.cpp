@@ -128,7 +128,9 @@ const char* ScriptTarget::BeginDrawing()
         GLboolean depthMask;
         glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
         glDepthMask(GL_TRUE);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        // Depth and stencil share one buffer: clearing both at once is one fill, depth alone a
+        // masked one.
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
         glDepthMask(depthMask);
     }
     drawing = true;
