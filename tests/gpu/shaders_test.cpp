@@ -217,6 +217,15 @@ private slots:
         QCOMPARE_RGB(At(shot, 240, 180), green);
         QCOMPARE_RGB(At(shot, 80, 60), blue);
         QCOMPARE_RGB(At(shot, 240, 60), white);
+        // Saved again, the file is read again at the next frame; a save that is no image keeps the picture.
+        image.fill(Qt::yellow);
+        QVERIFY(image.save("quadrants.png"));
+        const std::string path = QDir::current().absoluteFilePath("quadrants.png").toStdString();
+        MarkScriptFileChanged(path);
+        QCOMPARE_RGB(At(view->Frame(), 80, 180), qRgb(255, 255, 0));
+        Write("quadrants.png", "half a save");
+        MarkScriptFileChanged(path);
+        QCOMPARE_RGB(At(view->Frame(), 80, 180), qRgb(255, 255, 0));
     }
 
     // A target drawn into reads the previous frame's picture while it is drawn: a spot drawn on
