@@ -137,59 +137,61 @@ static std::string AbsolutePath(const char* path)
     return QFile::encodeName(QDir::cleanPath(QFileInfo(QFile::decodeName(path)).absoluteFilePath())).toStdString();
 }
 
-// The shader of these files made earlier, if it is still alive, on the stack; false otherwise.
-static bool PushCachedShader(lua_State* L, const std::string& key)
+// The cache key of a shader's files: their absolute paths. The string lives on the heap, so that
+// a Lua error raised by the push (out of memory) skips no destructor.
+static void PushShaderKey(lua_State* L, const char* fragment, const char* vertex)
 {
-    lua_getfield(L, LUA_REGISTRYINDEX, kShaderCache);
-    lua_getfield(L, -1, key.c_str());
-    lua_remove(L, -2);
-    if (ToObject<ScriptShader>(L, -1, kShaderType))
-        return true;
-    lua_pop(L, 1);
-    return false;
+    auto* key = new std::string(AbsolutePath(fragment) + "\n" + (vertex ? AbsolutePath(vertex) : std::string()));
+    lua_pushlstring(L, key->data(), key->size());
+    delete key;
 }
 
-// Reads the files into a new shader on the stack; the reason in why otherwise. No Lua error can
-// be raised while the strings live.
-static bool PushNewShader(lua_State* L, const char* fragment, const char* vertex, std::string& why)
+// A shader of those files with their text read; null with the reason in why.
+static ScriptShader* ReadShader(const char* fragment, const char* vertex, std::string& why)
 {
-    const std::string fragmentPath = AbsolutePath(fragment);
-    const std::string vertexPath = vertex ? AbsolutePath(vertex) : std::string();
-    const std::string key = fragmentPath + "\n" + vertexPath;
-    if (PushCachedShader(L, key))
-        return true;
-    auto* shader = new ScriptShader(fragment, fragmentPath, vertex ? vertex : "", vertexPath);
+    auto* shader = new ScriptShader(fragment, AbsolutePath(fragment), vertex ? vertex : "",
+                                    vertex ? AbsolutePath(vertex) : std::string());
     if (!shader->Read(why)) {
         delete shader;
-        return false;
+        return nullptr;
     }
     for (const std::string& file : shader->Files())
         AnnounceScriptFile(file);
-    PushObject(L, shader, kShaderType);
-    lua_getfield(L, LUA_REGISTRYINDEX, kShaderCache);
-    lua_pushvalue(L, -2);
-    lua_setfield(L, -2, key.c_str());
-    lua_pop(L, 1);
-    return true;
+    return shader;
 }
 
+// The same files give the same shader while it lives: every reload of prod.lua loads it again.
 static int w_loadShader(lua_State* L)
 {
     if (lua_type(L, 1) != LUA_TSTRING)
         return Expected(L, "loadShader", "a fragment shader file name", 1);
     if (!lua_isnoneornil(L, 2) && lua_type(L, 2) != LUA_TSTRING)
         return Expected(L, "loadShader", "a vertex shader file name or nothing", 2);
-    std::string* why = new std::string;
-    const bool made = PushNewShader(L, lua_tostring(L, 1), lua_tostring(L, 2), *why);
-    if (made) {
-        delete why;
+    lua_settop(L, 2);
+    const char* fragment = lua_tostring(L, 1);
+    const char* vertex = lua_tostring(L, 2);
+    lua_getfield(L, LUA_REGISTRYINDEX, kShaderCache);
+    PushShaderKey(L, fragment, vertex);
+    lua_pushvalue(L, 4);
+    lua_rawget(L, 3);
+    if (ToObject<ScriptShader>(L, 5, kShaderType))
         return 1;
+    lua_pop(L, 1);
+    auto* why = new std::string;
+    ScriptShader* shader = ReadShader(fragment, vertex, *why);
+    if (!shader) {
+        luaL_where(L, 1);
+        lua_pushfstring(L, "loadShader: %s", why->c_str());
+        delete why;
+        lua_concat(L, 2);
+        return lua_error(L);
     }
-    luaL_where(L, 1);
-    lua_pushfstring(L, "loadShader: %s", why->c_str());
     delete why;
-    lua_concat(L, 2);
-    return lua_error(L);
+    PushObject(L, shader, kShaderType);
+    lua_pushvalue(L, 4);
+    lua_pushvalue(L, 5);
+    lua_rawset(L, 3);
+    return 1;
 }
 
 static ScriptShader* CheckShader(lua_State* L, const char* function, int index)
