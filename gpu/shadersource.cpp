@@ -24,11 +24,22 @@ static bool Declares(const std::string& text, const std::string& pattern)
     return std::regex_search(text, std::regex(pattern));
 }
 
-// The name a uniform declaration line declares: "uniform vec3 iResolution;" gives iResolution.
+// The name a uniform declaration declares: "uniform vec3 iResolution;" gives iResolution.
 static std::string DeclaredName(const std::string& declaration)
 {
-    const size_t end = declaration.size() - 1;
-    return declaration.substr(declaration.rfind(' ', end) + 1, end - declaration.rfind(' ', end) - 1);
+    const size_t start = declaration.rfind(' ') + 1;
+    return declaration.substr(start, declaration.size() - 1 - start);
+}
+
+// Before GLSL 3.30 (and in GLSL ES 1.00) "#line n" numbers the line after it n + 1, from then on
+// the line after it n.
+static bool NumbersTheLineAfter(const std::string& versionText)
+{
+    std::smatch m;
+    if (!std::regex_search(versionText, m, std::regex(R"(#version\s+(\d+)(\s+es\b)?)")))
+        return false;
+    const int version = std::stoi(m[1].str());
+    return version < 330 && !(m[2].matched && version >= 300);
 }
 
 std::string PrepareShaderSource(const std::string& text, bool fragment)
@@ -58,7 +69,8 @@ std::string PrepareShaderSource(const std::string& text, bool fragment)
     std::string out;
     if (versionLine) {
         // The lines before #version can only be comments and blank lines: they stay above it.
-        out = head + prelude + "#line " + std::to_string(versionLine + 1) + "\n" + body;
+        out = head + prelude + "#line " + std::to_string(versionLine + 1 - (NumbersTheLineAfter(head) ? 1 : 0))
+            + "\n" + body;
     } else {
         out = std::string(kDefaultVersion) + "\n" + prelude + "#line 1\n" + head;
     }

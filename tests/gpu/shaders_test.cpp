@@ -267,9 +267,10 @@ private slots:
             "void mainImage(out vec4 c, in vec2 p) {\n    c = vec4(1.0);\n    nosuch = 2;\n}\n",
             "#version 330\n// a comment\nvoid main() {\n    gl_FragColor = vec4(1.0) nosuch;\n}\n",
             "void main() {\n    gl_FragColor = gl_Color;\n\n    oops();\n}\n",
+            "#version 120\nvoid main() {\n    gl_FragColor = vec4(1.0) nosuch;\n}\n",
         };
-        const std::string lines[] = {"live.frag:3: error", "live.frag:4: error", "live.frag:4: error"};
-        for (int i = 0; i < 3; ++i) {
+        const std::string lines[] = {"live.frag:3: error", "live.frag:4: error", "live.frag:4: error", "live.frag:3: error"};
+        for (int i = 0; i < 4; ++i) {
             Write("live.frag", broken[i]);
             MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
             QCOMPARE(view->Frame(), good);

@@ -36,6 +36,17 @@ TEST(ShaderSource, AFileWithVersionKeepsItFirstWithCommentsAbove)
     EXPECT_EQ(LineNumbered(prepared, 3), "uniform float t;");
 }
 
+TEST(ShaderSource, BeforeGlsl330TheLineDirectiveCountsFromTheLineAfter)
+{
+    for (const char* version : {"#version 120", "#version 150 compatibility", "#version 100"}) {
+        const std::string prepared = PrepareShaderSource(std::string(version) + "\nvoid main() {}\n", true);
+        EXPECT_NE(prepared.find("\n#line 1\nvoid main"), std::string::npos) << version;
+    }
+    for (const char* version : {"#version 330", "#version 300 es", "#version 450 core"})
+        EXPECT_NE(PrepareShaderSource(std::string(version) + "\nvoid main() {}\n", true).find("\n#line 2\nvoid main"),
+                  std::string::npos) << version;
+}
+
 TEST(ShaderSource, MainImageGetsTheUniformsItDoesNotDeclareAndAMain)
 {
     const std::string file = "uniform   float iTime;\nvoid mainImage( out vec4 c, in vec2 p ) {\n  c = vec4(iTime);\n}\n";
