@@ -168,6 +168,9 @@ def rows(f):
                     "not measured" if value is None else "%.2f ms (the clearing frame %.2f ms%s)" % (
                         value, f["shaders.clear_ms"], ", the scene alone %.2f ms" % f["shaders.scene_ms"]
                         if key == "postprocess_added" else ""), value is not None and value <= goal))
+    value = get("shaders.postprocess_fetch_added_ms")
+    out.append(("10. Shaders at 1280x720: the same post-process sampling with texelFetch", "(reported)",
+                "not measured" if value is None else "%.2f ms" % value, None))
     value = get("shaders.reset_ms")
     out.append(("10. Shaders: the host's state reset after render()", "<= 0.05 ms",
                 "not measured" if value is None else "%.4f ms" % value, value is not None and value <= 0.05))

@@ -51,6 +51,25 @@ static double FrameMs(OffscreenView& view, KestrovaWorld& world, const std::stri
     return Median(times);
 }
 
+// What the render() with adds to the one without: frames of the two take turns, so that whatever
+// else the machine does weighs on both alike.
+static double AddedMs(OffscreenView& view, KestrovaWorld& world, const std::string& without,
+                      const std::string& with)
+{
+    RunLuaString("function Without() " + without + " end function With() " + with + " end");
+    std::vector<double> times[2];
+    for (int frame = 0; frame < 2 * kFramesEach + 10; ++frame) {
+        RunLuaString(frame % 2 ? "render = With" : "render = Without");
+        const double start = NowMs();
+        world.Tick(0.05f);
+        view.Draw(world);
+        view.Finish();
+        if (frame >= 10)
+            times[frame % 2].push_back(NowMs() - start);
+    }
+    return Median(times[1]) - Median(times[0]);
+}
+
 // A shader of that many lines, each one step of arithmetic on the colour, behind a branch on a
 // uniform that the compiler must keep. Each variant differs, so that no driver cache can answer
 // for the compiler.
@@ -81,22 +100,27 @@ int RunShaderBench(BenchResults& results)
                        "    c = vec4(texture(iChannel0, uv).rgb * (1.2 - length(uv - 0.5)), 1.0);\n}\n");
     Write("fade.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
                        "    c = vec4(texture(iChannel0, p / iResolution.xy).rgb * 0.95, 1.0);\n}\n");
+    Write("fetch.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
+                        "    vec2 uv = p / iResolution.xy;\n"
+                        "    c = vec4(texelFetch(iChannel0, ivec2(p), 0).rgb * (1.2 - length(uv - 0.5)), 1.0);\n}\n");
     RunLuaString("trivial, post, fade = loadShader('trivial.frag'), loadShader('post.frag'), loadShader('fade.frag')\n"
-                 "t, u = newTarget(), newTarget() setUniform(post, 'iChannel0', t) setUniform(fade, 'iChannel0', t)\n"
+                 "fetch = loadShader('fetch.frag') t = newTarget()\n"
+                 "setUniform(post, 'iChannel0', t) setUniform(fade, 'iChannel0', t) setUniform(fetch, 'iChannel0', t)\n"
                  "function Scene() beginTriGL() colorGL(255, 160, 40, 255) for i = 0, 99 do\n"
                  "  vectorGL(100 + i, 0, 100) vectorGL(110 + i, 0, 100) vectorGL(105 + i, 10, 100) end endGL() end");
-    const double clear = FrameMs(view, world, "");
-    results.Add("shaders.clear_ms", clear);
-    results.Add("shaders.fullscreen_added_ms", FrameMs(view, world, "drawFullscreen(trivial)") - clear);
+    results.Add("shaders.clear_ms", FrameMs(view, world, ""));
+    results.Add("shaders.fullscreen_added_ms", AddedMs(view, world, "", "drawFullscreen(trivial)"));
     // The scene drawn straight into the view is the base a post-process adds to.
-    const double scene = FrameMs(view, world, "Scene()");
-    results.Add("shaders.scene_ms", scene);
+    results.Add("shaders.scene_ms", FrameMs(view, world, "Scene()"));
     results.Add("shaders.postprocess_added_ms",
-                FrameMs(view, world, "setTarget(t) Scene() setTarget(nil) drawFullscreen(post)") - scene);
+                AddedMs(view, world, "Scene()", "setTarget(t) Scene() setTarget(nil) drawFullscreen(post)"));
+    // The same with texelFetch in place of the filtered texture(): what the sampling costs.
+    results.Add("shaders.postprocess_fetch_added_ms",
+                AddedMs(view, world, "Scene()", "setTarget(t) Scene() setTarget(nil) drawFullscreen(fetch)"));
     // The same two passes with and without the target they go through and sample.
-    const double direct = FrameMs(view, world, "drawFullscreen(fade) drawFullscreen(post)");
     results.Add("shaders.feedback_added_ms",
-                FrameMs(view, world, "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)") - direct);
+                AddedMs(view, world, "drawFullscreen(fade) drawFullscreen(post)",
+                        "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)"));
 
     const double start = NowMs();
     for (int i = 0; i < kResets; ++i) {
