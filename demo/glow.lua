@@ -1,11 +1,14 @@
--- A halo of light around the bloom, drawn with a shader: the bloom is drawn again, small, into a
--- target of its own, and a full-screen pass spreads it over the scene. It comes in with the drums
--- and swells on every bar; between the drum sections only a faint haze is left.
+-- A halo of light around the bloom, drawn with shaders: the bloom is drawn again, small, into a
+-- target of its own, spread into a second one of the same size, and a full-screen pass lays that
+-- over the scene. It comes in with the drums and swells on every bar; between the drum sections
+-- only a faint haze is left.
 
-local halo = loadShader("glow.frag")
--- Small on purpose: the spreading costs little at this size, and the pass smooths it out.
+local spread, halo = loadShader("spread.frag"), loadShader("glow.frag")
+-- Small on purpose: the spreading costs little at this size, and the last pass smooths it out.
 GlowTarget = GlowTarget or newTarget(320, 180)
-setUniform(halo, "iChannel0", GlowTarget)
+SpreadTarget = SpreadTarget or newTarget(320, 180)
+setUniform(spread, "iChannel0", GlowTarget)
+setUniform(halo, "iChannel0", SpreadTarget)
 
 -- The music's sections are eight bars long, after a lead-in of one bar; the drums play in the
 -- fourth, fifth, seventh and eighth.
@@ -28,6 +31,8 @@ function Glow(t, bar)
   end
   setTarget(GlowTarget)
   Bloom(t, bar)
+  setTarget(SpreadTarget)
+  drawFullscreen(spread)
   setTarget(nil)
   setUniform(halo, "strength", strength)
   drawFullscreen(halo)
