@@ -162,6 +162,21 @@ private slots:
         const QImage shot = view->Frame();
         QCOMPARE_RGB(At(shot, 160, 110), qRgb(255, 128, 0));
         QCOMPARE_RGB(At(shot, 10, 10), qRgb(0, 0, 0));
+        // A vertex file of the script's own replaces the host's stage; its errors carry its name.
+        Write("lift.vert", "varying vec4 tint;\nvoid main() {\n    vec4 p = ftransform();\n    gl_Position = p + vec4(0.0, 0.5 * p.w, 0.0, 0.0);\n"
+                           "    tint = vec4(0.0, 0.0, 1.0, 1.0);\n}\n");
+        Write("tint.frag", "varying vec4 tint;\nvoid main() { gl_FragColor = tint; }\n");
+        QCOMPARE(Run("s = loadShader('tint.frag', 'lift.vert')"), std::string());
+        const QImage lifted = view->Frame();
+        QCOMPARE_RGB(At(lifted, 160, 110 + 60), qRgb(0, 0, 255));
+        QCOMPARE_RGB(At(lifted, 160, 110 - 20), qRgb(0, 0, 0));
+        Write("bad.vert", "void main() {\n\n    gl_Position = nosuch;\n}\n");
+        QCOMPARE(Run("s = loadShader('tint.frag', 'bad.vert')"), std::string());
+        view->Frame();
+        QVERIFY2(g_scriptFailures.shader.error.rfind("bad.vert:3: error", 0) == 0, g_scriptFailures.shader.error.c_str());
+        QVERIFY(Run("loadShader('tint.frag', 'missing.vert')").find("loadShader: missing.vert: No such file or directory")
+                != std::string::npos);
+        g_scriptFailures.Report(g_scriptFailures.shader, "", "");
     }
 
     // A capture at another size draws the same pass at its own size, the same every time.
@@ -322,6 +337,9 @@ private slots:
     {
         Scene("s = loadShader('gradient.frag') t = newTarget(8, 8)", "");
         Write("notanimage.png", "plain text");
+        QImage wide(8193, 1, QImage::Format_RGB32);
+        wide.fill(Qt::black);
+        QVERIFY(wide.save("wide.png"));
         Write("huge.frag", QByteArray((1 << 20) + 1, ' '));
         struct Case { const char* chunk; const char* error; };
         for (const Case& c : {
@@ -331,6 +349,7 @@ private slots:
                  Case{"loadShader('gradient.frag', 5)", "loadShader: expected a vertex shader file name or nothing, got number"},
                  Case{"loadTexture('notanimage.png')", "loadTexture: notanimage.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('missing.png')", "loadTexture: missing.png: a PNG or JPEG image, got"},
+                 Case{"loadTexture('wide.png')", "loadTexture: wide.png: an image of at most 8192 pixels a side, got 8193x1"},
                  Case{"drawFullscreen(t)", "drawFullscreen: expected a shader, got target"},
                  Case{"setUniform(s, 'x', 1, 2, 3, 4, 5)", "setUniform: expected 1 to 4 or 16 numbers, or a texture or target, got 5 values"},
                  Case{"setUniform(s, 'x', 1, 'two')", "setUniform: expected numbers, or a texture or target, got string"},
