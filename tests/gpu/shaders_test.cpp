@@ -269,6 +269,16 @@ private slots:
               "setTarget(t) drawFullscreen(g) setTarget(nil) drawFullscreen(copy)");
         const QImage shot = view->Frame();
         QCOMPARE_RGB(At(shot, 160, 120), qRgb(255 - 128, 255 - 128, 255 - 64));
+        // A target without a size follows the view when the view's size changes: a pixel's own
+        // column drawn into it comes back at the same column.
+        Write("column.frag", "void mainImage(out vec4 c, in vec2 p) { c = vec4(floor(p.x) / 255.0, 0.0, 0.0, 1.0); }\n");
+        QCOMPARE(Run("g = loadShader('column.frag') setUniform(copy, 'invert', 0)"), std::string());
+        view->MakeCurrent();
+        glViewport(0, 0, 160, 120);
+        const QImage smaller = view->Frame();
+        glViewport(0, 0, kWidth, kHeight);
+        QCOMPARE(Run("print(getViewSize())"), std::string("160\r\n120\r\n"));
+        QCOMPARE_RGB(At(smaller, 120, 30), qRgb(120, 0, 0));
     }
 
     // Messages carry the file's own name and line, with or without #version and around mainImage;
