@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "app/assetwatcher.h"
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
@@ -75,6 +76,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->splitter->setSizes(QList<int>{500, 0});
     FitConsoleFocusToItsSize();
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
+    // Before the start script, which may load shaders and textures.
+    new AssetWatcher(this);
     scriptWatcher = new ScriptWatcher(this);
     scriptWatcher->RunStartScript();
     // The first frame does not need the soundtrack: it is read and decoded after that frame,

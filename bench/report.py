@@ -168,6 +168,26 @@ def rows(f):
         value = get("strip.%s_ms" % key)
         out.append(("9. Status strip showing %s: frame work with it less without" % label, "<= 0.5 ms",
                     "not measured" if value is None else "%.3f ms" % value, value is not None and value <= 0.5))
+    for key, name, goal in (("fullscreen_added", "a trivial full-screen pass, added to a frame that only clears", 3),
+                            ("postprocess_added", "a post-process through a target, added to the same scene drawn "
+                             "straight into the view", 6),
+                            ("feedback_added", "the feedback swap: two passes through a target that samples itself, "
+                             "added to the same two passes straight into the view", 2)):
+        value = get("shaders.%s_ms" % key)
+        out.append(("10. Shaders at 1280x720: %s" % name, "<= %d ms" % goal,
+                    "not measured" if value is None else "%.2f ms (a frame that only clears %.2f ms, the scene "
+                    "alone %.2f ms)" % (value, f["shaders.clear_ms"], f["shaders.scene_ms"]),
+                    value is not None and value <= goal))
+    value = get("shaders.postprocess_fetch_added_ms")
+    out.append(("10. Shaders at 1280x720: the same post-process sampling with texelFetch in place of texture()", "(reported)",
+                "not measured" if value is None else "%.2f ms" % value, None))
+    value = get("shaders.reset_ms")
+    out.append(("10. Shaders: the host's state reset after render()", "<= 0.05 ms",
+                "not measured" if value is None else "%.4f ms" % value, value is not None and value <= 0.05))
+    value = get("shaders.compile_to_frame_ms")
+    out.append(("10. Shaders: a 200-line shader's save to its first frame (the watcher's 100 ms settle and the compile to the frame drawn)",
+                "<= 200 ms", "not measured" if value is None else "%.0f ms (100 ms + %.0f ms, median of 9; the same frame "
+                    "drawn again %.1f ms)" % (100 + value, value, f["shaders.long_frame_ms"]), value is not None and 100 + value <= 200))
     return out
 
 

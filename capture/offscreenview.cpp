@@ -7,6 +7,8 @@
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 
+#include "gpu/scriptframe.h"
+#include "gpu/scriptresource.h"
 #include "world/viewgl.h"
 
 #ifndef GL_BGRA
@@ -23,6 +25,7 @@ OffscreenView::~OffscreenView()
 {
     // The framebuffer's GL objects go while its context is current.
     if (context && surface && context->makeCurrent(surface)) {
+        DropScriptResourcesGl();
         delete framebuffer;
         context->doneCurrent();
     }
@@ -55,11 +58,15 @@ bool OffscreenView::Create(std::string& error)
     }
     SetupViewGL();
     glViewport(0, 0, width, height);
+    SetScriptViewSize(width, height);
     return true;
 }
 
 void OffscreenView::Draw(World& world)
 {
+    // A script's chunk may have drawn elsewhere since the last frame.
+    framebuffer->bind();
+    glViewport(0, 0, width, height);
     PaintWorld(world);
 }
 

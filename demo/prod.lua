@@ -8,6 +8,7 @@
 
 dofile("scene.lua")   -- the shapes: Bloom, Towers, Helix, Sparks
 dofile("camera.lua")  -- the camera timeline: CameraShot
+dofile("glow.lua")    -- the bloom's halo, a shader pass: Glow
 
 BEAT = 0.6
 BAR = 4 * BEAT
@@ -27,4 +28,5 @@ function render()
   Helix(t)
   Bloom(t, Pulse(t, BAR))
   Sparks(t)
+  Glow(t, Pulse(t, BAR))
 end

@@ -12,6 +12,7 @@ extern "C" {
 #include "gpu/gpumemory.h"
 #include "script/luaengine.h"
 #include "script/musicbindings.h"
+#include "script/shaderbindings.h"
 #include "world/kestrovaworld.h"
 
 // The callbacks the world calls every frame, and the ones scripts may define for themselves;
@@ -117,6 +118,25 @@ static void EndOpenShape()
     g_shapeOpen = false;
 }
 
+void PauseOpenShape()
+{
+    if (g_shapeOpen)
+        glEnd();
+}
+
+void ResumeOpenShape()
+{
+    if (g_shapeOpen)
+        glBegin(GL_TRIANGLES);
+}
+
+// What the engine calls at the end of every chunk.
+static void EndChunk()
+{
+    EndOpenShape();
+    EndShaderChunk();
+}
+
 static int w_endGL(lua_State*)
 {
     EndOpenShape();
@@ -156,7 +176,8 @@ void RegisterLuaBindings()
     for (const Binding& b : kBindings)
         lua_register(g_luaState, b.name, b.function);
     RegisterMusicBindings(g_luaState);
-    SetChunkEndHook(EndOpenShape);
+    RegisterShaderBindings(g_luaState);
+    SetChunkEndHook(EndChunk);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });
 }

@@ -15,6 +15,16 @@ void ScriptFailures::Run(ScriptFailure& failure, const char* chunk)
         failure.since = runs;
 }
 
+void ScriptFailures::Report(ScriptFailure& failure, const std::string& chunk, const std::string& error)
+{
+    const bool wasFailing = !failure.error.empty();
+    failure.chunk = chunk;
+    failure.error = error;
+    ++runs;
+    if (!wasFailing)
+        failure.since = runs;
+}
+
 void ScriptFailures::CountFrame()
 {
     failedFrames = update.error.empty() && render.error.empty() ? 0 : failedFrames + 1;
@@ -23,7 +33,7 @@ void ScriptFailures::CountFrame()
 const ScriptFailure* ScriptFailures::Latest() const
 {
     const ScriptFailure* latest = nullptr;
-    for (const ScriptFailure* failure : {&load, &update, &render})
+    for (const ScriptFailure* failure : {&load, &update, &render, &shader})
         if (!failure->error.empty() && (!latest || failure->since > latest->since))
             latest = failure;
     return latest;

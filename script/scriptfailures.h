@@ -1,6 +1,6 @@
 #pragma once
 // The latest failures of the chunks the host runs on its own: update() and render() on every
-// frame, and prod.lua at start-up and on each save. The view's status strip shows them.
+// frame, prod.lua at start-up and on each save, and the compiles of shader files. The view's status strip shows them.
 
 #include <string>
 
@@ -17,6 +17,8 @@ public:
     // Runs the chunk as RunLuaString does, so standard output gets the same lines, and keeps its
     // error in failure.
     void Run(ScriptFailure& failure, const char* chunk);
+    // Keeps what something else than a chunk reported: "" for an error clears it.
+    void Report(ScriptFailure& failure, const std::string& chunk, const std::string& error);
     // After each render(): one more failed frame in a row, or the end of the row.
     void CountFrame();
     // The failure whose run of failures began last; null while every latest run worked.
@@ -25,6 +27,8 @@ public:
     ScriptFailure load;
     ScriptFailure update;
     ScriptFailure render;
+    // A shader file's compile: chunk is the file's name, error its translated messages.
+    ScriptFailure shader;
     // Frames in a row whose update() or render() failed.
     int failedFrames = 0;
 

@@ -10,6 +10,8 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include "gpu/scriptframe.h"
+#include "gpu/scriptresource.h"
 #include "world/kestrovaworld.h"
 #include "world/viewgl.h"
 #include "world/statusstrip.h"
@@ -35,6 +37,9 @@ OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
 {
     // The world and the strip may release GL state, so the context is current while they go.
     MakeCurrent();
+    // Script objects outlive the view (the Lua state closes later): their GL names go now.
+    if (context)
+        DropScriptResourcesGl();
     delete world;
     delete statusStrip;
     if (context)
@@ -88,6 +93,9 @@ void OpenGLEmptyWorldWidget::exposeEvent(QExposeEvent*)
 
 void OpenGLEmptyWorldWidget::resizeEvent(QResizeEvent*)
 {
+    // Scripts that ask before the first frame learn the size too.
+    const QSize pixels = size() * devicePixelRatio();
+    SetScriptViewSize(pixels.width(), pixels.height());
     repaint();
 }
 

@@ -68,9 +68,12 @@ StatusStrip::Text StatusStrip::Current()
     Text text;
     if (const ScriptFailure* failure = g_scriptFailures.Latest()) {
         text.error = true;
-        text.message = QString::fromStdString(failure->chunk) + QStringLiteral(": ") + FirstLine(failure->error);
+        // A shader's messages name their file and line already.
+        text.message = failure == &g_scriptFailures.shader
+            ? FirstLine(failure->error)
+            : QString::fromStdString(failure->chunk) + QStringLiteral(": ") + FirstLine(failure->error);
         const int frames = g_scriptFailures.failedFrames;
-        if (failure != &g_scriptFailures.load && frames > 0)
+        if ((failure == &g_scriptFailures.update || failure == &g_scriptFailures.render) && frames > 0)
             text.count = frames == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames in a row").arg(frames);
     } else if (g_musicClock
                && (g_musicClock->Paused() || SecondsSinceMusicJump() < kTimeShownAfterJumpSeconds)) {

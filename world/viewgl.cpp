@@ -2,7 +2,7 @@
 
 #include <GL/gl.h>
 
-#include "gpu/gpumemory.h"
+#include "gpu/scriptframe.h"
 #include "world/world.h"
 
 void SetupViewGL()
@@ -12,8 +12,9 @@ void SetupViewGL()
 
 void PaintWorld(World& world)
 {
-    // The names of script objects collected since the last frame, while their context is current.
-    RunGlReleases();
+    // Frees the names of script objects collected since the last frame while their context is
+    // current, and notes the framebuffer and viewport the script's drawing returns to.
+    BeginScriptGpuFrame();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     world.Draw();
 }

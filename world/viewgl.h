@@ -10,7 +10,7 @@ class World;
 // Once per GL context: the black clear colour.
 void SetupViewGL();
 // One frame into the bound framebuffer and its viewport: the GL names script objects left behind
-// freed, clear, then the world.
+// freed and their changed files read again, clear, then the world.
 void PaintWorld(World& world);
 
 // The format of every GL surface the program draws on, window and capture alike, made the

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QOpenGLFramebufferObject>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -641,17 +642,35 @@ private slots:
         clock.length = 180;
         g_musicClock = &clock;
         const QRegularExpression sample("```lua\n(.*?)```|<<'LUA'\n(.*?)\nLUA\n", QRegularExpression::DotMatchesEverythingOption);
+        // The shader files a document shows ("// name.frag" on their first line) are written to a
+        // folder of their own, where each image a sample loads is the guide's picture of the demo.
+        const QRegularExpression shaderFile("```glsl\n// (\\S+)\n(.*?)```", QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpression imageFile("loadTexture\\(\"([^\"]+)\"\\)");
+        const QString start = QDir::currentPath();
         for (const char* name : {"../../README.md", "../../docs/scripting.md"}) {
             QFile file(QFINDTESTDATA(name));
             QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString text = QString::fromUtf8(file.readAll());
+            QTemporaryDir folder;
+            QVERIFY(QDir::setCurrent(folder.path()));
+            for (const QRegularExpressionMatch& m : shaderFile.globalMatch(text)) {
+                QFile shader(m.captured(1));
+                QVERIFY(shader.open(QIODevice::WriteOnly));
+                shader.write(m.captured(2).toUtf8());
+            }
+            for (const QRegularExpressionMatch& m : imageFile.globalMatch(text))
+                QVERIFY(QFile::copy(QFINDTESTDATA("../../docs/demo.png"), m.captured(1)));
             CloseLua(), InitLua(), RegisterLuaBindings();
             int samples = 0;
-            for (const QRegularExpressionMatch& m : sample.globalMatch(QString::fromUtf8(file.readAll())))
+            for (const QRegularExpressionMatch& m : sample.globalMatch(text))
                 for (int run = 0; run < 2; ++run, ++samples) {
                     QCOMPARE(Run((m.captured(1) + m.captured(2)).toStdString(), true), std::string());
+                    world->Tick(0.05f), view->Frame();
                     QCOMPARE(Run("update() render()", true), std::string());
+                    QCOMPARE(g_scriptFailures.shader.error, std::string());
                 }
             QVERIFY2(samples > 0, name);
+            QVERIFY(QDir::setCurrent(start));
         }
         g_musicClock = nullptr;
     }

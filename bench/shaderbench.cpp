@@ -1,0 +1,155 @@
+// Shader passes, targets and feedback at 1280x720 on the capture's offscreen view, each frame
+// bracketed by glFinish so that it holds the rasterising too, against a frame that only clears;
+// the host's state reset after render(); a 200-line shader's compile after a save to its first
+// frame.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "bench/benches.h"
+#include "bench/benchresults.h"
+#include "bench/benchsupport.h"
+#include "capture/offscreenview.h"
+#include "gpu/scriptframe.h"
+#include "gpu/scriptresource.h"
+#include "script/bindings.h"
+#include "script/luaengine.h"
+#include "world/kestrovaworld.h"
+
+static constexpr int kWidth = 1280;
+static constexpr int kHeight = 720;
+static constexpr int kFramesEach = 60;
+static constexpr int kResets = 100000;
+static constexpr int kCompiles = 9;
+static constexpr int kLongShaderLines = 200;
+
+static void Write(const char* name, const std::string& text)
+{
+    QFile file(name);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.data(), qint64(text.size()));
+}
+
+// The median of frames (tick, draw, finish) with this render(), after a few to settle.
+static double FrameMs(OffscreenView& view, KestrovaWorld& world, const std::string& render)
+{
+    RunLuaString("function render() " + render + " end");
+    std::vector<double> times;
+    for (int frame = 0; frame < kFramesEach + 5; ++frame) {
+        const double start = NowMs();
+        world.Tick(0.05f);
+        view.Draw(world);
+        view.Finish();
+        if (frame >= 5)
+            times.push_back(NowMs() - start);
+    }
+    return Median(times);
+}
+
+// What the render() with adds to the one without: frames of the two take turns, so that whatever
+// else the machine does weighs on both alike.
+static double AddedMs(OffscreenView& view, KestrovaWorld& world, const std::string& without,
+                      const std::string& with)
+{
+    RunLuaString("function Without() " + without + " end function With() " + with + " end");
+    std::vector<double> times[2];
+    for (int frame = 0; frame < 2 * kFramesEach + 10; ++frame) {
+        RunLuaString(frame % 2 ? "render = With" : "render = Without");
+        const double start = NowMs();
+        world.Tick(0.05f);
+        view.Draw(world);
+        view.Finish();
+        if (frame >= 10)
+            times[frame % 2].push_back(NowMs() - start);
+    }
+    return Median(times[1]) - Median(times[0]);
+}
+
+// A shader of that many lines, each one step of arithmetic on the colour, behind a branch on a
+// uniform that the compiler must keep. Each variant differs, so that no driver cache can answer
+// for the compiler.
+static std::string LongShader(int lines, int variant)
+{
+    std::string text = "void mainImage(out vec4 c, in vec2 p) {\n    vec3 v = vec3(p / iResolution.xy, "
+        + std::to_string(variant) + ".0);\n    if (iTime < -1.0) {\n";
+    for (int i = 0; i < lines - 6; ++i)
+        text += "        v = fract(v * " + std::to_string(1.01 + i * 0.001) + " + vec3(0.1, 0.2, 0.3));\n";
+    return text + "    }\n    c = vec4(v, 1.0);\n}\n";
+}
+
+int RunShaderBench(BenchResults& results)
+{
+    OffscreenView view(kWidth, kHeight);
+    std::string error;
+    if (!view.Create(error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return 1;
+    }
+    KestrovaWorld world;
+    world.showGrid = world.showGround = world.showPivotMarker = world.pickPivot = false;
+    InitLua();
+    RegisterLuaBindings();
+    Write("trivial.frag", "void mainImage(out vec4 c, in vec2 p) { c = vec4(p / iResolution.xy, 0.5, 1.0); }\n");
+    Write("post.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
+                       "    vec2 uv = p / iResolution.xy;\n"
+                       "    c = vec4(texture(iChannel0, uv).rgb * (1.2 - length(uv - 0.5)), 1.0);\n}\n");
+    Write("fade.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
+                       "    c = vec4(texture(iChannel0, p / iResolution.xy).rgb * 0.95, 1.0);\n}\n");
+    Write("fetch.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
+                        "    vec2 uv = p / iResolution.xy;\n"
+                        "    c = vec4(texelFetch(iChannel0, ivec2(p), 0).rgb * (1.2 - length(uv - 0.5)), 1.0);\n}\n");
+    RunLuaString("trivial, post, fade = loadShader('trivial.frag'), loadShader('post.frag'), loadShader('fade.frag')\n"
+                 "fetch = loadShader('fetch.frag') t = newTarget()\n"
+                 "setUniform(post, 'iChannel0', t) setUniform(fade, 'iChannel0', t) setUniform(fetch, 'iChannel0', t)\n"
+                 "function Scene() beginTriGL() colorGL(255, 160, 40, 255) for i = 0, 99 do\n"
+                 "  vectorGL(100 + i, 0, 100) vectorGL(110 + i, 0, 100) vectorGL(105 + i, 10, 100) end endGL() end");
+    results.Add("shaders.clear_ms", FrameMs(view, world, ""));
+    results.Add("shaders.fullscreen_added_ms", AddedMs(view, world, "", "drawFullscreen(trivial)"));
+    // The scene drawn straight into the view is the base a post-process adds to.
+    results.Add("shaders.scene_ms", FrameMs(view, world, "Scene()"));
+    results.Add("shaders.postprocess_added_ms",
+                AddedMs(view, world, "Scene()", "setTarget(t) Scene() setTarget(nil) drawFullscreen(post)"));
+    // The same with texelFetch in place of the filtered texture(): what the sampling costs.
+    results.Add("shaders.postprocess_fetch_added_ms",
+                AddedMs(view, world, "Scene()", "setTarget(t) Scene() setTarget(nil) drawFullscreen(fetch)"));
+    // The same two passes with and without the target they go through and sample.
+    results.Add("shaders.feedback_added_ms",
+                AddedMs(view, world, "drawFullscreen(fade) drawFullscreen(post)",
+                        "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)"));
+
+    const double start = NowMs();
+    for (int i = 0; i < kResets; ++i) {
+        NoteScriptGlState();
+        RestoreScriptGlState();
+    }
+    results.Add("shaders.reset_ms", (NowMs() - start) / kResets);
+
+    std::vector<double> compiles, draws;
+    Write("long.frag", LongShader(kLongShaderLines, 0));
+    // Drawn into a small target, so that the frame's time is the compile's rather than the
+    // rasterising of two hundred lines a pixel.
+    RunLuaString("long, small = loadShader('long.frag'), newTarget(64, 64)\n"
+                 "function render() setTarget(small) drawFullscreen(long) end");
+    world.Tick(0.05f), view.Draw(world), view.Finish();
+    const std::string path = QFile::encodeName(QDir::cleanPath(QFileInfo("long.frag").absoluteFilePath())).toStdString();
+    for (int i = 1; i <= kCompiles; ++i) {
+        Write("long.frag", LongShader(kLongShaderLines, i));
+        const double saved = NowMs();
+        MarkScriptFileChanged(path);
+        world.Tick(0.05f), view.Draw(world), view.Finish();
+        compiles.push_back(NowMs() - saved);
+        const double again = NowMs();
+        world.Tick(0.05f), view.Draw(world), view.Finish();
+        draws.push_back(NowMs() - again);
+    }
+    results.Add("shaders.compile_to_frame_ms", Median(compiles));
+    // The same frame once the program is made: what the compile itself took is the difference.
+    results.Add("shaders.long_frame_ms", Median(draws));
+    CloseLua();
+    return 0;
+}
