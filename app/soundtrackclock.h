@@ -14,6 +14,9 @@ public:
     bool Paused() const override;
     void SetPaused(bool paused) override;
     void Seek(double seconds) override;
+    void SetLoop(double from, double to) override;
+    void ClearLoop() override;
+    bool Loop(double& from, double& to) const override;
 
     // Starts the clock with the soundtrack's stream, null without one, before the stream plays:
     // a pause or a jump made before carries over to the stream.
@@ -28,4 +31,7 @@ private:
     double length = 0;
     double time = 0;
     WallClock::time_point lastRead;
+    bool looping = false;
+    double loopFrom = 0;
+    double loopTo = 0;
 };

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/soundtrackanalysis.h"
 #include "capture/captureclock.h"
 #include "capture/captureprogress.h"
 #include "capture/childprocess.h"
@@ -242,6 +243,9 @@ int Capture::Fail(const std::string& message)
 int Capture::Render()
 {
     const auto start = std::chrono::steady_clock::now();
+    // Decoded and analysed while the view and the scene are made; the first frame waits for it.
+    if (hasSoundtrack)
+        StartMusicAnalysis(kSoundtrackFile);
     OffscreenView view(settings.width, settings.height);
     std::string error;
     if (!view.Create(error))
@@ -273,6 +277,7 @@ int Capture::Render()
     if (!encoder.Start(job, error))
         return Fail(error);
 
+    WaitForMusicAnalysis();
     CaptureProgress progress(frameCount);
     for (int i = 0; i < frameCount && !g_stopSignal; ++i) {
         auto phase = std::chrono::steady_clock::now();

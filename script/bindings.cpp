@@ -11,6 +11,7 @@ extern "C" {
 
 #include "gpu/gpumemory.h"
 #include "script/luaengine.h"
+#include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "world/kestrovaworld.h"
 
@@ -156,6 +157,7 @@ void RegisterLuaBindings()
     for (const Binding& b : kBindings)
         lua_register(g_luaState, b.name, b.function);
     RegisterMusicBindings(g_luaState);
+    RegisterMusicAnalysisBindings(g_luaState);
     SetChunkEndHook(EndOpenShape);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });
