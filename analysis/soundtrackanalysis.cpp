@@ -5,8 +5,17 @@
 #include <atomic>
 #include <thread>
 
-static std::thread g_analysisThread;
 static std::atomic<bool> g_cancelAnalysis{false};
+// A program that ends without StopMusicAnalysis (a capture that failed) stops the thread as it
+// exits: a thread still joinable at its destruction would end the process.
+static struct AnalysisThread : std::thread {
+    ~AnalysisThread()
+    {
+        g_cancelAnalysis.store(true);
+        if (joinable())
+            join();
+    }
+} g_analysisThread;
 // Written once by the analysis thread when it is done; read by the GUI thread.
 static std::atomic<MusicAnalysis*> g_readyAnalysis{nullptr};
 static std::unique_ptr<MusicAnalysis> g_ownedAnalysis;
@@ -28,7 +37,7 @@ void StartMusicAnalysis(const std::string& path, DecodedSoundHandler decoded)
 {
     StopMusicAnalysis();
     g_cancelAnalysis.store(false);
-    g_analysisThread = std::thread(Analyse, path, std::move(decoded));
+    static_cast<std::thread&>(g_analysisThread) = std::thread(Analyse, path, std::move(decoded));
 }
 
 void StopMusicAnalysis()
