@@ -28,10 +28,10 @@ struct MusicTempo {
 
 class MusicAnalysis {
 public:
-    // Analyses interleaved 16-bit frames of that many channels. Null when `cancel` was set
-    // before the end.
-    static std::unique_ptr<MusicAnalysis> Analyse(const int16_t* samples, long long frames, int channels,
-                                                  int rate, const std::atomic<bool>& cancel);
+    // Interleaved 16-bit frames of that many channels mixed to one.
+    static std::vector<int16_t> MixToMono(const int16_t* samples, long long frames, int channels);
+    // Analyses mono 16-bit samples. Null when `cancel` was set before the end.
+    static std::unique_ptr<MusicAnalysis> Analyse(std::vector<int16_t> mono, int rate, const std::atomic<bool>& cancel);
 
     int Rate() const { return rate; }
     double Length() const { return double(mono.size()) / rate; }
@@ -68,5 +68,7 @@ private:
     // most that), and the level of the whole window, mapped.
     std::vector<uint8_t> codes;
     std::vector<float> levels;
+    // Per step, the power of each block of kBinsABlock bins, so that a wide band sums blocks.
+    std::vector<float> blocks;
     MusicTempo tempo;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 static std::atomic<bool> g_cancelAnalysis{false};
 // A program that ends without StopMusicAnalysis (a capture that failed) stops the thread as it
@@ -28,8 +29,11 @@ static void Analyse(const std::string& path, const DecodedSoundHandler& decoded)
         return;
     if (decoded)
         decoded(sound);
-    std::unique_ptr<MusicAnalysis> analysis =
-        MusicAnalysis::Analyse(sound->samples.data(), sound->Frames(), sound->channels, sound->rate, g_cancelAnalysis);
+    const int rate = sound->rate;
+    std::vector<int16_t> mono = MusicAnalysis::MixToMono(sound->Samples(), sound->Frames(), sound->channels);
+    // Without a taker the decoded sound goes before the analysis needs its own memory.
+    sound.reset();
+    std::unique_ptr<MusicAnalysis> analysis = MusicAnalysis::Analyse(std::move(mono), rate, g_cancelAnalysis);
     g_readyAnalysis.store(analysis.release());
 }
 

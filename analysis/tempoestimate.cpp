@@ -32,14 +32,17 @@ struct Comb {
 
 // The curve folded on the period: the strongest three neighbouring phase bins, and where their
 // weight lies.
-Comb Fold(const std::vector<float>& onsets, double period)
+struct Strike {
+    double step;
+    float strength;
+};
+
+Comb Fold(const std::vector<Strike>& strikes, double period)
 {
     double bins[kPhaseBins] = {};
-    for (size_t k = 0; k < onsets.size(); ++k) {
-        if (onsets[k] <= 0)
-            continue;
-        const double beats = double(k) / period;
-        bins[int((beats - std::floor(beats)) * kPhaseBins) % kPhaseBins] += onsets[k];
+    for (const Strike& strike : strikes) {
+        const double beats = strike.step / period;
+        bins[int((beats - std::floor(beats)) * kPhaseBins) % kPhaseBins] += strike.strength;
     }
     Comb best;
     for (int b = 0; b < kPhaseBins; ++b) {
@@ -78,10 +81,15 @@ MusicTempo EstimateTempo(const std::vector<float>& onsets, double stepsPerSecond
     }
     if (bestLag == 0)
         return {};
+    // Most steps strike nothing: the comb folds only those that do.
+    std::vector<Strike> strikes;
+    for (long long k = 0; k < n; ++k)
+        if (onsets[size_t(k)] > 0)
+            strikes.push_back({double(k), onsets[size_t(k)]});
     double period = bestLag;
     Comb best;
     for (double p = bestLag - kCombReach; p <= bestLag + kCombReach; p += kCombIncrement) {
-        const Comb comb = Fold(onsets, p);
+        const Comb comb = Fold(strikes, p);
         if (comb.strength > best.strength) {
             best = comb;
             period = p;

@@ -17,3 +17,5 @@ int RunReloadBench(BenchResults& results);
 int RunCaptureBench(BenchResults& results);
 // The status strip hidden, showing an error, and showing a text that changes every frame.
 int RunStripBench(BenchResults& results);
+// Analyses the soundtrack in the working directory, then times the functions that read it.
+int RunAnalysisBench(BenchResults& results);

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip.
+// console, memory, startup, reload, capture, strip, analysis.
 
 #include <cstdio>
 #include <cstring>
@@ -48,6 +48,8 @@ int main(int argc, char* argv[])
         return RunCaptureBench(results);
     if (std::strcmp(mode, "strip") == 0)
         return RunStripBench(results);
+    if (std::strcmp(mode, "analysis") == 0)
+        return RunAnalysisBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

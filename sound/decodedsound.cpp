@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 // The output a capture decodes for: the window's mixing rate, 16-bit stereo.
 constexpr int kDecodeRate = 44100;
@@ -81,17 +82,24 @@ bool Decode(const std::vector<char>& bytes, DecodedSound& sound, const std::atom
     Mix_Chunk* chunk = Mix_LoadWAV_RW(ops, 1);
     if (!chunk)
         return false;
-    if (!cancel.load()) {
-        const auto* first = reinterpret_cast<const int16_t*>(chunk->abuf);
-        sound.samples.assign(first, first + chunk->alen / sizeof(int16_t));
+    if (!cancel.load() && chunk->allocated) {
+        // The buffer changes hands; the chunk is freed without it.
+        sound.samples.reset(reinterpret_cast<int16_t*>(chunk->abuf));
+        sound.sampleCount = chunk->alen / sizeof(int16_t);
         sound.rate = rate;
         sound.channels = channels;
+        chunk->allocated = 0;
     }
     Mix_FreeChunk(chunk);
     return !cancel.load() && sound.Frames() > 0;
 }
 
 } // namespace
+
+void DecodedSound::MixerFree::operator()(int16_t* samples) const
+{
+    SDL_free(samples);
+}
 
 bool DecodeSoundFile(const std::string& path, DecodedSound& sound, const std::atomic<bool>& cancel)
 {

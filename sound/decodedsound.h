@@ -2,17 +2,25 @@
 // A sound file decoded whole into 16-bit PCM of the mixer's output format, so that what is
 // analysed or looped is exactly what the music plays.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 struct DecodedSound {
-    // Interleaved frames of `channels` samples.
-    std::vector<int16_t> samples;
+    // Frees what the mixer allocated.
+    struct MixerFree {
+        void operator()(int16_t* samples) const;
+    };
+    // Interleaved frames of `channels` samples, in the buffer the mixer decoded them into: a
+    // copy would double the memory a whole track takes at its peak.
+    std::unique_ptr<int16_t, MixerFree> samples;
+    size_t sampleCount = 0;
     int rate = 0;
     int channels = 0;
 
-    long long Frames() const { return channels > 0 ? (long long)(samples.size()) / channels : 0; }
+    const int16_t* Samples() const { return samples.get(); }
+    long long Frames() const { return channels > 0 ? (long long)(sampleCount) / channels : 0; }
 };
 
 // Decodes the file through the mixer's own decoders, in the format of the open output. Without

@@ -148,7 +148,7 @@ static void MixLoop(FSOUND_STREAM* stream, Uint8* buffer, int bytes)
         }
         const int run = int(std::min<long long>(frames - done, end - stream->loopCursor));
         std::memcpy(buffer + size_t(done) * g_outputFrameBytes,
-                    sound.samples.data() + size_t(stream->loopCursor) * sound.channels, size_t(run) * g_outputFrameBytes);
+                    sound.Samples() + size_t(stream->loopCursor) * sound.channels, size_t(run) * g_outputFrameBytes);
         stream->loopCursor += run;
         done += run;
     }

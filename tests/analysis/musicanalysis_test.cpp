@@ -45,7 +45,7 @@ struct Track {
     std::unique_ptr<MusicAnalysis> Analyse() const
     {
         const std::atomic<bool> cancel{false};
-        return MusicAnalysis::Analyse(samples.data(), (long long)(samples.size()), 1, kRate, cancel);
+        return MusicAnalysis::Analyse(samples, kRate, cancel);
     }
 };
 
@@ -86,6 +86,10 @@ TEST_F(ToneSilenceTone, BandsHoldTheirOwnFrequenciesAndNoOthers)
     // However wide the band, and wherever the tone lies in it.
     EXPECT_NEAR(analysis->Band(0.5, 990, 5000), halfScale, 0.01);
     EXPECT_NEAR(analysis->Band(0.5, 0, kRate / 2), halfScale, 0.01);
+    // Wide bands sum blocks of bins: the tone in the bins after the last whole block, and in a
+    // whole block between loose bins.
+    EXPECT_NEAR(analysis->Band(0.5, 0, 1100), halfScale, 0.01);
+    EXPECT_NEAR(analysis->Band(0.5, 200, 1750), halfScale, 0.01);
     EXPECT_LT(analysis->Band(0.5, 40, 160), 0.05);
     EXPECT_LT(analysis->Band(0.5, 2000, 16000), 0.05);
     EXPECT_EQ(analysis->Band(1.5, 0, kRate / 2), 0);
@@ -158,15 +162,17 @@ TEST(MusicAnalysis, TheTempoOfAClickTrackAndItsFirstBeat)
 
 TEST(MusicAnalysis, StereoIsMixedToMonoAndACancelledAnalysisGivesNothing)
 {
+    Track mono;
+    mono.Tone(1000, 1, 0.5);
     std::vector<int16_t> stereo;
-    for (int16_t s : Track().Tone(1000, 1, 0.5).samples)
+    for (int16_t s : mono.samples)
         stereo.insert(stereo.end(), {s, s});
     std::atomic<bool> cancel{false};
-    const auto analysis = MusicAnalysis::Analyse(stereo.data(), (long long)(stereo.size() / 2), 2, kRate, cancel);
+    const auto analysis = MusicAnalysis::Analyse(MusicAnalysis::MixToMono(stereo.data(), (long long)(stereo.size() / 2), 2), kRate, cancel);
     EXPECT_NEAR(analysis->Level(0.5), Mapped(20 * std::log10(0.5)), 0.01);
     EXPECT_NEAR(analysis->Length(), 1, 1e-3);
     cancel = true;
-    EXPECT_EQ(MusicAnalysis::Analyse(stereo.data(), (long long)(stereo.size() / 2), 2, kRate, cancel), nullptr);
+    EXPECT_EQ(MusicAnalysis::Analyse(std::vector<int16_t>(stereo.begin(), stereo.end()), kRate, cancel), nullptr);
 }
 
 // The demo's soundtrack, decoded as the program decodes it, is at 100 beats a minute.
@@ -175,7 +181,7 @@ TEST(MusicAnalysis, TheDemoSoundtrackIsAt100Bpm)
     DecodedSound sound;
     const std::atomic<bool> cancel{false};
     ASSERT_TRUE(DecodeSoundFile(QM_SOURCE_DIR "/demo/Ondrelle.mp3", sound, cancel));
-    const auto analysis = MusicAnalysis::Analyse(sound.samples.data(), sound.Frames(), sound.channels, sound.rate, cancel);
+    const auto analysis = MusicAnalysis::Analyse(MusicAnalysis::MixToMono(sound.Samples(), sound.Frames(), sound.channels), sound.rate, cancel);
     EXPECT_NEAR(analysis->EstimatedTempo().bpm, 100, 1);
     EXPECT_GT(analysis->Length(), 170);
 }

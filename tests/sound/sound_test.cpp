@@ -183,14 +183,15 @@ TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
     std::vector<int16_t> played(bytes.size() / 2);
     std::memcpy(played.data(), bytes.data(), played.size() * 2);
     // Silence comes first, while the device waited for the music.
-    const auto start = std::search(played.begin(), played.end(), sound.samples.begin(), sound.samples.begin() + 64);
+    const int16_t* samples = sound.Samples();
+    const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
     ASSERT_NE(start, played.end());
     const long from = 44100 / 4 * 2, to = 44100 / 2 * 2;
     const long length = long(played.end() - start);
     ASSERT_GT(length, to + 4 * (to - from)) << "too little was played";
     long wrong = 0;
     for (long i = 0; i < length; ++i)
-        wrong += start[i] != sound.samples[size_t(i < to ? i : from + (i - to) % (to - from))];
+        wrong += start[i] != samples[size_t(i < to ? i : from + (i - to) % (to - from))];
     EXPECT_EQ(wrong, 0) << "of " << length << " samples";
 }
 
