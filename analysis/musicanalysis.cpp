@@ -189,7 +189,7 @@ double MusicAnalysis::FluxAt(long long step, BinRange bins) const
     int sounding = 0;
     for (int b = bins.first; b <= bins.last; ++b) {
         rise += std::max(0.0f, mapped[row[b]] - mapped[before[b]]);
-        sounding += (row[b] | before[b]) != 0 && std::max(mapped[row[b]], mapped[before[b]]) > 0;
+        sounding += std::max(mapped[row[b]], mapped[before[b]]) > 0;
     }
     return sounding > 0 ? rise / float(sounding) : 0;
 }
@@ -246,8 +246,10 @@ double MusicAnalysis::Onset(double seconds, double lowHz, double highHz) const
 
 void MusicAnalysis::Waveform(double seconds, int n, float* samples) const
 {
-    const long long centre = std::isfinite(seconds) ? std::llround(seconds * rate) : -1 - n;
     const long long length = (long long)(mono.size());
+    // Far outside the music every sample is silence; the clamp keeps the sample index in range.
+    const double at = std::isnan(seconds) ? -1.0 : std::clamp(seconds, -1.0, Length() + 1);
+    const long long centre = std::llround(at * rate);
     for (int i = 0; i < n; ++i) {
         const long long at = centre - n / 2 + i;
         samples[i] = float(0.5 + 0.5 * (at >= 0 && at < length ? mono[size_t(at)] * kSampleScale : 0.0));
