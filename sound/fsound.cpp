@@ -87,14 +87,14 @@ static void ReportEnd(FSOUND_STREAM* stream)
         callback(stream, nullptr, 0, stream->endUserData.load());
 }
 
-// Runs on the audio thread with the mixer locked, also when the music is halted: halting
-// clears g_playingStream first, so only a stream that played through is reported.
 // A loop is set and can be played: the stream has its decoded sound.
 static bool CanLoop(const FSOUND_STREAM& stream)
 {
     return stream.loopTo > 0 && stream.decoded;
 }
 
+// Runs on the audio thread with the mixer locked, also when the music is halted: halting
+// clears g_playingStream first, so only a stream that played through is reported.
 static void SDLCALL OnMusicFinished()
 {
     if (FSOUND_STREAM* looped = g_playingStream.load()) {
