@@ -1,47 +1,57 @@
 // The soundtrack's analysis thread and what it leaves behind.
 #include "analysis/soundtrackanalysis.h"
 
+#include <SDL_thread.h>
+
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <vector>
 
+// What the analysis thread is handed.
+struct AnalysisJob {
+    std::string path;
+    DecodedSoundHandler decoded;
+};
+
 static std::atomic<bool> g_cancelAnalysis{false};
-// A program that ends without StopMusicAnalysis (a capture that failed) stops the thread as it
-// exits: a thread still joinable at its destruction would end the process.
-static struct AnalysisThread : std::thread {
-    ~AnalysisThread()
-    {
-        g_cancelAnalysis.store(true);
-        if (joinable())
-            join();
-    }
-} g_analysisThread;
+// An SDL thread, since the mixer keeps an error text for each thread it runs on, which only SDL's
+// own threads free as they end.
+static SDL_Thread* g_analysisThread = nullptr;
 // Written once by the analysis thread when it is done; read by the GUI thread.
 static std::atomic<MusicAnalysis*> g_readyAnalysis{nullptr};
 static std::unique_ptr<MusicAnalysis> g_ownedAnalysis;
 static MusicTempo g_tempoOverride;
+// A program that ends without StopMusicAnalysis (a capture that failed) stops the thread as it
+// exits; declared last, it goes first.
+static struct AnalysisThreadStop {
+    ~AnalysisThreadStop() { StopMusicAnalysis(); }
+} g_analysisThreadStop;
 
-static void Analyse(const std::string& path, const DecodedSoundHandler& decoded)
+static int SDLCALL Analyse(void* data)
 {
+    const std::unique_ptr<AnalysisJob> job(static_cast<AnalysisJob*>(data));
     auto sound = std::make_shared<DecodedSound>();
-    if (!DecodeSoundFile(path, *sound, g_cancelAnalysis))
-        return;
-    if (decoded)
-        decoded(sound);
+    if (!DecodeSoundFile(job->path, *sound, g_cancelAnalysis))
+        return 0;
+    if (job->decoded)
+        job->decoded(sound);
     const int rate = sound->rate;
     std::vector<int16_t> mono = MusicAnalysis::MixToMono(sound->Samples(), sound->Frames(), sound->channels);
     // Without a taker the decoded sound goes before the analysis needs its own memory.
     sound.reset();
     std::unique_ptr<MusicAnalysis> analysis = MusicAnalysis::Analyse(std::move(mono), rate, g_cancelAnalysis);
     g_readyAnalysis.store(analysis.release());
+    return 0;
 }
 
 void StartMusicAnalysis(const std::string& path, DecodedSoundHandler decoded)
 {
     StopMusicAnalysis();
     g_cancelAnalysis.store(false);
-    static_cast<std::thread&>(g_analysisThread) = std::thread(Analyse, path, std::move(decoded));
+    auto* job = new AnalysisJob{path, std::move(decoded)};
+    g_analysisThread = SDL_CreateThread(Analyse, "music analysis", job);
+    if (!g_analysisThread)
+        delete job;
 }
 
 void StopMusicAnalysis()
@@ -53,8 +63,9 @@ void StopMusicAnalysis()
 
 bool WaitForMusicAnalysis()
 {
-    if (g_analysisThread.joinable())
-        g_analysisThread.join();
+    if (g_analysisThread)
+        SDL_WaitThread(g_analysisThread, nullptr);
+    g_analysisThread = nullptr;
     // The thread has handed its result over; from here on the GUI thread owns it.
     if (MusicAnalysis* done = g_readyAnalysis.exchange(nullptr))
         g_ownedAnalysis.reset(done);
