@@ -173,7 +173,7 @@ double MusicAnalysis::BandAt(long long step, BinRange bins) const
         for (int b = endBlock * kBinsABlock; b <= bins.last; ++b)
             sum += power[row[b]];
     }
-    return sum > 0 ? Mapped(10 * std::log10(sum / kHannLeakage)) : 0;
+    return sum > 0 ? Mapped(kDecibelsPerOctave * std::log2(sum / float(kHannLeakage))) : 0;
 }
 
 double MusicAnalysis::FluxAt(long long step, BinRange bins) const
@@ -212,13 +212,25 @@ double MusicAnalysis::Band(double seconds, double lowHz, double highHz) const
 
 void MusicAnalysis::Spectrum(double seconds, int n, float* bands) const
 {
-    const double ratio = std::pow(kSpectrumHighHz / kSpectrumLowHz, 1.0 / n);
-    double low = kSpectrumLowHz;
-    for (int i = 0; i < n; ++i) {
-        const double high = i + 1 == n ? kSpectrumHighHz : low * ratio;
-        bands[i] = float(Band(seconds, low, high));
-        low = high;
+    if (int(spectrumBins.size()) != n) {
+        spectrumBins.clear();
+        const double ratio = std::pow(kSpectrumHighHz / kSpectrumLowHz, 1.0 / n);
+        double low = kSpectrumLowHz;
+        for (int i = 0; i < n; ++i) {
+            const double high = i + 1 == n ? kSpectrumHighHz : low * ratio;
+            spectrumBins.push_back(Bins(low, high));
+            low = high;
+        }
     }
+    if (!(seconds >= 0)) {
+        std::fill(bands, bands + n, 0.0f);
+        return;
+    }
+    const double position = seconds * rate / kAnalysisHop;
+    const long long k = (long long)(std::floor(position));
+    const double a = position - double(k);
+    for (int i = 0; i < n; ++i)
+        bands[i] = float(BandAt(k, spectrumBins[size_t(i)]) * (1 - a) + BandAt(k + 1, spectrumBins[size_t(i)]) * a);
 }
 
 double MusicAnalysis::Onset(double seconds, double lowHz, double highHz) const
