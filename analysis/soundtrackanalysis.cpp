@@ -30,6 +30,8 @@ static struct AnalysisThreadStop {
 static int SDLCALL Analyse(void* data)
 {
     const std::unique_ptr<AnalysisJob> job(static_cast<AnalysisJob*>(data));
+    // The frames come first: on a busy machine the analysis waits for them, not they for it.
+    SDL_SetThreadPriority(SDL_THREAD_PRIORITY_LOW);
     auto sound = std::make_shared<DecodedSound>();
     if (!DecodeSoundFile(job->path, *sound, g_cancelAnalysis))
         return 0;
