@@ -448,8 +448,9 @@ double FSOUND_Stream_GetLength(FSOUND_STREAM* stream)
 
 signed char FSOUND_Stream_SetDecodedSound(FSOUND_STREAM* stream, std::shared_ptr<const DecodedSound> sound)
 {
+    // No error code is set: the call may come from another thread than the one that reads it.
     if (!stream || !sound || sound->rate != g_outputRate || sound->channels * int(sizeof(int16_t)) != g_outputFrameBytes)
-        return Fail(FSOUND_ERR_INVALID_PARAM);
+        return 0;
     std::lock_guard<std::mutex> lock(stream->positionLock);
     stream->decoded = std::move(sound);
     return 1;

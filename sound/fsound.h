@@ -59,7 +59,7 @@ signed char FSOUND_Stream_SetPaused(FSOUND_STREAM* stream, signed char paused);
 double FSOUND_Stream_GetLength(FSOUND_STREAM* stream);
 // Hands the stream its own sound decoded whole in the output's format, from which a loop plays
 // (see FSOUND_Stream_SetLoopPoints). May be called from any thread while the stream is open.
-// Refused when the format is not the output's.
+// Refused, with 0 and the error code left as it was, when the format is not the output's.
 signed char FSOUND_Stream_SetDecodedSound(FSOUND_STREAM* stream, std::shared_ptr<const DecodedSound> sound);
 // A loop from `from` to `to` seconds, 0 <= from < to <= length: on reaching `to` the stream
 // goes on at `from`, to the sample, and it cannot end while the loop is set. From and to both 0

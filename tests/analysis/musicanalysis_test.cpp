@@ -1,11 +1,18 @@
 // The music's analysis on synthetic sound: levels, bands, spectrum, onsets and tempo.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "analysis/musicanalysis.h"
+#include "analysis/soundtrackanalysis.h"
 #include "analysis/tempoestimate.h"
 #include "sound/decodedsound.h"
 
@@ -184,6 +191,43 @@ TEST(MusicAnalysis, TheDemoSoundtrackIsAt100Bpm)
     const auto analysis = MusicAnalysis::Analyse(MusicAnalysis::MixToMono(sound.Samples(), sound.Frames(), sound.channels), sound.rate, cancel);
     EXPECT_NEAR(analysis->EstimatedTempo().bpm, 100, 1);
     EXPECT_GT(analysis->Length(), 170);
+}
+
+} // namespace
+
+namespace {
+
+// The soundtrack's analysis as the program runs it: nothing until it is ready, then the values
+// of the file, the texture's rows among them; the tempo set by a script over the estimate.
+TEST(SoundtrackAnalysis, ReadsZeroUntilReadyThenTheFilesValues)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    std::vector<float> spectrum(kMusicTextureWidth, -1), waveform(kMusicTextureWidth, -1);
+    FillMusicTextureRows(0.5, spectrum.data(), waveform.data());
+    EXPECT_EQ(*std::max_element(spectrum.begin(), spectrum.end()), 0);
+    EXPECT_EQ(*std::min_element(waveform.begin(), waveform.end()), 0.5);
+    EXPECT_EQ(CurrentMusicTempo().bpm, 0);
+
+    const std::string path = "/tmp/quillmere-analysis-" + std::to_string(getpid()) + ".wav";
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + path + " synth 2 sine 1000 vol 0.5").c_str()), 0);
+    StartMusicAnalysis(path);
+    ASSERT_TRUE(WaitForMusicAnalysis());
+    std::remove(path.c_str());
+    ASSERT_NE(ReadyMusicAnalysis(), nullptr);
+    FillMusicTextureRows(0.5, spectrum.data(), waveform.data());
+    // The loudest of the 512 log-spaced bands lies within a bin (21.5 Hz) of 1 kHz: there the
+    // bands are narrower than the bins.
+    const int loudest = int(std::max_element(spectrum.begin(), spectrum.end()) - spectrum.begin());
+    EXPECT_NEAR(kSpectrumLowHz * std::pow(kSpectrumHighHz / kSpectrumLowHz, (loudest + 0.5) / kMusicTextureWidth), 1000, 22);
+    EXPECT_NEAR(*std::max_element(waveform.begin(), waveform.end()), 0.75, 0.01);
+    EXPECT_NEAR(*std::min_element(waveform.begin(), waveform.end()), 0.25, 0.01);
+
+    SetMusicTempo({90, 0.25});
+    EXPECT_EQ(CurrentMusicTempo().bpm, 90);
+    EXPECT_EQ(CurrentMusicTempo().firstBeat, 0.25);
+    SetMusicTempo({});
+    StopMusicAnalysis();
+    EXPECT_EQ(ReadyMusicAnalysis(), nullptr);
 }
 
 } // namespace
