@@ -33,6 +33,7 @@ constexpr double kOnsetMargin = 0.01;
 constexpr double kOnsetGain = 6;
 constexpr int kCancelCheckSteps = 256;
 constexpr int kBinsABlock = 32;
+constexpr size_t kSpectrumBinSets = 4;
 constexpr int kBlocks = (kAnalysisBins + kBinsABlock - 1) / kBinsABlock;
 
 // log2 of a positive float to within 1e-4: its exponent, and a polynomial for its mantissa in
@@ -227,18 +228,29 @@ double MusicAnalysis::Band(double seconds, double lowHz, double highHz) const
     return Interpolate(seconds * rate / kAnalysisHop, [&](long long k) { return BandAt(k, bins); });
 }
 
+const std::vector<MusicAnalysis::BinRange>& MusicAnalysis::SpectrumBins(int n) const
+{
+    for (const std::vector<BinRange>& bins : spectrumBins)
+        if (int(bins.size()) == n)
+            return bins;
+    std::vector<BinRange> bins;
+    const double ratio = std::pow(kSpectrumHighHz / kSpectrumLowHz, 1.0 / n);
+    double low = kSpectrumLowHz;
+    for (int i = 0; i < n; ++i) {
+        const double high = i + 1 == n ? kSpectrumHighHz : low * ratio;
+        bins.push_back(Bins(low, high));
+        low = high;
+    }
+    // A script that asks for ever new counts keeps the last few.
+    if (spectrumBins.size() >= kSpectrumBinSets)
+        spectrumBins.erase(spectrumBins.begin());
+    spectrumBins.push_back(std::move(bins));
+    return spectrumBins.back();
+}
+
 void MusicAnalysis::Spectrum(double seconds, int n, float* bands) const
 {
-    if (int(spectrumBins.size()) != n) {
-        spectrumBins.clear();
-        const double ratio = std::pow(kSpectrumHighHz / kSpectrumLowHz, 1.0 / n);
-        double low = kSpectrumLowHz;
-        for (int i = 0; i < n; ++i) {
-            const double high = i + 1 == n ? kSpectrumHighHz : low * ratio;
-            spectrumBins.push_back(Bins(low, high));
-            low = high;
-        }
-    }
+    const std::vector<BinRange>& bins = SpectrumBins(n);
     if (!(seconds >= 0)) {
         std::fill(bands, bands + n, 0.0f);
         return;
@@ -247,7 +259,7 @@ void MusicAnalysis::Spectrum(double seconds, int n, float* bands) const
     const long long k = (long long)(std::floor(position));
     const double a = position - double(k);
     for (int i = 0; i < n; ++i)
-        bands[i] = float(BandAt(k, spectrumBins[size_t(i)]) * (1 - a) + BandAt(k + 1, spectrumBins[size_t(i)]) * a);
+        bands[i] = float(BandAt(k, bins[size_t(i)]) * (1 - a) + BandAt(k + 1, bins[size_t(i)]) * a);
 }
 
 double MusicAnalysis::Onset(double seconds, double lowHz, double highHz) const

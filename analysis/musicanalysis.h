@@ -40,7 +40,7 @@ public:
     // a band narrower than a bin reads the bin nearest its middle.
     double Band(double seconds, double lowHz, double highHz) const;
     // n log-spaced bands from kSpectrumLowHz to kSpectrumHighHz, 1 <= n <= kMaxSpectrumBands.
-    // The bands' bins are worked out once for each n in turn: call it from one thread only.
+    // The bands' bins are worked out once for each n: call it from one thread only.
     void Spectrum(double seconds, int n, float* bands) const;
     // How strongly the band's energy has just risen: positive spectral flux over an adaptive
     // threshold, 0..1. Read a moment later than the levels, so that it peaks just after a hit.
@@ -72,6 +72,8 @@ private:
     // Per step, the power of each block of kBinsABlock bins, so that a wide band sums blocks.
     std::vector<float> blocks;
     MusicTempo tempo;
-    // The bins of the last n bands Spectrum was asked for.
-    mutable std::vector<BinRange> spectrumBins;
+    // The bins of the bands for each n Spectrum was asked for (a script's bars and the shader
+    // texture's row each have their own, every frame).
+    const std::vector<BinRange>& SpectrumBins(int n) const;
+    mutable std::vector<std::vector<BinRange>> spectrumBins;
 };
