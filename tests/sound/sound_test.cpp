@@ -187,7 +187,9 @@ TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
     const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
     ASSERT_NE(start, played.end());
     const long from = 44100 / 4 * 2, to = 44100 / 2 * 2;
-    const long length = long(played.end() - start);
+    // Once the music is halted the device may write a last buffer of silence before it closes.
+    const auto end = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
+    const long length = long(end - start);
     ASSERT_GT(length, to + 4 * (to - from)) << "too little was played";
     long wrong = 0;
     for (long i = 0; i < length; ++i)
