@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QKeySequence>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <QWindow>
 
 #include "app/assetwatcher.h"
+#include "analysis/soundtrackanalysis.h"
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/ui_mainwindow.h"
@@ -44,6 +46,32 @@ static void StepMusic(double seconds)
         SeekMusic(target);
 }
 
+// F8 loops this many beats from the current one.
+constexpr int kLoopBeats = 8;
+constexpr double kSecondsPerMinute = 60;
+
+// Sets a loop over the beats that start at the current beat, or removes the loop that is set.
+// Without a tempo there are no beats to loop.
+static void ToggleMusicLoop()
+{
+    double from, to;
+    if (!g_musicClock || g_musicClock->Loop(from, to)) {
+        if (g_musicClock)
+            g_musicClock->ClearLoop();
+        return;
+    }
+    const MusicTempo tempo = CurrentMusicTempo();
+    if (tempo.bpm <= 0)
+        return;
+    const double beat = kSecondsPerMinute / tempo.bpm;
+    from = std::max(0.0, tempo.firstBeat + std::floor((g_musicClock->Time() - tempo.firstBeat) / beat) * beat);
+    to = from + kLoopBeats * beat;
+    if (g_musicClock->Length() > 0)
+        to = std::min(to, g_musicClock->Length());
+    if (from < to)
+        g_musicClock->SetLoop(from, to);
+}
+
 static void ToggleMusicPause()
 {
     if (g_musicClock)
@@ -64,6 +92,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(new QShortcut(Qt::Key_F5, this), &QShortcut::activated, this, ToggleMusicPause);
     connect(new QShortcut(Qt::Key_F6, this), &QShortcut::activated, this, [] { StepMusic(-kMusicStepSeconds); });
     connect(new QShortcut(Qt::Key_F7, this), &QShortcut::activated, this, [] { StepMusic(kMusicStepSeconds); });
+    connect(new QShortcut(Qt::Key_F8, this), &QShortcut::activated, this, ToggleMusicLoop);
     InitLua();
     RegisterLuaBindings();
     InstallSoundtrackClock();

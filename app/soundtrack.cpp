@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "analysis/soundtrackanalysis.h"
 #include "app/soundtrackclock.h"
 #include "script/scenefiles.h"
 
@@ -80,6 +81,12 @@ void StartSoundtrack()
                      SoundErrorString(code));
     }
     g_soundtrackClock->Start(g_soundtrackStream);
+    // The stream's own decoded sound plays its loops; it is handed over before the stream can
+    // close, which waits for the analysis thread first.
+    if (g_soundtrackStream)
+        StartMusicAnalysis(g_soundtrackPath, [stream = g_soundtrackStream](std::shared_ptr<const DecodedSound> sound) {
+            FSOUND_Stream_SetDecodedSound(stream, std::move(sound));
+        });
     // With a null stream both calls are refused and the program runs on without music.
     FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
     FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);
@@ -95,6 +102,7 @@ void StopSoundtrack()
 {
     if (g_soundtrackClock && g_musicClock == &*g_soundtrackClock)
         g_musicClock = nullptr;
+    StopMusicAnalysis();
     FSOUND_Stream_Close(g_soundtrackStream);
     g_soundtrackStream = nullptr;
     FSOUND_Close();

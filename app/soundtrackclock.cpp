@@ -1,6 +1,7 @@
 #include "app/soundtrackclock.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 // How much slower or faster than the wall clock the time may run while it follows the stream's
@@ -8,6 +9,9 @@
 // buffer after a resume, while the scene's time must advance on every frame.
 constexpr double kSlowest = 0.5;
 constexpr double kFastest = 2;
+// A loop's jump back is told from the position's jitter by its size: at least this part of the
+// loop's length.
+constexpr double kLoopJumpShare = 0.5;
 
 double SoundtrackClock::Time()
 {
@@ -20,7 +24,14 @@ double SoundtrackClock::Time()
     const double elapsed = std::chrono::duration<double>(now - lastRead).count();
     lastRead = now;
     const double heard = stream ? FSOUND_Stream_GetTime(stream) : time + elapsed;
-    time = std::clamp(heard, time + elapsed * kSlowest, time + elapsed * kFastest);
+    if (looping && heard < time - kLoopJumpShare * (loopTo - loopFrom))
+        time = heard;
+    else
+        time = std::clamp(heard, time + elapsed * kSlowest, time + elapsed * kFastest);
+    // Without a stream the wall clock loops here; with one, the stream loops to the sample and
+    // this only holds the smoothed time back from passing the loop's end.
+    if (looping && time >= loopTo)
+        time = stream ? std::nextafter(loopTo, 0.0) : loopFrom + std::fmod(time - loopFrom, loopTo - loopFrom);
     return time;
 }
 
@@ -81,6 +92,38 @@ void SoundtrackClock::Start(FSOUND_STREAM* soundtrack)
     }
     if (time > 0)
         FSOUND_Stream_SetTime(stream, time);
+    if (looping && length > 0 && loopTo > length) {
+        std::printf("setMusicLoop: the loop's end %g lies past the end of the music (%g s); no loop\n", loopTo, length);
+        std::fflush(stdout);
+        looping = false;
+    }
+    if (looping)
+        FSOUND_Stream_SetLoopPoints(stream, loopFrom, loopTo);
     if (paused)
         FSOUND_Stream_SetPaused(stream, 1);
+}
+
+void SoundtrackClock::SetLoop(double from, double to)
+{
+    if (started && stream && !FSOUND_Stream_SetLoopPoints(stream, from, to))
+        return;
+    looping = true;
+    loopFrom = from;
+    loopTo = to;
+}
+
+void SoundtrackClock::ClearLoop()
+{
+    if (!looping)
+        return;
+    looping = false;
+    if (started && stream)
+        FSOUND_Stream_SetLoopPoints(stream, 0, 0);
+}
+
+bool SoundtrackClock::Loop(double& from, double& to) const
+{
+    from = loopFrom;
+    to = loopTo;
+    return looping;
 }

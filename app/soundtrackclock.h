@@ -15,6 +15,9 @@ public:
     bool Paused() const override;
     void SetPaused(bool paused) override;
     void Seek(double seconds) override;
+    void SetLoop(double from, double to) override;
+    void ClearLoop() override;
+    bool Loop(double& from, double& to) const override;
 
     // Starts the clock with the soundtrack's stream, null without one, before the stream plays:
     // a pause or a jump made before carries over to the stream.
@@ -33,4 +36,7 @@ private:
     double time = 0;
     WallClock::time_point lastRead;
     std::atomic<bool> ended{false};
+    bool looping = false;
+    double loopFrom = 0;
+    double loopTo = 0;
 };

@@ -20,3 +20,5 @@ int RunStripBench(BenchResults& results);
 // Shader passes, targets and feedback at 1280x720 against a frame that only clears, the state
 // reset after render(), and a 200-line shader's compile after a save.
 int RunShaderBench(BenchResults& results);
+// Analyses the soundtrack in the working directory, then times the functions that read it.
+int RunAnalysisBench(BenchResults& results);

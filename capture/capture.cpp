@@ -19,6 +19,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/soundtrackanalysis.h"
 #include "capture/captureclock.h"
 #include "capture/captureprogress.h"
 #include "capture/childprocess.h"
@@ -315,6 +316,9 @@ int Capture::Fail(const std::string& message)
 int Capture::Render()
 {
     const auto start = std::chrono::steady_clock::now();
+    // Decoded and analysed while the view and the scene are made; the first frame waits for it.
+    if (hasSoundtrack)
+        StartMusicAnalysis(settings.musicPath);
     OffscreenView view(settings.width, settings.height);
     std::string error;
     if (!view.Create(error))
@@ -370,6 +374,8 @@ EncoderJob Capture::Job() const
 void Capture::RenderFrames(OffscreenView& view, World& world, CaptureClock& clock,
                            VideoEncoder& encoder)
 {
+    // A video never sees the zeros of an analysis still running.
+    WaitForMusicAnalysis();
     CaptureProgress progress(frameCount);
     for (int i = 0; i < frameCount && !g_stopSignal; ++i) {
         auto phase = std::chrono::steady_clock::now();

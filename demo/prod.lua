@@ -9,6 +9,7 @@
 dofile("scene.lua")   -- the shapes: Bloom, Towers, Helix, Sparks
 dofile("camera.lua")  -- the camera timeline: CameraShot
 dofile("glow.lua")    -- the bloom's halo, a shader pass: Glow
+dofile("listen.lua")  -- what the music sounds like: Kick, Bass
 
 BEAT = 0.6
 BAR = 4 * BEAT
@@ -24,9 +25,11 @@ end
 
 function render()
   local t = getMusicTime()
-  Towers(t, Pulse(t, BEAT))
+  -- The towers jump on each beat and higher on the kick; the bloom lifts on each bar and with
+  -- the bass.
+  Towers(t, math.max(0.5 * Pulse(t, BEAT), Kick()))
   Helix(t)
-  Bloom(t, Pulse(t, BAR))
+  Bloom(t, math.max(Pulse(t, BAR), Bass()))
   Sparks(t)
   Glow(t, Pulse(t, BAR))
 end

@@ -11,6 +11,7 @@ extern "C" {
 
 #include "gpu/gpumemory.h"
 #include "script/luaengine.h"
+#include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
 #include "world/kestrovaworld.h"
@@ -177,6 +178,7 @@ void RegisterLuaBindings()
         lua_register(g_luaState, b.name, b.function);
     RegisterMusicBindings(g_luaState);
     RegisterShaderBindings(g_luaState);
+    RegisterMusicAnalysisBindings(g_luaState);
     SetChunkEndHook(EndChunk);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });

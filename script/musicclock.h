@@ -15,6 +15,12 @@ public:
     virtual void SetPaused(bool paused) = 0;
     // Jumps to a time that IsValidMusicTime accepts.
     virtual void Seek(double seconds) = 0;
+    // A loop region, 0 <= from < to <= Length(): on reaching `to` the music jumps back to
+    // `from`, and while it is set the music does not end. A capture's clock ignores it.
+    virtual void SetLoop(double /*from*/, double /*to*/) {}
+    virtual void ClearLoop() {}
+    // True, with the region, while a loop is set.
+    virtual bool Loop(double& /*from*/, double& /*to*/) const { return false; }
 };
 
 // The clock the script functions and the keys use; null while there is none, which reads as

@@ -50,6 +50,16 @@ struct FSOUND_STREAM {
     long long mixedFrames = 0;
     int lastBufferFrames = 0;
     Clock::time_point lastMix;
+    // The loop, also under positionLock. While `looping` the mixer's music is paused and
+    // MixLoop writes each buffer from the decoded sound; `wrapFrame` is where in the last one
+    // it went back to loopFrom, -1 if it did not.
+    std::shared_ptr<const DecodedSound> decoded;
+    long long loopFrom = 0;
+    long long loopTo = 0;
+    bool looping = false;
+    bool loopPaused = false;
+    long long loopCursor = 0;
+    int wrapFrame = -1;
 };
 
 static int g_lastError = FSOUND_ERR_NONE;
@@ -84,10 +94,22 @@ static void ReportEnd(FSOUND_STREAM* stream)
         callback(stream, nullptr, 0, stream->endUserData.load());
 }
 
+// A loop is set and can be played: the stream has its decoded sound.
+static bool CanLoop(const FSOUND_STREAM& stream)
+{
+    return stream.loopTo > 0 && stream.decoded;
+}
+
 // Runs on the audio thread with the mixer locked, also when the music is halted: halting
 // clears g_playingStream first, so only a stream that played through is reported.
 static void SDLCALL OnMusicFinished()
 {
+    if (FSOUND_STREAM* looped = g_playingStream.load()) {
+        // The loop plays on from the decoded sound.
+        std::lock_guard<std::mutex> lock(looped->positionLock);
+        if (CanLoop(*looped))
+            return;
+    }
     FSOUND_STREAM* stream = g_playingStream.exchange(nullptr);
     if (!stream)
         return;
@@ -109,18 +131,62 @@ static void ResetPosition(FSOUND_STREAM* stream, double seconds)
     std::lock_guard<std::mutex> lock(stream->positionLock);
     stream->positionBase = seconds;
     stream->mixedFrames = 0;
+    stream->looping = false;
+    stream->wrapFrame = -1;
+}
+
+// Writes the whole buffer from the decoded sound at the loop's cursor, going back to the loop's
+// start each time the cursor reaches its end (or the sound's). The sound has the output's format,
+// so the music the mixer put into the buffer is replaced sample for sample. Runs on the audio
+// thread with positionLock held.
+static void MixLoop(FSOUND_STREAM* stream, Uint8* buffer, int bytes)
+{
+    const DecodedSound& sound = *stream->decoded;
+    const int frames = bytes / g_outputFrameBytes;
+    const long long end = std::min(stream->loopTo, sound.Frames());
+    const long long from = std::min(stream->loopFrom, end - 1);
+    stream->positionBase = double(stream->loopCursor) / g_outputRate;
+    stream->wrapFrame = -1;
+    for (int done = 0; done < frames;) {
+        if (stream->loopCursor >= end) {
+            stream->loopCursor = from;
+            if (stream->wrapFrame < 0)
+                stream->wrapFrame = done;
+        }
+        const int run = int(std::min<long long>(frames - done, end - stream->loopCursor));
+        std::memcpy(buffer + size_t(done) * g_outputFrameBytes,
+                    sound.Samples() + size_t(stream->loopCursor) * sound.channels, size_t(run) * g_outputFrameBytes);
+        stream->loopCursor += run;
+        done += run;
+    }
+    stream->mixedFrames = stream->lastBufferFrames = frames;
+    stream->lastMix = Clock::now();
 }
 
 // Runs on the audio thread after each mixing buffer, with the mixer locked; the lock can be taken
 // again on this thread, so Mix_PlayingMusic is safe here. Counts the buffer when the stream's
 // music went into it: the decoder's own position runs ahead of that by what it has buffered and
 // moves in steps of its reads.
-static void SDLCALL OnBufferMixed(void*, Uint8*, int bytes)
+static void SDLCALL OnBufferMixed(void*, Uint8* buffer, int bytes)
 {
     FSOUND_STREAM* stream = g_playingStream.load();
-    if (!stream || Mix_PausedMusic() || !Mix_PlayingMusic())
+    if (!stream)
         return;
     std::lock_guard<std::mutex> lock(stream->positionLock);
+    if (CanLoop(*stream) && !stream->loopPaused) {
+        // Taking over from the mixer's music, this buffer is written again from where that
+        // music started it; the music is paused so that it can neither play under the loop
+        // nor end.
+        if (!stream->looping) {
+            stream->looping = true;
+            stream->loopCursor = std::llround(stream->positionBase * g_outputRate) + stream->mixedFrames;
+            Mix_PauseMusic();
+        }
+        MixLoop(stream, buffer, bytes);
+        return;
+    }
+    if (stream->looping || Mix_PausedMusic() || !Mix_PlayingMusic())
+        return;
     stream->lastBufferFrames = bytes / g_outputFrameBytes;
     stream->mixedFrames += stream->lastBufferFrames;
     stream->lastMix = Clock::now();
@@ -315,9 +381,12 @@ double FSOUND_Stream_GetTime(FSOUND_STREAM* stream)
     // with the dummy driver, which waits that long after each; a device that queues one more
     // buffer plays it a buffer later, which is still within one buffer.
     const double buffer = double(stream->lastBufferFrames) / g_outputRate;
-    const double heard = std::chrono::duration<double>(Clock::now() - stream->lastMix).count();
-    return stream->positionBase + double(stream->mixedFrames) / g_outputRate - buffer
-        + std::clamp(heard, 0.0, buffer);
+    const double heard = std::clamp(std::chrono::duration<double>(Clock::now() - stream->lastMix).count(), 0.0, buffer);
+    // Past the point in the buffer where the loop went back, what is heard is the loop's start.
+    const double wrap = double(stream->wrapFrame) / g_outputRate;
+    if (stream->looping && stream->wrapFrame >= 0 && heard >= wrap)
+        return double(stream->loopFrom) / g_outputRate + heard - wrap;
+    return stream->positionBase + double(stream->mixedFrames) / g_outputRate - buffer + heard;
 }
 
 signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds)
@@ -328,6 +397,17 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds)
     const double length = Mix_MusicDuration(stream->music);
     if (!(seconds >= 0) || std::isinf(seconds) || (length >= 0 && seconds >= length))
         return Fail(FSOUND_ERR_INVALID_PARAM);
+    {
+        // A loop that plays goes on from there.
+        std::lock_guard<std::mutex> lock(stream->positionLock);
+        if (stream->looping) {
+            stream->loopCursor = std::llround(seconds * g_outputRate);
+            stream->positionBase = seconds;
+            stream->mixedFrames = 0;
+            stream->wrapFrame = -1;
+            return 1;
+        }
+    }
     if (g_mixerStream == stream && !stream->paused)
         return Restart(stream, seconds);
     // Not mixed now, so the audio thread counts nothing for it.
@@ -343,6 +423,17 @@ signed char FSOUND_Stream_SetPaused(FSOUND_STREAM* stream, signed char paused)
     if ((paused != 0) == stream->paused)
         return 1;
     stream->paused = paused != 0;
+    {
+        // A loop that plays holds still with its cursor, the mixer's music being paused already.
+        std::lock_guard<std::mutex> lock(stream->positionLock);
+        stream->loopPaused = stream->paused;
+        if (stream->looping) {
+            stream->positionBase = double(stream->loopCursor) / g_outputRate;
+            stream->mixedFrames = 0;
+            stream->wrapFrame = -1;
+            return 1;
+        }
+    }
     if (g_mixerStream != stream)
         return 1;
     if (stream->paused) {
@@ -372,6 +463,47 @@ double FSOUND_Stream_GetLength(FSOUND_STREAM* stream)
     if (length < 0)
         Fail(FSOUND_ERR_FILE_FORMAT);
     return length < 0 ? -1 : length;
+}
+
+signed char FSOUND_Stream_SetDecodedSound(FSOUND_STREAM* stream, std::shared_ptr<const DecodedSound> sound)
+{
+    // No error code is set: the call may come from another thread than the one that reads it.
+    if (!stream || !sound || sound->rate != g_outputRate || sound->channels * int(sizeof(int16_t)) != g_outputFrameBytes)
+        return 0;
+    std::lock_guard<std::mutex> lock(stream->positionLock);
+    stream->decoded = std::move(sound);
+    return 1;
+}
+
+signed char FSOUND_Stream_SetLoopPoints(FSOUND_STREAM* stream, double from, double to)
+{
+    if (!IsOpen(stream))
+        return Fail(FSOUND_ERR_INVALID_PARAM);
+    const double length = Mix_MusicDuration(stream->music);
+    const bool remove = from == 0 && to == 0;
+    if (!remove && !(from >= 0 && from < to && (length < 0 || to <= length) && std::isfinite(to)))
+        return Fail(FSOUND_ERR_INVALID_PARAM);
+    bool wasLooping;
+    double at;
+    {
+        std::lock_guard<std::mutex> lock(stream->positionLock);
+        wasLooping = stream->looping && remove;
+        at = double(stream->loopCursor) / g_outputRate;
+        stream->loopFrom = std::llround(from * g_outputRate);
+        stream->loopTo = std::llround(to * g_outputRate);
+        if (wasLooping)
+            stream->looping = false;
+    }
+    if (!wasLooping)
+        return 1;
+    // The music goes on where the loop had got to, from a decoder made afresh.
+    if (length >= 0 && at >= length)
+        at = 0;
+    if (!stream->paused)
+        return Restart(stream, at);
+    stream->startTime = at;
+    ResetPosition(stream, at);
+    return 1;
 }
 
 void FSOUND_Close()

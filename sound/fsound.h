@@ -18,6 +18,10 @@ enum FSOUND_Error {
     FSOUND_ERR_INVALID_PARAM = 14,
 };
 
+#include <memory>
+
+#include "sound/decodedsound.h"
+
 struct FSOUND_STREAM;
 
 // The end callback runs on the mixer's audio thread with the mixer locked, so it must call no
@@ -54,5 +58,14 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds);
 signed char FSOUND_Stream_SetPaused(FSOUND_STREAM* stream, signed char paused);
 // The stream's length in seconds; -1 on failure.
 double FSOUND_Stream_GetLength(FSOUND_STREAM* stream);
+// Hands the stream its own sound decoded whole in the output's format, from which a loop plays
+// (see FSOUND_Stream_SetLoopPoints). May be called from any thread while the stream is open.
+// Refused, with 0 and the error code left as it was, when the format is not the output's.
+signed char FSOUND_Stream_SetDecodedSound(FSOUND_STREAM* stream, std::shared_ptr<const DecodedSound> sound);
+// A loop from `from` to `to` seconds, 0 <= from < to <= length: on reaching `to` the stream
+// goes on at `from`, to the sample, and it cannot end while the loop is set. From and to both 0
+// remove the loop; the music then plays on from where the loop had got to. The loop plays from
+// the decoded sound and starts once the stream has it.
+signed char FSOUND_Stream_SetLoopPoints(FSOUND_STREAM* stream, double from, double to);
 // Stops the music, releases every stream still open and closes the output device.
 void FSOUND_Close();

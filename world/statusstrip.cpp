@@ -79,6 +79,10 @@ StatusStrip::Text StatusStrip::Current()
                && (g_musicClock->Paused() || SecondsSinceMusicJump() < kTimeShownAfterJumpSeconds)) {
         text.message = MusicTimeText(g_musicClock->Time());
     }
+    double from, to;
+    if (!text.error && g_musicClock && g_musicClock->Loop(from, to))
+        text.message += (text.message.isEmpty() ? QString() : QStringLiteral("   ")) + QStringLiteral("loop ")
+            + MusicTimeText(from) + QChar(0x2013) + MusicTimeText(to);
     return text;
 }
 

@@ -7,6 +7,9 @@
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "console/repledit.h"
+#include "script/musicclock.h"
+#include "script/scriptfailures.h"
+#include "world/statusstrip.h"
 #include "world/openglemptyworldwidget.h"
 #include "world/viewgl.h"
 
@@ -84,6 +87,27 @@ private slots:
         Command("t = getMusicTime()");
         QTest::qWait(300);
         QCOMPARE(Command("print(getMusicTime() - t > 0.2 and 1 or 0, getMusicLength())"), QString("\n1\n0\n\nLua>"));
+    }
+
+    // F8 loops the 8 beats from the current one, at the tempo, and the strip shows the loop; F8
+    // again removes it. Without music the time loops all the same.
+    void f8LoopsEightBeatsFromTheCurrentBeatAndRemovesTheLoop()
+    {
+        Command("setMusicTempo(120, 0.25) pauseMusic(true) setMusicTime(3.1)");
+        QTest::keyClick(window, Qt::Key_F8);
+        double from = 0, to = 0;
+        QVERIFY(g_musicClock->Loop(from, to));
+        QCOMPARE(from, 2.75);
+        QCOMPARE(to, 6.75);
+        g_scriptFailures.Run(g_scriptFailures.load, "");  // the folder has no prod.lua
+        QCOMPARE(StatusStrip::Current().message, QString::fromUtf8("0:03.10   loop 0:02.75\u20130:06.75"));
+        Command("setMusicTime(6.7) pauseMusic(false)");
+        QTest::qWait(200);
+        const double now = g_musicClock->Time();
+        QVERIFY2(now >= 2.75 && now < 3.2, QByteArray::number(now));
+        QTest::keyClick(window, Qt::Key_F8);
+        QVERIFY(!g_musicClock->Loop(from, to));
+        QVERIFY(!StatusStrip::Current().message.contains("loop"));
     }
 };
 

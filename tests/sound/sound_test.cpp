@@ -11,11 +11,16 @@
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
+#include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/soundtrack.h"
 #include "app/soundtrackclock.h"
+#include "sound/decodedsound.h"
 #include "sound/fsound.h"
 
 namespace {
@@ -198,3 +203,111 @@ TEST(Soundtrack, FailuresAreReportedAndStartUpGoesOn)
 }
 
 }  // namespace
+
+namespace {
+
+// White noise, so that every stretch of it is found in one place only.
+std::string Noise(const std::string& path, double seconds)
+{
+    const std::string command = "sox -n -r 44100 -c 2 -b 16 '" + path + "' synth " + std::to_string(seconds) + " whitenoise vol 0.5";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return path;
+}
+
+FSOUND_STREAM* OpenWithDecodedSound(const std::string& path)
+{
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(path.c_str(), 0, 0, 0);
+    auto sound = std::make_shared<DecodedSound>();
+    const std::atomic<bool> cancel{false};
+    EXPECT_TRUE(DecodeSoundFile(path, *sound, cancel));
+    EXPECT_TRUE(FSOUND_Stream_SetDecodedSound(stream, sound));
+    return stream;
+}
+
+} // namespace
+
+// What the output plays, written to a file by SDL's disk driver faster than real time: the music
+// up to the loop's end, then again and again from the loop's start, each frame the file's own.
+TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
+{
+    const std::string raw = "/tmp/quillmere-loop-" + std::to_string(getpid()) + ".raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "10", 1);
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
+    const std::string track = Noise("/tmp/quillmere-loop-" + std::to_string(getpid()) + ".wav", 2);
+    FSOUND_STREAM* stream = OpenWithDecodedSound(track);
+    DecodedSound sound;
+    ASSERT_TRUE(DecodeSoundFile(track, sound, std::atomic<bool>{false}));
+    std::remove(track.c_str());
+    ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0.25, 0.5));
+    for (auto [from, to] : {std::pair{0.5, 0.25}, {-1.0, 0.5}, {0.0, 2.5}})
+        EXPECT_FALSE(FSOUND_Stream_SetLoopPoints(stream, from, to)) << from << " " << to;
+    ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
+    usleep(400000);
+    FSOUND_Close();
+    unsetenv("SDL_AUDIODRIVER");
+    std::ifstream file(raw, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::remove(raw.c_str());
+    std::vector<int16_t> played(bytes.size() / 2);
+    std::memcpy(played.data(), bytes.data(), played.size() * 2);
+    // Silence comes first, while the device waited for the music.
+    const int16_t* samples = sound.Samples();
+    const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
+    ASSERT_NE(start, played.end());
+    const long from = 44100 / 4 * 2, to = 44100 / 2 * 2;
+    // Once the music is halted the device may write a last buffer of silence before it closes.
+    const auto end = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
+    const long length = long(end - start);
+    ASSERT_GT(length, to + 4 * (to - from)) << "too little was played";
+    long wrong = 0;
+    for (long i = 0; i < length; ++i)
+        wrong += start[i] != samples[size_t(i < to ? i : from + (i - to) % (to - from))];
+    EXPECT_EQ(wrong, 0) << "of " << length << " samples";
+}
+
+// In real time: the position goes back to the loop's start within 10 ms of its end, a loop up
+// to the end keeps the music from ending, and once the loop is removed the music plays on from
+// there to its end.
+TEST(SoundLoop, ThePositionGoesBackAtTheEndAndTheMusicEndsOnlyWithoutTheLoop)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
+    const std::string track = Noise("/tmp/quillmere-loopend-" + std::to_string(getpid()) + ".wav", 1);
+    FSOUND_STREAM* stream = OpenWithDecodedSound(track);
+    std::remove(track.c_str());
+    static std::atomic<bool> ended{false};
+    FSOUND_Stream_SetEndCallback(stream, [](FSOUND_STREAM*, void*, int, void*) { ended = true; return (signed char)1; }, nullptr);
+    ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0.5, 1));
+    ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
+    double latest = 0;
+    int jumps = 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto latestRead = start;
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1800)) {
+        const double now = FSOUND_Stream_GetTime(stream);
+        const auto read = std::chrono::steady_clock::now();
+        // The two readings around the jump lie this far apart on a busy machine.
+        const double gap = std::chrono::duration<double>(read - latestRead).count();
+        if (now < latest - 0.25) {
+            ++jumps;
+            EXPECT_LE(latest, 1 + 0.010) << "jump " << jumps;
+            EXPECT_GE(latest, 1 - 0.010 - gap) << "jump " << jumps;
+            EXPECT_GE(now, 0.5 - 0.010) << "jump " << jumps;
+            EXPECT_LE(now, 0.5 + 0.010 + gap) << "jump " << jumps;
+        }
+        latest = now;
+        latestRead = read;
+        usleep(1000);
+    }
+    EXPECT_GE(jumps, 2);
+    EXPECT_FALSE(ended);
+    ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0, 0));
+    // It goes on from where the loop had got to.
+    EXPECT_GE(FSOUND_Stream_GetTime(stream), 0.5);
+    for (int i = 0; i < 150 && !ended; ++i)
+        usleep(10000);
+    EXPECT_TRUE(ended);
+    FSOUND_Close();
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The analysis of the music the program plays, made on a thread of its own as the music opens.
+// Until it is ready every value reads 0; a capture waits for it. The functions are called from
+// the GUI thread; only the decode and the analysis run on the other.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "analysis/musicanalysis.h"
+#include "sound/decodedsound.h"
+
+// Width of each row of the shader texture: the spectrum and the waveform.
+constexpr int kMusicTextureWidth = 512;
+
+// Receives the decoded sound on the analysis thread, before the analysis starts.
+using DecodedSoundHandler = std::function<void(std::shared_ptr<const DecodedSound>)>;
+
+// Decodes and analyses the sound file; an analysis still running is stopped first.
+void StartMusicAnalysis(const std::string& path, DecodedSoundHandler decoded = {});
+// Stops the analysis thread, at once if it still decodes, and forgets the analysis.
+void StopMusicAnalysis();
+// Blocks until the analysis has ended; true when it is ready.
+bool WaitForMusicAnalysis();
+// Null until the analysis is ready.
+const MusicAnalysis* ReadyMusicAnalysis();
+
+// The tempo set by SetMusicTempo, or else the estimate; 0 bpm before either.
+MusicTempo CurrentMusicTempo();
+// Overrides the estimate for as long as the program runs; a bpm of 0 goes back to it.
+void SetMusicTempo(MusicTempo tempo);
+
+// The shader texture's two rows at a time: the spectrum in kMusicTextureWidth log-spaced bands
+// and the waveform around the time, all 0..1 (the waveform's silence is 0.5); zeros and 0.5s
+// until the analysis is ready.
+void FillMusicTextureRows(double seconds, float* spectrum, float* waveform);

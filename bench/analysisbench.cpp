@@ -1,0 +1,127 @@
+// The music's analysis: the whole soundtrack decoded and analysed (wall time and the memory it
+// takes at its peak), and what the script functions and the shader texture's rows cost a call.
+
+#include <malloc.h>
+#include <time.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "analysis/soundtrackanalysis.h"
+#include "bench/benches.h"
+#include "bench/benchresults.h"
+#include "bench/benchsupport.h"
+#include "script/bindings.h"
+#include "script/luaengine.h"
+#include "script/musicclock.h"
+
+static constexpr int kAnalysisRuns = 3;
+static constexpr int kCalls = 200000;
+static constexpr int kRowFills = 2000;
+
+namespace {
+
+// Music that moves on by a frame at every look, so that each call reads another time.
+class AnalysisClock : public MusicClock {
+public:
+    explicit AnalysisClock(double length) : length(length) {}
+    double Time() override
+    {
+        time += 1.0 / 60;
+        if (time >= length)
+            time = 0;
+        return time;
+    }
+    double Length() const override { return length; }
+    bool Paused() const override { return false; }
+    void SetPaused(bool) override {}
+    void Seek(double seconds) override { time = seconds; }
+
+private:
+    double length;
+    double time = 0;
+};
+
+} // namespace
+
+static long PeakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// CPU time in milliseconds: of this thread, or of the whole process with the analysis thread.
+// On a machine shared with other work the wall clock would count the time spent waiting for a
+// core as well.
+static double CpuMs(clockid_t clock)
+{
+    timespec now;
+    clock_gettime(clock, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// Microseconds a call of the chunk, run kCalls times in one Lua loop, less the empty loop's.
+static double MicrosecondsACall(const std::string& call)
+{
+    const std::string loop = "for i = 1, " + std::to_string(kCalls) + " do ";
+    double start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+    RunLuaString(loop + "end");
+    const double empty = CpuMs(CLOCK_THREAD_CPUTIME_ID) - start;
+    start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+    RunLuaString(loop + call + " end");
+    return (CpuMs(CLOCK_THREAD_CPUTIME_ID) - start - empty) * 1e3 / kCalls;
+}
+
+int RunAnalysisBench(BenchResults& results)
+{
+    // The peak counts from here: what the analysis itself takes.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = ResidentKiB();
+    std::vector<double> walls, cpus;
+    for (int run = 0; run < kAnalysisRuns; ++run) {
+        const double start = NowMs(), cpuStart = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
+        StartMusicAnalysis("Ondrelle.mp3");
+        if (!WaitForMusicAnalysis())
+            return 1;
+        walls.push_back(NowMs() - start);
+        cpus.push_back(CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpuStart);
+        if (run == 0)
+            results.Add("analysis.peak_mib", double(PeakResidentKiB() - before) / 1024);
+    }
+    const MusicAnalysis* analysis = ReadyMusicAnalysis();
+    results.Add("analysis.wall_ms", Median(walls));
+    results.Add("analysis.cpu_ms", Median(cpus));
+    results.Add("analysis.music_s", analysis->Length());
+    // What stays once the heap has given back what was freed.
+    malloc_trim(0);
+    results.Add("analysis.kept_mib", double(ResidentKiB() - before) / 1024);
+
+    AnalysisClock clock(analysis->Length());
+    g_musicClock = &clock;
+    InitLua();
+    RegisterLuaBindings();
+    results.Add("analysis.band_narrow_us", MicrosecondsACall("getMusicBand(40, 120)"));
+    results.Add("analysis.band_whole_us", MicrosecondsACall("getMusicBand(0, 22050)"));
+    RunLuaString("bands = {}");
+    results.Add("analysis.spectrum64_us", MicrosecondsACall("getMusicSpectrum(64, bands)"));
+    results.Add("analysis.onset_us", MicrosecondsACall("getMusicOnset(40, 120)"));
+    CloseLua();
+    std::vector<float> bands(64);
+    double start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+    for (int i = 0; i < kCalls; ++i)
+        analysis->Spectrum(clock.Time(), 64, bands.data());
+    results.Add("analysis.spectrum64_direct_us", (CpuMs(CLOCK_THREAD_CPUTIME_ID) - start) * 1e3 / kCalls);
+    std::vector<float> spectrum(kMusicTextureWidth), waveform(kMusicTextureWidth);
+    start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+    for (int i = 0; i < kRowFills; ++i)
+        FillMusicTextureRows(clock.Time(), spectrum.data(), waveform.data());
+    results.Add("analysis.texture_rows_us", (CpuMs(CLOCK_THREAD_CPUTIME_ID) - start) * 1e3 / kRowFills);
+    g_musicClock = nullptr;
+    StopMusicAnalysis();
+    return 0;
+}
