@@ -90,8 +90,10 @@ static const luaL_Reg kTransformFunctions[] = {
     {nullptr, nullptr},
 };
 
+// A new state starts with an empty stack and the light out.
 void RegisterTransformBindings(lua_State* L)
 {
+    g_drawState = DrawState();
     for (const luaL_Reg* f = kTransformFunctions; f->name; ++f)
         lua_register(L, f->name, f->func);
 }
