@@ -17,3 +17,5 @@ int RunReloadBench(BenchResults& results);
 int RunCaptureBench(BenchResults& results);
 // The status strip hidden, showing an error, and showing a text that changes every frame.
 int RunStripBench(BenchResults& results);
+// A static mesh against C++ immediate mode, a large upload, and memory over frames of meshes.
+int RunMeshBench(BenchResults& results);

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip.
+// console, memory, startup, reload, capture, strip, mesh.
 
 #include <cstdio>
 #include <cstring>
@@ -48,6 +48,8 @@ int main(int argc, char* argv[])
         return RunCaptureBench(results);
     if (std::strcmp(mode, "strip") == 0)
         return RunStripBench(results);
+    if (std::strcmp(mode, "mesh") == 0)
+        return RunMeshBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }
