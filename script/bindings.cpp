@@ -28,7 +28,8 @@ static const char* const kDefaultCallbacks[] = {
     "function mousemove(x,y,px,py) end",
 };
 
-// Missing and non-numeric arguments read as 0; no binding raises an error.
+// Missing and non-numeric arguments read as 0; these bindings raise no error, but for vectorGL
+// past the most vertices a mesh being recorded may hold.
 static float Coordinate(lua_State* L, int index)
 {
     return float(lua_tonumber(L, index));
