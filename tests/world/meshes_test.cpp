@@ -248,6 +248,11 @@ setLight(0, 1, 0))"),
         QVERIFY(Brightness(lit, down) < plain / 2);
         QCOMPARE(lit.pixel(up), unlit.pixel(up));  // straight at the light: the whole colour
         QCOMPARE(QList<QRgb>({lit.pixel(meshUp), lit.pixel(meshDown)}), QList<QRgb>({lit.pixel(up), lit.pixel(down)}));
+        // Turned on in the middle of a render(), it lights what follows.
+        const QImage switched = Render("beginTriGL() quad(175, 0, 1, 0) endGL() setLight(0, -1, 0) "
+                                       "beginTriGL() quad(200, 0, 1, 0) endGL() setLight(nil)");
+        QCOMPARE(switched.pixel(up), unlit.pixel(up));
+        QVERIFY(Brightness(switched, down) < plain / 2);
         Run("setLight(0, 1, 0)");
         const QImage line = Render("normalGL(0, -1, 0) drawLine(150, 20, 200, 250, 20, 200)");
         const QPoint on = Pixel(200, 20, 200);
