@@ -314,6 +314,11 @@ setLight(0, 1, 0))"),
         Run("collectgarbage()");
         view->Frame();
         QCOMPARE(ScriptGpuMemoryInUse(), inUse);
+        // Near the budget, the meshes nothing refers to any more are collected to make room.
+        QVERIFY(ReserveScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 1000));
+        QCOMPARE(Run("collectgarbage('stop') for i = 1, 50 do local m = newMesh(tri) end collectgarbage('restart')"),
+                 std::string());
+        ReleaseScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 1000);
         // Past the budget, after a collection, the refusal says so.
         QVERIFY(ReserveScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 50));
         QCOMPARE(QString::fromStdString(Run("newMesh(tri)")).startsWith("newMesh: expected room for 96 more bytes in the 512 MiB"), true);
