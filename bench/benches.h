@@ -22,3 +22,5 @@ int RunStripBench(BenchResults& results);
 int RunShaderBench(BenchResults& results);
 // Analyses the soundtrack in the working directory, then times the functions that read it.
 int RunAnalysisBench(BenchResults& results);
+// A static mesh against C++ immediate mode, a large upload, and memory over frames of meshes.
+int RunMeshBench(BenchResults& results);

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip, shaders, analysis.
+// console, memory, startup, reload, capture, strip, shaders, analysis, mesh.
 
 #include <cstdio>
 #include <cstring>
@@ -54,6 +54,8 @@ int main(int argc, char* argv[])
         return RunShaderBench(results);
     if (std::strcmp(mode, "analysis") == 0)
         return RunAnalysisBench(results);
+    if (std::strcmp(mode, "mesh") == 0)
+        return RunMeshBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

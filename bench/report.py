@@ -202,6 +202,52 @@ def rows(f):
                     "(reported)" if goal is None else "<= %d us" % goal,
                     "not measured" if value is None else "%.2f us" % value,
                     None if goal is None else value is not None and value <= goal))
+    out += mesh_rows(f)
+    return out
+
+
+def mesh_rows(f):
+    """A static mesh drawn from the script, its upload, and memory over frames of meshes only."""
+    out = []
+    for n in (50000, 1000000):
+        p = "mesh.%d." % n
+        name = "12. Static mesh of %d triangles from the script, against C++ immediate mode" % n
+        goal = "mesh / C++ immediate <= 0.5"
+        if p + "ratio" not in f:
+            out.append((name, goal, "not measured", False))
+            continue
+        out.append((name, goal, "%.2f (mesh %.2f ms, C++ immediate %.2f ms; behind the camera, nothing "
+                    "rasterised: mesh %.2f ms, C++ %.2f ms, %.2f)" % (
+                        f[p + "ratio"], f[p + "script_ms"], f[p + "cpp_immediate_ms"], f[p + "clipped_script_ms"],
+                        f[p + "clipped_cpp_immediate_ms"],
+                        f[p + "clipped_script_ms"] / f[p + "clipped_cpp_immediate_ms"]), f[p + "ratio"] <= 0.5))
+        theirs = f.get("love.%d.mesh_frame_ms" % n)
+        name = "12. Static mesh of %d triangles: our frame against LÖVE's one newMesh" % n
+        goal = "our whole frame <= LÖVE's"
+        if theirs is None:
+            out.append((name, goal, "ours %.2f ms, LÖVE not measured" % f[p + "frame_ms"], False))
+        else:
+            out.append((name, goal, "ours %.2f ms, LÖVE %.2f ms, ratio %.2f" % (
+                f[p + "frame_ms"], theirs, f[p + "frame_ms"] / theirs), f[p + "frame_ms"] <= theirs))
+    p = "mesh.1000000."
+    if p + "upload_ms" in f:
+        total = f[p + "upload_ms"]
+        out.append(("12. Upload of the 1000000-triangle mesh: newMesh and its first draw", "<= 1000 ms",
+                    "%.0f ms (newMesh from a table %.0f ms, first draw with nothing on screen %.0f ms)" % (
+                        total, f[p + "newmesh_ms"], f[p + "first_draw_clipped_ms"]), total <= 1000))
+    else:
+        out.append(("12. Upload of the 1000000-triangle mesh: newMesh and its first draw", "<= 1000 ms",
+                    "not measured", False))
+    p = "mesh.soak."
+    name = "12. Memory over 10,000 frames of meshes only (100 drawn, 20 made and dropped a frame)"
+    goal = "Lua and resident growth <= 1 MiB"
+    if p + "resident_growth_mib" not in f:
+        out.append((name, goal, "not measured", False))
+    else:
+        lua = (f[p + "lua_end_kib"] - f[p + "lua_start_kib"]) / 1024
+        out.append((name, goal, "Lua %+.2f MiB (at most %.2f MiB above the start), resident %+.2f MiB" % (
+            lua, (f[p + "lua_most_kib"] - f[p + "lua_start_kib"]) / 1024, f[p + "resident_growth_mib"]),
+            lua <= 1 and f[p + "resident_growth_mib"] <= 1))
     return out
 
 

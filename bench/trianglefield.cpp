@@ -103,3 +103,23 @@ void TriangleField::InstallScriptRender() const
     RunLuaString(kRenderChunk);
     RunLuaString(kCallsOnlyChunk);
 }
+
+void TriangleField::InstallMeshNumbers() const
+{
+    lua_State* L = g_luaState;
+    lua_createtable(L, count * 21, 0);
+    int index = 0;
+    const float* n = numbers.data();
+    for (int t = 0; t < count; ++t, n += kNumbersPerTriangle)
+        for (int v = 0; v < 3; ++v) {
+            for (int k = 0; k < 3; ++k) {
+                lua_pushnumber(L, n[4 + 3 * v + k]);
+                lua_rawseti(L, -2, ++index);
+            }
+            for (int k = 0; k < 4; ++k) {
+                lua_pushnumber(L, n[k]);
+                lua_rawseti(L, -2, ++index);
+            }
+        }
+    lua_setfield(L, LUA_GLOBALSINDEX, "benchMeshNumbers");
+}

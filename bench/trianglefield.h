@@ -16,6 +16,10 @@ public:
     // calling a function that does nothing.
     void InstallScriptRender() const;
 
+    // Publishes the same triangles as benchMeshNumbers, 21 numbers each: every corner as x, y, z
+    // and the triangle's r, g, b, a, the default format of newMesh.
+    void InstallMeshNumbers() const;
+
     static constexpr int kNumbersPerTriangle = 13;
 
 private:

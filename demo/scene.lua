@@ -1,5 +1,5 @@
 -- The shapes of the demo. Each draws itself for a time t (seconds of the music) with
--- beginTriGL/vectorGL/colorGL/endGL triangles or drawLine lines; the ones that move with the
+-- beginTriGL/vectorGL/colorGL/endGL triangles, drawLine lines or a mesh; the ones that move with the
 -- music take a pulse that is 1 on its beats and falls to 0 between them.
 -- The grid spans x and z from 0 to 400 at height 0; the scene stands around its middle.
 
@@ -49,52 +49,35 @@ function Bloom(t, bar)
   endGL()
 end
 
--- A ring of towers whose heights ripple like an equaliser and jump on every beat.
+-- A ring of towers whose heights ripple like an equaliser and jump on every beat. Every face
+-- of every tower is one mesh, a unit square in the current colour, moved into place by the
+-- transform stack; built once, so a reload keeps it.
+Square = Square or newMesh({0, 0, 0,  1, 0, 0,  1, 1, 0,   0, 0, 0,  1, 1, 0,  0, 1, 0}, "xyz")
+
 function Towers(t, beat)
   local count, radius = 24, 150
-  beginTriGL()
   for i = 0, count - 1 do
     local a = i / count * 2 * pi
-    local x, z = CX + radius * cos(a), CZ + radius * sin(a)
     local h = 20 + 35 * (0.5 + 0.5 * sin(t * 2 + i * 0.7)) + 25 * beat
-    local w = 7
-    local dx, dz = -sin(a) * w, cos(a) * w       -- along the ring
-    local ox, oz = cos(a) * w, sin(a) * w        -- out from the centre
     local r, g, b = Hue(0.55 + 0.15 * sin(t + i * 0.3))
-    -- front face, facing the centre, brighter at the top
-    colorGL(r * 0.4, g * 0.4, b * 0.4, 230)
-    vectorGL(x - dx - ox, 0, z - dz - oz)
-    vectorGL(x + dx - ox, 0, z + dz - oz)
-    colorGL(r, g, b, 230)
-    vectorGL(x + dx - ox, h, z + dz - oz)
-    colorGL(r * 0.4, g * 0.4, b * 0.4, 230)
-    vectorGL(x - dx - ox, 0, z - dz - oz)
-    colorGL(r, g, b, 230)
-    vectorGL(x + dx - ox, h, z + dz - oz)
-    vectorGL(x - dx - ox, h, z - dz - oz)
+    pushMatrix()
+    -- the tower's own x points out from the centre, z along the ring; 7 wide each way
+    translate(CX + radius * cos(a), 0, CZ + radius * sin(a))
+    rotate(-a, 0, 1, 0)
+    scale(7, h, 7)
+    -- front face, facing the centre
+    colorGL(r * 0.7, g * 0.7, b * 0.7, 230)
+    pushMatrix() translate(-1, 0, -1) rotate(-pi / 2, 0, 1, 0) scale(2, 1, 1) drawMesh(Square) popMatrix()
     -- the two side faces, darker
+    colorGL(r * 0.42, g * 0.42, b * 0.42, 230)
     for side = -1, 1, 2 do
-      colorGL(r * 0.25, g * 0.25, b * 0.25, 230)
-      vectorGL(x + side * dx - ox, 0, z + side * dz - oz)
-      vectorGL(x + side * dx + ox, 0, z + side * dz + oz)
-      colorGL(r * 0.6, g * 0.6, b * 0.6, 230)
-      vectorGL(x + side * dx + ox, h, z + side * dz + oz)
-      colorGL(r * 0.25, g * 0.25, b * 0.25, 230)
-      vectorGL(x + side * dx - ox, 0, z + side * dz - oz)
-      colorGL(r * 0.6, g * 0.6, b * 0.6, 230)
-      vectorGL(x + side * dx + ox, h, z + side * dz + oz)
-      vectorGL(x + side * dx - ox, h, z + side * dz - oz)
+      pushMatrix() translate(-1, 0, side) scale(2, 1, 1) drawMesh(Square) popMatrix()
     end
     -- a glowing cap, brightest on the beat
     colorGL(255, 255, 255, 120 + 135 * beat)
-    vectorGL(x - dx - ox, h, z - dz - oz)
-    vectorGL(x + dx - ox, h, z + dz - oz)
-    vectorGL(x + dx + ox, h, z + dz + oz)
-    vectorGL(x - dx - ox, h, z - dz - oz)
-    vectorGL(x + dx + ox, h, z + dz + oz)
-    vectorGL(x - dx + ox, h, z - dz + oz)
+    pushMatrix() translate(-1, 1, -1) rotate(pi / 2, 1, 0, 0) scale(2, 2, 1) drawMesh(Square) popMatrix()
+    popMatrix()
   end
-  endGL()
 end
 
 -- A double helix of white lines that winds up through the bloom.

@@ -384,4 +384,45 @@ inline void QuaternionFromLook(Quaternion& out, const Vector3& direction, const 
     QuaternionFromMatrix(out, m);
 }
 
+// a * b maps v to (v * a) * b: a acts first.
+inline Matrix4 operator*(const Matrix4& a, const Matrix4& b)
+{
+    Matrix4 r;
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 4; ++column) {
+            float sum = 0;
+            for (int k = 0; k < 4; ++k)
+                sum += a.m[4 * row + k] * b.m[4 * k + column];
+            r.m[4 * row + column] = sum;
+        }
+    return r;
+}
+
+// Where the matrix takes the point p (the translation row included).
+inline Vector3 TransformPoint(const Matrix4& a, const Vector3& p)
+{
+    const float* m = a.m;
+    return Vector3(p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12],
+                   p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13],
+                   p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]);
+}
+
+inline Matrix4 TranslationMatrix(const Vector3& t)
+{
+    return Matrix4({1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {t.x, t.y, t.z, 1});
+}
+
+inline Matrix4 ScaleMatrix(const Vector3& s)
+{
+    return Matrix4({s.x, 0, 0, 0}, {0, s.y, 0, 0}, {0, 0, s.z, 0}, {0, 0, 0, 1});
+}
+
+// Counter-clockwise about the axis seen from its tip; the axis need not be a unit vector.
+inline Matrix4 RotationMatrix(float angle, const Vector3& axis)
+{
+    AffineMatrix a;
+    a.SetRotation(Quaternion(axis.Normalized(), angle));
+    return Matrix4(a);
+}
+
 #endif

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include <GL/gl.h>
 
@@ -10,10 +11,13 @@ extern "C" {
 }
 
 #include "gpu/gpumemory.h"
+#include "script/drawstate.h"
 #include "script/luaengine.h"
+#include "script/meshbindings.h"
 #include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
+#include "script/transformbindings.h"
 #include "world/kestrovaworld.h"
 
 // The callbacks the world calls every frame, and the ones scripts may define for themselves;
@@ -26,7 +30,8 @@ static const char* const kDefaultCallbacks[] = {
     "function mousemove(x,y,px,py) end",
 };
 
-// Missing and non-numeric arguments read as 0; no binding raises an error.
+// Missing and non-numeric arguments read as 0; these bindings raise no error, but for vectorGL
+// past the most vertices a mesh being recorded may hold.
 static float Coordinate(lua_State* L, int index)
 {
     return float(lua_tonumber(L, index));
@@ -42,24 +47,33 @@ static GLubyte Channel(lua_State* L, int index)
     return GLubyte(uint32_t(int32_t(value)) & 0xFF);
 }
 
-// A shape the script has begun and not yet ended. Between glBegin and glEnd GL takes nothing
-// but vertices and colours, so the bindings never begin twice, never end what is not open, and
-// step out of an open shape to draw a line.
-static bool g_shapeOpen = false;
+// A shape the script has begun and not yet ended (g_drawState.shapeOpen). Between glBegin and
+// glEnd GL takes nothing but vertices, colours and normals, so the bindings never begin twice,
+// never end what is not open, and step out of an open shape to draw a line. While a mesh is
+// recorded nothing is drawn.
 
+// Lines are never lit.
 static int w_drawLine(lua_State* L)
 {
     const float x1 = Coordinate(L, 1), y1 = Coordinate(L, 2), z1 = Coordinate(L, 3);
     const float x2 = Coordinate(L, 4), y2 = Coordinate(L, 5), z2 = Coordinate(L, 6);
-    if (g_shapeOpen)
-        glEnd();
+    const GLubyte white[4] = {255, 255, 255, 255};
+    std::memcpy(g_drawState.colour, white, sizeof white);  // stays the current colour afterwards
+    if (g_drawState.recording) {
+        glColor4ubv(white);
+        return 0;
+    }
+    LeaveShape();
+    if (g_drawState.immediateLit)
+        glDisable(GL_LIGHTING);
     glBegin(GL_LINES);
-    glColor3ub(255, 255, 255);  // stays the current colour afterwards
+    glColor4ubv(white);
     glVertex3f(x1, y1, z1);
     glVertex3f(x2, y2, z2);
     glEnd();
-    if (g_shapeOpen)
-        glBegin(GL_TRIANGLES);
+    if (g_drawState.immediateLit)
+        glEnable(GL_LIGHTING);
+    ReenterShape();
     return 0;
 }
 
@@ -103,56 +117,78 @@ static int w_lookAt(lua_State* L)
 // beginLinGL is this function too: it fills triangles.
 static int w_beginTriGL(lua_State*)
 {
-    if (!g_shapeOpen)
-        glBegin(GL_TRIANGLES);
-    g_shapeOpen = true;
+    DrawState& s = g_drawState;
+    if (s.shapeOpen || s.recording)
+        return 0;
+    if (s.stale)
+        SyncDrawState();
+    glBegin(GL_TRIANGLES);
+    s.shapeOpen = true;
+    s.shapeVertices = 0;
     return 0;
 }
 
-// Ends the shape a chunk began and left open (an error, a missing endGL, a begin outside
-// render()), so that whatever the host draws next is not taken into it. Needs no GL context
-// unless a shape is open.
-static void EndOpenShape()
-{
-    if (g_shapeOpen)
-        glEnd();
-    g_shapeOpen = false;
-}
-
+// A shader pass or a change of program cannot happen between glBegin and glEnd: the shape a
+// script has open is ended around it and begun again after, a triangle left half done lost.
 void PauseOpenShape()
 {
-    if (g_shapeOpen)
+    if (g_drawState.shapeOpen)
         glEnd();
 }
 
 void ResumeOpenShape()
 {
-    if (g_shapeOpen)
+    if (g_drawState.shapeOpen)
         glBegin(GL_TRIANGLES);
+    g_drawState.shapeVertices = 0;
 }
 
 // What the engine calls at the end of every chunk.
 static void EndChunk()
 {
-    EndOpenShape();
+    EndChunkDrawing();
     EndShaderChunk();
 }
 
 static int w_endGL(lua_State*)
 {
-    EndOpenShape();
+    DrawState& s = g_drawState;
+    if (s.shapeOpen && !s.recording)
+        glEnd();
+    s.shapeOpen = s.shapeOpen && s.recording;
     return 0;
 }
 
 static int w_vectorGL(lua_State* L)
 {
-    glVertex3f(Coordinate(L, 1), Coordinate(L, 2), Coordinate(L, 3));
+    const float x = Coordinate(L, 1), y = Coordinate(L, 2), z = Coordinate(L, 3);
+    if (g_drawState.recording)
+        return RecordMeshVertex(L, x, y, z);
+    SyncForVertex();
+    glVertex3f(x, y, z);
+    ++g_drawState.shapeVertices;
     return 0;
 }
 
 static int w_colorGL(lua_State* L)
 {
-    glColor4ub(Channel(L, 1), Channel(L, 2), Channel(L, 3), Channel(L, 4));
+    GLubyte* c = g_drawState.colour;
+    c[0] = Channel(L, 1), c[1] = Channel(L, 2), c[2] = Channel(L, 3), c[3] = Channel(L, 4);
+    glColor4ubv(c);
+    return 0;
+}
+
+// The normal of the vertices that follow, in their own coordinates; from the first one a
+// chunk gives, its vertices are lit while the light is on.
+static int w_normalGL(lua_State* L)
+{
+    DrawState& s = g_drawState;
+    s.normal = Vector3(Coordinate(L, 1), Coordinate(L, 2), Coordinate(L, 3));
+    if (!s.normalGiven) {
+        s.normalGiven = true;
+        s.stale = s.stale || s.lightOn;
+    }
+    glNormal3f(s.normal.x, s.normal.y, s.normal.z);
     return 0;
 }
 
@@ -165,7 +201,7 @@ static const Binding kBindings[] = {
     {"drawLine", w_drawLine},   {"getCamPos", w_getCamPos},   {"setCamPos", w_setCamPos},
     {"rotateCam", w_rotateCam}, {"lookAt", w_lookAt},         {"beginTriGL", w_beginTriGL},
     {"beginLinGL", w_beginTriGL}, {"endGL", w_endGL},         {"vectorGL", w_vectorGL},
-    {"colorGL", w_colorGL},     {"getCamDir", w_getCamDir},
+    {"colorGL", w_colorGL},     {"getCamDir", w_getCamDir},   {"normalGL", w_normalGL},
 };
 
 void RegisterLuaBindings()
@@ -179,6 +215,8 @@ void RegisterLuaBindings()
     RegisterMusicBindings(g_luaState);
     RegisterShaderBindings(g_luaState);
     RegisterMusicAnalysisBindings(g_luaState);
+    RegisterTransformBindings(g_luaState);
+    RegisterMeshBindings(g_luaState);
     SetChunkEndHook(EndChunk);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "mathlib/camera.h"
+#include "mathlib/transformstack.h"
 
 namespace {
 
@@ -139,6 +140,32 @@ TEST(Camera, WorldToLocalFollowsEveryChange)
         ExpectNear(c.TransformDirection(c.WorldToLocal(p)) + c.GetPosition(), p, 1e-4f);
         ExpectNear(Camera(copy).WorldToLocal(p), c.WorldToLocal(p), 1e-4f);
     }
+}
+
+// Each transform acts on points before those given earlier, as GL's own do; a quarter turn
+// about z takes x to y; the stack holds 64 saved levels and no more.
+TEST(TransformStack, TransformsComposeAsGLsAndTheStackHoldsSixtyFour)
+{
+    TransformStack stack;
+    stack.Translate(Vector3(10, 0, 0));
+    stack.Rotate(HalfPi, Vector3(0, 0, 2));
+    stack.Scale(Vector3(2, 3, 4));
+    EXPECT_FALSE(stack.TopIsIdentity());
+    ExpectNear(TransformPoint(stack.Top(), Vector3(1, 1, 1)), Vector3(10 - 3, 2, 4), 1e-5f);
+    ASSERT_TRUE(stack.Push());
+    stack.Translate(Vector3(0, 0, 5));
+    ExpectNear(TransformPoint(stack.Top(), Vector3(0, 0, 0)), Vector3(10, 0, 20), 1e-5f);
+    ASSERT_TRUE(stack.Pop());
+    ExpectNear(TransformPoint(stack.Top(), Vector3(0, 0, 0)), Vector3(10, 0, 0), 1e-5f);
+    EXPECT_FALSE(stack.Pop());
+    int pushed = 0;
+    while (stack.Push())
+        ++pushed;
+    EXPECT_EQ(pushed, TransformStack::kMaxDepth);
+    stack.Reset();
+    EXPECT_EQ(stack.Depth(), 0);
+    EXPECT_TRUE(stack.TopIsIdentity());
+    ExpectNear(TransformPoint(stack.Top(), Vector3(1, 2, 3)), Vector3(1, 2, 3), 0);
 }
 
 }  // namespace

@@ -1,0 +1,80 @@
+// A script's triangles in a GL buffer object.
+#include "gpu/scriptmesh.h"
+
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <type_traits>
+
+static_assert(std::is_trivially_destructible_v<ScriptMesh>, "a mesh lives in memory Lua frees");
+
+ScriptMesh::ScriptMesh(const MeshLayout& layout, std::uint32_t vertexCount, unsigned char* data)
+    : layout(layout)
+    , vertexCount(vertexCount)
+    , data(data)
+{
+}
+
+void ScriptMesh::Changed(std::uint32_t first, std::uint32_t count)
+{
+    const std::size_t begin = std::size_t(first) * layout.stride;
+    const std::size_t end = begin + std::size_t(count) * layout.stride;
+    if (changedBegin == changedEnd) {
+        changedBegin = begin;
+        changedEnd = end;
+    } else {
+        changedBegin = std::min(changedBegin, begin);
+        changedEnd = std::max(changedEnd, end);
+    }
+}
+
+void ScriptMesh::DeleteBuffer(std::uint32_t buffer)
+{
+    const GLuint name = buffer;
+    glDeleteBuffers(1, &name);
+}
+
+static const void* Offset(int bytes)
+{
+    return reinterpret_cast<const void*>(static_cast<std::uintptr_t>(bytes));
+}
+
+void ScriptMesh::Draw()
+{
+    if (vertexCount == 0)
+        return;
+    if (!buffer) {
+        GLuint name = 0;
+        glGenBuffers(1, &name);
+        buffer = name;
+        glBindBuffer(GL_ARRAY_BUFFER, buffer);
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(Bytes()), data, GL_STATIC_DRAW);
+        changedBegin = changedEnd = 0;
+    } else {
+        glBindBuffer(GL_ARRAY_BUFFER, buffer);
+        if (changedBegin != changedEnd)
+            glBufferSubData(GL_ARRAY_BUFFER, GLintptr(changedBegin), GLsizeiptr(changedEnd - changedBegin),
+                            data + changedBegin);
+        changedBegin = changedEnd = 0;
+    }
+    // Drawing from a colour or normal array leaves the current colour and normal undefined.
+    glPushAttrib(GL_CURRENT_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, layout.stride, Offset(0));
+    if (layout.normalOffset >= 0) {
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glNormalPointer(GL_FLOAT, layout.stride, Offset(layout.normalOffset));
+    }
+    if (layout.colourOffset >= 0) {
+        glEnableClientState(GL_COLOR_ARRAY);
+        glColorPointer(4, GL_UNSIGNED_BYTE, layout.stride, Offset(layout.colourOffset));
+    }
+    glDrawArrays(GL_TRIANGLES, 0, GLsizei(vertexCount));
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glPopAttrib();
+}

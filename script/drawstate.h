@@ -1,0 +1,56 @@
+#pragma once
+// What the script's drawing functions share: the shape being drawn, the current colour and
+// normal, the transform stack, the light, and whether GL has caught up with them.
+//
+// The transforms and the light reach GL lazily, at the next thing drawn (a triangle's first
+// vertex, a line, a mesh), so that they cost nothing until then and need no context when set
+// from update() or the console. The transforms, the normal and any recording last until the
+// end of the chunk that made them; the light stays on across chunks until setLight(nil), but
+// GL lighting, like the matrices, is back as the host left it when every chunk ends.
+
+#include <cstdint>
+
+#include "mathlib/ML_Maths.h"
+#include "mathlib/transformstack.h"
+
+struct DrawState {
+    bool shapeOpen = false;          // between glBegin and glEnd
+    std::uint32_t shapeVertices = 0;  // since the shape's glBegin
+    bool recording = false;          // vertices go into a mesh, nothing is drawn
+
+    std::uint8_t colour[4] = {255, 255, 255, 255};
+    Vector3 normal = Vector3(0, 0, 1);
+    bool normalGiven = false;  // vertices carry the normal and are lit
+
+    TransformStack transforms;
+    bool lightOn = false;
+    Vector3 lightDirection;  // towards the light, in world space
+
+    bool stale = false;         // the transforms or the light changed since GL last caught up
+    bool saved = false;         // the host's matrix and lighting state are pushed
+    bool lightPlaced = false;   // this chunk's camera has placed the light
+    bool immediateLit = false;  // GL_LIGHTING is on for vertices drawn one by one
+};
+
+extern DrawState g_drawState;
+
+// Outside glBegin/glEnd: the modelview becomes the camera's times the transform on top, and
+// GL's light follows the script's (lighting on for vertices one by one when a normal is given).
+// The first call of a chunk pushes the host's modelview and its enable and lighting state.
+void SyncDrawState();
+// SyncDrawState between a triangle and the next, ending and beginning the shape around it.
+void SyncInsideShape();
+// A vertex is due: GL catches up at a triangle's first vertex; the later vertices of a
+// triangle keep the transform and light it began with.
+inline void SyncForVertex()
+{
+    if (g_drawState.stale && g_drawState.shapeVertices % 3 == 0)
+        SyncInsideShape();
+}
+// Steps out of an open shape, for a line or a mesh, and catches GL up.
+void LeaveShape();
+// Steps back into it; a triangle left half done is lost, as GL drops it at glEnd.
+void ReenterShape();
+// At the end of every chunk: ends an open shape and a recording, drops the transforms and the
+// normal, and pops what SyncDrawState pushed. Touches GL only where the chunk did.
+void EndChunkDrawing();
