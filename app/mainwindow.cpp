@@ -11,12 +11,14 @@
 
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
+#include "app/stopkeywatcher.h"
 #include "app/ui_mainwindow.h"
 #include "console/historyfile.h"
 #include "console/repledit.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "world/kestrovaworld.h"
 
 MainWindow* g_mainWindow = nullptr;
 
@@ -71,12 +73,19 @@ MainWindow::MainWindow(QWidget* parent)
     FitConsoleFocusToItsSize();
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
     scriptWatcher = new ScriptWatcher(this);
+    // A save made while a chunk ran away shows within a frame of the chunk being stopped.
+    g_world->beforeEachChunk = [this] {
+        if (TakeChunkInterrupted())
+            scriptWatcher->ApplyWaitingReload();
+    };
+    stopKeys = std::make_unique<StopKeyWatcher>(winId());
     scriptWatcher->RunStartScript();
     StartSoundtrack();
 }
 
 MainWindow::~MainWindow()
 {
+    stopKeys.reset();
     delete ui;
     CloseLua();
     StopSoundtrack();

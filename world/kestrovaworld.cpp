@@ -60,11 +60,15 @@ void KestrovaWorld::Update(float)
     g_marqueeFrameCount = (g_marqueeFrameCount + 1) % g_marqueeFrameDivisor;
     if (g_marqueeFrameCount == 0)
         g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
+    if (beforeEachChunk)
+        beforeEachChunk();
     g_scriptFailures.Run(g_scriptFailures.update, "update()");
 }
 
 void KestrovaWorld::Render()
 {
+    if (beforeEachChunk)
+        beforeEachChunk();
     g_scriptFailures.Run(g_scriptFailures.render, "render()");
     g_scriptFailures.CountFrame();
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #include "world/world.h"
 
 class KestrovaWorld : public World {
@@ -13,6 +15,9 @@ public:
 
     // The title for the marquee's current position.
     static QString MarqueeTitle();
+
+    // Runs before each of the frame's chunks, update() and render(); empty for nothing.
+    std::function<void()> beforeEachChunk;
 
 protected:
     void Update(float step) override;

@@ -1,0 +1,64 @@
+"""Live coding in the running program: the keys that stop a runaway chunk, with a save that waited
+behind it shown at once, the frame readout and the guides hidden."""
+import time
+import unittest
+
+from qmharness import NO_SOUNDTRACK, ProgramTest, wait_until
+
+# A triangle over the middle of the view in the colour given, the camera fixed.
+SCENE = """
+function update() setCamPos(0, 0, 0) lookAt(0, 0, -1) end
+function render()
+  beginTriGL()
+  colorGL(%d, %d, %d, 255)
+  vectorGL(-200, -150, -100) vectorGL(200, -150, -100) vectorGL(0, 200, -100)
+  endGL()
+end
+"""
+RED, BLUE = (255, 0, 0), (0, 0, 255)
+STOPPED = "script interrupted: stopped from the keyboard"
+# Well below the 10 s a runaway chunk may run before the time limit stops it.
+SOON = 4
+
+
+class StopKeys(ProgramTest):
+    def centre(self, p):
+        _, _, w, h = p.geometry()
+        return p.pixel(w // 2, h // 3)
+
+    def stopped(self, p, chunk):
+        return wait_until(lambda: sum(l == chunk + ": " + STOPPED for l in p.lines()), SOON)
+
+    def test_a_key_stops_a_runaway_chunk_and_a_waiting_save_shows_at_once(self):
+        self.write("prod.lua", SCENE % RED)
+        with self.start() as p:
+            self.assertTrue(wait_until(lambda: self.centre(p) == RED))
+            p.focus()
+            p.key("F12")
+            # Ctrl+. with the keyboard in the console stops the render() that never ends.
+            p.command("function render() while true do end end")
+            time.sleep(0.5)
+            p.key("ctrl+period")
+            self.assertEqual(self.stopped(p, "render()"), 1, p.lines())
+            # A save made while the next one runs away waits for it; Ctrl+Pause shows it.
+            self.write("prod.lua", SCENE % BLUE)
+            time.sleep(0.5)
+            self.assertNotEqual(self.centre(p), BLUE)
+            p.key("ctrl+Pause")
+            self.assertTrue(wait_until(lambda: self.centre(p) == BLUE, SOON), self.centre(p))
+            self.assertEqual(self.stopped(p, "render()"), 2, p.lines())
+            # A console command too; the key pressed while nothing runs away stops nothing.
+            p.command("while true do end")
+            time.sleep(0.3)
+            p.key("ctrl+period")
+            self.assertTrue(self.stopped(p, "while true do end"), p.lines())
+            p.key("ctrl+period")
+            p.command('f = io.open("after.txt", "w") f:write("ran") f:close()')
+            self.assertEqual(self.read("after.txt"), "ran")
+            self.assertEqual(p.lines(), NO_SOUNDTRACK + ["render(): " + STOPPED] * 2 + ["while true do end: " + STOPPED])
+            p.close()
+            self.assertEqual(p.wait(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
