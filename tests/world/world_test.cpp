@@ -619,6 +619,42 @@ private slots:
         }
     }
 
+    // A script may leave any pixel store: the strip's text, message and digits alike, comes out the
+    // same, not shifted by a pixel or a row.
+    void theStripsTextIgnoresThePixelStoreItFinds_data()
+    {
+        QTest::addColumn<int>("name");
+        QTest::addColumn<int>("value");
+        QTest::newRow("skipped pixels") << GL_UNPACK_SKIP_PIXELS << 1;
+        QTest::newRow("skipped rows") << GL_UNPACK_SKIP_ROWS << 1;
+        QTest::newRow("row length") << GL_UNPACK_ROW_LENGTH << 7;
+    }
+    void theStripsTextIgnoresThePixelStoreItFinds()
+    {
+        QFETCH(int, name);
+        QFETCH(int, value);
+        const auto shot = [this](GLenum name, int value) {
+            view->showStatusStrip = false;
+            view->Frame();
+            view->showStatusStrip = true;
+            StatusStrip fresh;  // every texture made now
+            glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+            glPixelStorei(name, value);
+            fresh.Draw(1);
+            glPopClientAttrib();
+            return view->target->toImage().copy(0, kHeight - 40, kWidth, 40);
+        };
+        g_musicClock = &clock;
+        clock.paused = true, clock.time = 61.25;
+        for (const char* error : {"", "error('prod.lua:3: a message', 0)"}) {
+            g_scriptFailures.Run(g_scriptFailures.load, error);
+            QCOMPARE(shot(GLenum(name), value), shot(GLenum(name), 0));
+        }
+        g_scriptFailures.Run(g_scriptFailures.load, "");
+        clock.paused = false;
+        g_musicClock = nullptr;
+    }
+
     // The shipped demo runs without an error for a few frames.
     void theDemoRuns()
     {
