@@ -19,6 +19,8 @@
 #include "script/luaengine.h"
 #include "script/musicclock.h"
 #include "world/kestrovaworld.h"
+#include "world/openglemptyworldwidget.h"
+#include "world/world.h"
 
 MainWindow* g_mainWindow = nullptr;
 
@@ -60,6 +62,12 @@ MainWindow::MainWindow(QWidget* parent)
     connect(new QShortcut(Qt::Key_F5, this), &QShortcut::activated, this, ToggleMusicPause);
     connect(new QShortcut(Qt::Key_F6, this), &QShortcut::activated, this, [] { StepMusic(-kMusicStepSeconds); });
     connect(new QShortcut(Qt::Key_F7, this), &QShortcut::activated, this, [] { StepMusic(kMusicStepSeconds); });
+    // The view's own keys, from anywhere in the window too: F9 the frame readout, F10 the guides.
+    OpenGLEmptyWorldWidget* view = ui->world;
+    connect(new QShortcut(Qt::Key_F9, this), &QShortcut::activated, this,
+            [view] { view->ShowFrameReadout(!view->FrameReadoutShown()); });
+    connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this,
+            [view] { view->world->ShowGuides(!view->world->GuidesShown()); });
     InitLua();
     RegisterLuaBindings();
     InstallSoundtrackClock();

@@ -250,6 +250,7 @@ int Capture::Render()
         std::fprintf(stderr, "quillmere: %s: the video is silent\n", silenceReason.c_str());
     KestrovaWorld world;
     world.showGrid = world.showGround = world.showPivotMarker = settings.overlays;
+    world.ScaleGuidesFor(settings.height);
     // Without the marker nothing shows the pivot, and the pick would only stall the drawing.
     world.pickPivot = settings.overlays;
     // The cursor rests at the view's centre.

@@ -8,6 +8,8 @@
 
 #include "world/world.h"
 
+struct FrameTimes;
+
 class KestrovaWorld : public World {
 public:
     KestrovaWorld();
@@ -18,6 +20,8 @@ public:
 
     // Runs before each of the frame's chunks, update() and render(); empty for nothing.
     std::function<void()> beforeEachChunk;
+    // Where update() and render() note how long they ran; null while nobody measures.
+    FrameTimes* chunkTimes = nullptr;
 
 protected:
     void Update(float step) override;

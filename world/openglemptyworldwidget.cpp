@@ -10,6 +10,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include "world/framereadout.h"
 #include "world/kestrovaworld.h"
 #include "world/viewgl.h"
 #include "world/statusstrip.h"
@@ -32,6 +33,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     setFormat(format);
     world = new KestrovaWorld;
     statusStrip = new StatusStrip;
+    frameReadout = new FrameReadout;
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &OpenGLEmptyWorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
@@ -44,6 +46,7 @@ OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
     MakeCurrent();
     delete world;
     delete statusStrip;
+    delete frameReadout;
     if (context)
         context->doneCurrent();
 }
@@ -66,9 +69,21 @@ bool OpenGLEmptyWorldWidget::MakeCurrent()
 
 void OpenGLEmptyWorldWidget::UpdateFrame()
 {
+    if (showFrameReadout)
+        frameMeter.BeginFrame();
     world->Tick(kFrameStep);
     repaint();
+    if (showFrameReadout)
+        frameMeter.EndFrame();
     frameTimer->start(kFrameRearmMs);
+}
+
+void OpenGLEmptyWorldWidget::ShowFrameReadout(bool shown)
+{
+    showFrameReadout = shown;
+    frameMeter.Reset();
+    // The view's world is the scripted one: the constructor made it.
+    static_cast<KestrovaWorld*>(world)->chunkTimes = shown ? &frameMeter.current : nullptr;
 }
 
 void OpenGLEmptyWorldWidget::repaint()
@@ -113,6 +128,8 @@ void OpenGLEmptyWorldWidget::paintGL()
     PaintWorld(*world);
     if (showStatusStrip)
         statusStrip->Draw(devicePixelRatio());
+    if (showFrameReadout)
+        frameReadout->Draw(frameMeter, devicePixelRatio());
 }
 
 // Mouse positions meet the viewport in device pixels.

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include <QFontInfo>
 #include <QFontMetrics>
-#include <QGuiApplication>
 
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
@@ -19,7 +17,6 @@ static constexpr double kLongestShownSeconds = 99999 * 60.0;
 // More of an error's first line than any view is wide.
 static constexpr size_t kLongestLineBytes = 2000;
 static constexpr int kPadding = 6;
-static constexpr int kVerticalPadding = 3;
 // Narrower than this many average characters, the message takes the count's room too.
 static constexpr int kShortestMessageChars = 16;
 static const QColor kErrorBand(110, 12, 12);
@@ -30,11 +27,9 @@ static const QColor kCountColour(255, 195, 185);
 static const QString kGlyphs = QStringLiteral("0123456789:.");
 
 StatusStrip::StatusStrip()
-    : font(QGuiApplication::font())
+    : font(OverlayFont())
     , digits(kGlyphs)
 {
-    // In pixels, so that the images it is drawn into lay it out as the screen would.
-    font.setPixelSize(QFontInfo(font).pixelSize());
 }
 
 static QString FirstLine(const std::string& text)
@@ -137,9 +132,8 @@ void StatusStrip::Draw(qreal devicePixelRatio)
         return;
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    const int stripHeight = int(std::ceil((QFontMetrics(font).height() + 2 * kVerticalPadding) * devicePixelRatio));
     // A view lower than the strip is all strip.
-    const int height = std::min(viewport[3], stripHeight);
+    const int height = std::min(viewport[3], OverlayBandHeight(font, devicePixelRatio));
     if (viewport[2] <= 0 || height <= 0)
         return;
     SetupOverlayRenderState(viewport[2], viewport[3]);

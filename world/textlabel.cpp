@@ -5,11 +5,28 @@
 
 #include <cmath>
 
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include "world/overlaygl.h"
+
+// Above and below the text.
+static constexpr int kVerticalPadding = 3;
+
+QFont OverlayFont()
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(QFontInfo(font).pixelSize());
+    return font;
+}
+
+int OverlayBandHeight(const QFont& font, qreal devicePixelRatio)
+{
+    return int(std::ceil((QFontMetrics(font).height() + 2 * kVerticalPadding) * devicePixelRatio));
+}
 
 bool TextStyle::operator==(const TextStyle& other) const
 {

@@ -8,6 +8,12 @@
 
 class QImage;
 
+// The font overlays are drawn in: the application's, sized in pixels so that the images it is
+// drawn into lay it out as the screen would.
+QFont OverlayFont();
+// How many device pixels high a band of overlay text in that font is.
+int OverlayBandHeight(const QFont& font, qreal devicePixelRatio);
+
 // How an overlay's text looks: the font in logical pixels, the band behind the text and the ink,
 // for a band this many device pixels high at this device pixel ratio.
 struct TextStyle {
