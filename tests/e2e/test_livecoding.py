@@ -60,5 +60,37 @@ class StopKeys(ProgramTest):
             self.assertEqual(p.wait(), 0)
 
 
+READOUT_BAND = (32, 32, 32)
+GRID = bytes((230, 26, 153))  # as X stores the grid's colour: blue, green, red
+
+
+class ViewKeys(ProgramTest):
+    def top_right(self, p):
+        view = p.window().query_tree().children[0]
+        data = view.get_image(view.get_geometry().width - 3, 2, 1, 1, 2, 0xFFFFFFFF).data
+        return data[2], data[1], data[0]
+
+    def grid_shown(self, p):
+        return GRID in p.view()[0]
+
+    def test_f9_shows_the_frame_readout_and_f10_hides_the_guides_from_anywhere_in_the_window(self):
+        self.write("prod.lua", "")  # the camera where it starts, over the grid
+        with self.start() as p:
+            _, _, w, h = p.geometry()
+            self.assertTrue(wait_until(lambda: self.grid_shown(p)))
+            p.focus()
+            p.click(w // 2, h // 2)  # the keyboard in the view
+            self.assertNotEqual(self.top_right(p), READOUT_BAND)
+            p.key("F9")
+            self.assertTrue(wait_until(lambda: self.top_right(p) == READOUT_BAND, SOON))
+            p.key("F10")
+            self.assertTrue(wait_until(lambda: not self.grid_shown(p), SOON))
+            p.key("F12")  # the keyboard in the console
+            p.key("F9", "F10")
+            self.assertTrue(wait_until(lambda: self.top_right(p) != READOUT_BAND and self.grid_shown(p), SOON))
+            p.close()
+            self.assertEqual(p.wait(), 0)
+
+
 if __name__ == "__main__":
     unittest.main()
