@@ -15,5 +15,6 @@ int RunStartupChild();
 int RunReloadBench(BenchResults& results);
 // Captures the demo in the working directory, with its soundtrack, into a video and removes it.
 int RunCaptureBench(BenchResults& results);
-// The status strip hidden, showing an error, and showing a text that changes every frame.
+// The status strip hidden, showing an error, and showing a text that changes every frame; the
+// frame readout shown.
 int RunStripBench(BenchResults& results);
