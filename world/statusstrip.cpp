@@ -94,6 +94,7 @@ void StatusStrip::Prepare(const Text& text, int width, int height, qreal deviceP
         countShown = !fitted.count.isEmpty();
         message.Set(fitted.message, messageStyle);
     } else {
+        // The same cut message, drawn again only if the strip's height changed.
         message.Set(message.Text(), messageStyle);
     }
     const QString tail = !text.error ? text.message : countShown ? text.count : QString();

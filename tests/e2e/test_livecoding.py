@@ -40,7 +40,9 @@ class StopKeys(ProgramTest):
             time.sleep(0.5)
             p.key("ctrl+period")
             self.assertEqual(self.stopped(p, "render()"), 1, p.lines())
-            # A save made while the next one runs away waits for it; Ctrl+Pause shows it.
+            # A save made while the next one runs away waits for it; Ctrl+Pause shows it. (A save
+            # that comes before the next frame begins is loaded then: the stop is still fresh.)
+            time.sleep(1)
             self.write("prod.lua", SCENE % BLUE)
             time.sleep(0.5)
             self.assertNotEqual(self.centre(p), BLUE)
