@@ -742,6 +742,39 @@ private slots:
         g_musicClock = nullptr;
     }
 
+    // The music's time is inked from the strip's left edge, and a count of failed frames, digits
+    // and words, in its own colour after the message.
+    void theStripInksTheTimeAndTheCount()
+    {
+        const auto inked = [this](const std::function<bool(QRgb)>& ink) {
+            view->showStatusStrip = true;
+            view->Frame();
+            const QImage strip = view->target->toImage().copy(0, kHeight - 30, kWidth, 30);
+            int count = 0, left = kWidth;
+            for (int y = 0; y < strip.height(); ++y)
+                for (int x = 0; x < strip.width(); ++x)
+                    if (ink(strip.pixel(x, y)))
+                        ++count, left = std::min(left, x);
+            return std::pair(count, left);
+        };
+        const auto white = [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 200 && qBlue(c) > 200; };
+        const auto rose = [](QRgb c) { return qRed(c) > 230 && qGreen(c) > 150 && qGreen(c) < 215 && qBlue(c) > 140 && qBlue(c) < 205; };
+        g_musicClock = &clock;
+        clock.paused = true, clock.time = 61.25;
+        const auto [timeInk, timeLeft] = inked(white);
+        QVERIFY2(timeInk > 20 && timeLeft < 14, qPrintable(QString("%1 pixels from %2").arg(timeInk).arg(timeLeft)));
+        clock.paused = false;
+        g_musicClock = nullptr;
+        Run("function render() error('x', 0) end");
+        for (int frame = 0; frame < 2; ++frame)
+            world->Tick(0.05f), view->Frame();
+        QCOMPARE(StatusStrip::Current().count, QString("2 frames in a row"));
+        const auto [countInk, countLeft] = inked(rose);
+        QVERIFY2(countInk > 40 && countLeft > 40, qPrintable(QString("%1 pixels from %2").arg(countInk).arg(countLeft)));
+        Run("function render() end");
+        world->Tick(0.05f), view->Frame();
+    }
+
     // The shipped demo runs without an error for a few frames.
     void theDemoRuns()
     {
