@@ -15,13 +15,16 @@
 #include "analysis/soundtrackanalysis.h"
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
+#include "app/stopkeywatcher.h"
 #include "app/ui_mainwindow.h"
 #include "console/historyfile.h"
 #include "console/repledit.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
+#include "world/world.h"
 
 MainWindow* g_mainWindow = nullptr;
 
@@ -93,6 +96,12 @@ MainWindow::MainWindow(QWidget* parent)
     connect(new QShortcut(Qt::Key_F6, this), &QShortcut::activated, this, [] { StepMusic(-kMusicStepSeconds); });
     connect(new QShortcut(Qt::Key_F7, this), &QShortcut::activated, this, [] { StepMusic(kMusicStepSeconds); });
     connect(new QShortcut(Qt::Key_F8, this), &QShortcut::activated, this, ToggleMusicLoop);
+    // The view's own keys, from anywhere in the window too: F9 the frame readout, F10 the guides.
+    OpenGLEmptyWorldWidget* view = ui->world;
+    connect(new QShortcut(Qt::Key_F9, this), &QShortcut::activated, this,
+            [view] { view->ShowFrameReadout(!view->FrameReadoutShown()); });
+    connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this,
+            [view] { view->world->ShowGuides(!view->world->GuidesShown()); });
     InitLua();
     RegisterLuaBindings();
     InstallSoundtrackClock();
@@ -108,6 +117,12 @@ MainWindow::MainWindow(QWidget* parent)
     // Before the start script, which may load shaders and textures.
     new AssetWatcher(this);
     scriptWatcher = new ScriptWatcher(this);
+    // A save made while a chunk ran away shows within a frame of the chunk being stopped.
+    g_world->beforeEachChunk = [this] {
+        if (TakeChunkInterrupted())
+            scriptWatcher->ApplyWaitingReload();
+    };
+    stopKeys = std::make_unique<StopKeyWatcher>(winId());
     scriptWatcher->RunStartScript();
     // The first frame does not need the soundtrack: it is read and decoded after that frame,
     // so the picture comes sooner and the music starts with it, not while the window opens.
@@ -129,6 +144,7 @@ void MainWindow::StartSoundtrackOnce()
 
 MainWindow::~MainWindow()
 {
+    stopKeys.reset();
     delete ui;
     CloseLua();
     StopSoundtrack();

@@ -7,6 +7,7 @@
 
 class HistoryFile;
 class ScriptWatcher;
+class StopKeyWatcher;
 struct Ui_MainWindow;
 
 // The one window. Its constructor runs the whole start-up, its destructor the shut-down.
@@ -19,6 +20,7 @@ public:
     Ui_MainWindow* ui;
     ScriptWatcher* scriptWatcher;
     std::unique_ptr<HistoryFile> historyFile;
+    std::unique_ptr<StopKeyWatcher> stopKeys;
 
 public slots:
     void RunREPLCommand(QString sCommand);

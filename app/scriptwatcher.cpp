@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -20,6 +21,7 @@ extern "C" {
 // and a file read halfway through would give an error that the saved script does not have.
 static constexpr int kSettleMs = 100;
 static constexpr qint64 kNanosecondsPerSecond = 1000000000;
+static constexpr qint64 kNanosecondsPerMs = 1000000;
 
 // The watcher whose start script is running; dofile records file names only while it is set,
 // so files loaded from the console or from a frame are not watched.
@@ -170,5 +172,20 @@ void ScriptWatcher::OnSettled()
     // comes later; either way its arrival is a change of its own.
     if (!now.value(startScript).exists || TakeStamps(true) == loaded)
         return;
+    RunStartScript();
+}
+
+void ScriptWatcher::ApplyWaitingReload()
+{
+    const Stamps now = TakeStamps(false);
+    if (!now.value(startScript).exists)
+        return;
+    const qint64 settledBefore = QDateTime::currentMSecsSinceEpoch() * kNanosecondsPerMs - kSettleMs * kNanosecondsPerMs;
+    for (const Stamp& stamp : now)
+        if (stamp.exists && stamp.modifiedNs > settledBefore)
+            return;
+    if (TakeStamps(true) == loaded)
+        return;
+    settleTimer->stop();
     RunStartScript();
 }

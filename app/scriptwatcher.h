@@ -19,6 +19,10 @@ public:
     // Runs prod.lua in the shared state, as at start-up, and watches every file it loaded.
     void RunStartScript();
 
+    // After an interrupted chunk: a save that waited behind it is loaded at once, if its files
+    // have been still for a moment, rather than once the event loop has seen it settle.
+    void ApplyWaitingReload();
+
     // Called by dofile while RunStartScript runs: the file named is watched from now on.
     void RecordLoadedFile(const char* name) noexcept;
 

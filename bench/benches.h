@@ -15,7 +15,8 @@ int RunStartupChild();
 int RunReloadBench(BenchResults& results);
 // Captures the demo in the working directory, with its soundtrack, into a video and removes it.
 int RunCaptureBench(BenchResults& results);
-// The status strip hidden, showing an error, and showing a text that changes every frame.
+// The status strip hidden, showing an error, and showing a text that changes every frame; the
+// frame readout shown.
 int RunStripBench(BenchResults& results);
 // Shader passes, targets and feedback at 1280x720 against a frame that only clears, the state
 // reset after render(), and a 200-line shader's compile after a save.

@@ -202,6 +202,10 @@ def rows(f):
                     "(reported)" if goal is None else "<= %d us" % goal,
                     "not measured" if value is None else "%.2f us" % value,
                     None if goal is None else value is not None and value <= goal))
+    value = get("readout.shown_ms")
+    out.append(("9. Frame readout (F9) shown, new figures every frame: frame work with it less without; the "
+                "draw call alone", "<= 0.2 ms", "not measured" if value is None else "%.3f ms; call %.0f us" % (
+                    value, f.get("readout.draw_us", 0)), value is not None and value <= 0.2))
     out += mesh_rows(f)
     return out
 

@@ -1,7 +1,8 @@
 // The status strip's cost a frame: the frame's work (tick, draw, swap) with the strip drawn less
 // the same frame's without it. Hidden, it should cost nothing, which the time of the call alone
 // shows best; shown, its text may stay the same (an error of a load) or change on every frame (the
-// count of a failing render(), the music's time while paused or just after a jump).
+// count of a failing render(), the music's time while paused or just after a jump). The frame
+// readout (F9) the same way: shown, its figures change on every frame.
 
 #include <ctime>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "script/luaengine.h"
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
+#include "world/framereadout.h"
 #include "world/openglemptyworldwidget.h"
 #include "world/statusstrip.h"
 
@@ -62,6 +64,21 @@ static double StripCostMs(OpenGLEmptyWorldWidget* view)
     return Median(works[0]) - Median(works[1]);
 }
 
+// Frames with the readout shown and hidden take turns; shown, it measures the frame's parts too.
+static double ReadoutCostMs(OpenGLEmptyWorldWidget* view)
+{
+    std::vector<double> works[2];
+    for (int frame = 0; frame < 2 * kFramesEach; ++frame) {
+        view->ShowFrameReadout(frame % 2 == 0);
+        const double start = CpuMs();
+        view->UpdateFrame();
+        works[frame % 2].push_back(CpuMs() - start);
+    }
+    view->frameTimer->stop();
+    view->ShowFrameReadout(false);
+    return Median(works[0]) - Median(works[1]);
+}
+
 int RunStripBench(BenchResults& results)
 {
     StartProgramWindow();
@@ -85,6 +102,17 @@ int RunStripBench(BenchResults& results)
     RunLuaString("function render() end");
     clock.paused = true;
     results.Add("strip.time_ms", StripCostMs(view));
+    clock.paused = false;
     g_musicClock = programClock;
+
+    view->MakeCurrent();
+    for (int i = 0; i < kFramesEach; ++i)
+        view->UpdateFrame();  // some figures to show
+    view->frameTimer->stop();
+    const double drawStart = NowMs();
+    for (int i = 0; i < kFramesEach; ++i)
+        view->frameReadout->Draw(view->frameMeter, view->devicePixelRatio());
+    results.Add("readout.draw_us", (NowMs() - drawStart) * 1e3 / kFramesEach);
+    results.Add("readout.shown_ms", ReadoutCostMs(view));
     return 0;
 }

@@ -348,6 +348,7 @@ int Capture::Render()
 void Capture::SetUpWorld(World& world) const
 {
     world.showGrid = world.showGround = world.showPivotMarker = settings.overlays;
+    world.ScaleGuidesFor(settings.height);
     // Without the marker nothing shows the pivot, and the pick would only stall the drawing.
     world.pickPivot = settings.overlays;
     // The cursor rests at the view's centre.

@@ -1,6 +1,7 @@
 #include "script/luaengine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,11 +24,21 @@ static const char kNonStringError[] = "(error object is not a string)";
 // A chunk may run this long before it is stopped, so that a runaway loop cannot freeze the
 // window for good: the GUI thread is inside it.
 static std::chrono::milliseconds g_timeLimit{10000};
-static std::string g_interruptedMessage = "script interrupted: ran longer than 10 s";
-// The hook looks at the clock once per this many instructions: cheap enough for the frame loop.
+static std::string g_timeLimitMessage = "script interrupted: ran longer than 10 s";
+static const char kStoppedMessage[] = "script interrupted: stopped from the keyboard";
+// The hook looks at the clock and for a stop once per this many instructions: cheap enough for
+// the frame loop, and soon enough for a person.
 static constexpr int kHookInstructionCount = 1000;
 static std::chrono::steady_clock::time_point g_deadline;
 static bool g_interrupted = false;
+static const char* g_interruptMessage = kStoppedMessage;
+// Whether a chunk has been interrupted since TakeChunkInterrupted last asked.
+static bool g_interruptedSinceAsked = false;
+// Odd while a chunk runs, one more at each start and each end, so that every chunk has a number
+// of its own: a stop asked for from another thread names the chunk it meant, and a chunk that
+// begins after it is not stopped.
+static std::atomic<unsigned long> g_chunkSerial{0};
+static std::atomic<unsigned long> g_stopSerial{0};
 
 // The state may not grow past this; a script that tries gets Lua's "not enough memory".
 static size_t g_memoryLimit = size_t(1) << 30;
@@ -82,18 +93,37 @@ static int LuaPanic(lua_State* L)
     return 0;
 }
 
-// Once the deadline has passed the hook fires on every instruction and raises each time, so a
-// script that catches the error with pcall is stopped again at its next instruction.
-static void TimeLimitHook(lua_State* L, lua_Debug*)
+// Once the deadline has passed, or a stop was asked for, the hook fires on every instruction and
+// raises each time, so a script that catches the error with pcall is stopped again at its next
+// instruction.
+static void GuardHook(lua_State* L, lua_Debug*)
 {
     if (!g_interrupted) {
-        if (std::chrono::steady_clock::now() < g_deadline)
+        if (g_stopSerial.load(std::memory_order_relaxed) == g_chunkSerial.load(std::memory_order_relaxed))
+            g_interruptMessage = kStoppedMessage;
+        else if (std::chrono::steady_clock::now() < g_deadline)
             return;
+        else
+            g_interruptMessage = g_timeLimitMessage.c_str();
         g_interrupted = true;
-        lua_sethook(L, TimeLimitHook, LUA_MASKCOUNT | LUA_MASKLINE, 1);
+        lua_sethook(L, GuardHook, LUA_MASKCOUNT | LUA_MASKLINE, 1);
     }
-    lua_pushstring(L, g_interruptedMessage.c_str());
+    lua_pushstring(L, g_interruptMessage);
     lua_error(L);
+}
+
+void StopRunningChunk()
+{
+    const unsigned long serial = g_chunkSerial.load();
+    if (serial % 2 == 1)
+        g_stopSerial.store(serial);
+}
+
+bool TakeChunkInterrupted()
+{
+    const bool interrupted = g_interruptedSinceAsked;
+    g_interruptedSinceAsked = false;
+    return interrupted;
 }
 
 static std::string DescribeDuration(std::chrono::milliseconds duration)
@@ -105,7 +135,7 @@ static std::string DescribeDuration(std::chrono::milliseconds duration)
 void SetLuaLimits(std::chrono::milliseconds timeLimit, size_t memoryLimit)
 {
     g_timeLimit = timeLimit;
-    g_interruptedMessage = "script interrupted: ran longer than " + DescribeDuration(timeLimit);
+    g_timeLimitMessage = "script interrupted: ran longer than " + DescribeDuration(timeLimit);
     g_memoryLimit = memoryLimit;
 }
 
@@ -183,6 +213,7 @@ static int LuaAverageSum(lua_State* L)
 void InitLua()
 {
     g_memoryInUse = 0;
+    g_interruptedSinceAsked = false;
     g_luaState = lua_newstate(LimitedAlloc, nullptr);
     if (!g_luaState) {
         std::fputs("Error!\ncannot create the Lua state: not enough memory\n", stdout);
@@ -191,7 +222,7 @@ void InitLua()
     }
     lua_atpanic(g_luaState, LuaPanic);
     // Threads created later copy this hook, so coroutines are bounded too.
-    lua_sethook(g_luaState, TimeLimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+    lua_sethook(g_luaState, GuardHook, LUA_MASKCOUNT, kHookInstructionCount);
     luaL_openlibs(g_luaState);
     lua_register(g_luaState, "foo", LuaAverageSum);
     lua_register(g_luaState, "print", LuaPrint);
@@ -242,6 +273,7 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error, std:
         return;
     }
     const int top = lua_gettop(L);
+    g_chunkSerial.fetch_add(1);
     g_deadline = std::chrono::steady_clock::now() + g_timeLimit;
     int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), ChunkName(chunk).c_str());
     if (status == 0 && values) {
@@ -261,9 +293,11 @@ void ExecuteLua(std::string chunk, std::string& output, std::string& error, std:
     if (status != 0)
         ReportError(L, chunk, error);
     lua_settop(L, top);
+    g_chunkSerial.fetch_add(1);
     if (g_interrupted) {
         g_interrupted = false;
-        lua_sethook(L, TimeLimitHook, LUA_MASKCOUNT, kHookInstructionCount);
+        g_interruptedSinceAsked = true;
+        lua_sethook(L, GuardHook, LUA_MASKCOUNT, kHookInstructionCount);
     }
     if (g_memoryExhausted) {
         // An exhausted state keeps failing until its garbage is collected. Finalizers run in

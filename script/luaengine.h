@@ -25,5 +25,11 @@ void SetChunkEndHook(void (*hook)());
 // ExecuteLua with the output thrown away: errors reach standard output only.
 void RunLuaString(std::string chunk);
 
+// Asks the chunk running now, if one is, to stop at its next hook with "script interrupted:
+// stopped from the keyboard"; a chunk that begins later runs on. Safe to call from any thread.
+void StopRunningChunk();
+// Whether a chunk was interrupted, by its time limit or a stop, since the last call.
+bool TakeChunkInterrupted();
+
 // How long a chunk may run and how large the state may grow (10 s and 1 GiB unless changed).
 void SetLuaLimits(std::chrono::milliseconds timeLimit, size_t memoryLimit);

@@ -1,7 +1,10 @@
 #include "world/kestrovaworld.h"
 
+#include <chrono>
+
 #include "app/mainwindow.h"
 #include "script/scriptfailures.h"
+#include "world/framemeter.h"
 
 KestrovaWorld* g_world = nullptr;
 
@@ -38,6 +41,18 @@ int g_marqueeFrameCount = 0;
 
 static const QString kTitleEdge(36, QLatin1Char('-'));
 
+// One of the frame's chunks, timed into ms unless that is null.
+static void RunFrameChunk(ScriptFailure& failure, const char* chunk, double* ms)
+{
+    if (!ms) {
+        g_scriptFailures.Run(failure, chunk);
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    g_scriptFailures.Run(failure, chunk);
+    *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
 KestrovaWorld::KestrovaWorld()
 {
     g_world = this;
@@ -60,11 +75,15 @@ void KestrovaWorld::Update(float)
     g_marqueeFrameCount = (g_marqueeFrameCount + 1) % g_marqueeFrameDivisor;
     if (g_marqueeFrameCount == 0)
         g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
-    g_scriptFailures.Run(g_scriptFailures.update, "update()");
+    if (beforeEachChunk)
+        beforeEachChunk();
+    RunFrameChunk(g_scriptFailures.update, "update()", chunkTimes ? &chunkTimes->updateMs : nullptr);
 }
 
 void KestrovaWorld::Render()
 {
-    g_scriptFailures.Run(g_scriptFailures.render, "render()");
+    if (beforeEachChunk)
+        beforeEachChunk();
+    RunFrameChunk(g_scriptFailures.render, "render()", chunkTimes ? &chunkTimes->renderMs : nullptr);
     g_scriptFailures.CountFrame();
 }

@@ -4,7 +4,11 @@
 
 #include <QString>
 
+#include <functional>
+
 #include "world/world.h"
+
+struct FrameTimes;
 
 class KestrovaWorld : public World {
 public:
@@ -13,6 +17,11 @@ public:
 
     // The title for the marquee's current position.
     static QString MarqueeTitle();
+
+    // Runs before each of the frame's chunks, update() and render(); empty for nothing.
+    std::function<void()> beforeEachChunk;
+    // Where update() and render() note how long they ran; null while nobody measures.
+    FrameTimes* chunkTimes = nullptr;
 
 protected:
     void Update(float step) override;

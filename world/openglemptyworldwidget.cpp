@@ -12,6 +12,7 @@
 
 #include "gpu/scriptframe.h"
 #include "gpu/scriptresource.h"
+#include "world/framereadout.h"
 #include "world/kestrovaworld.h"
 #include "world/viewgl.h"
 #include "world/statusstrip.h"
@@ -27,6 +28,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     setSurfaceType(QWindow::OpenGLSurface);
     world = new KestrovaWorld;
     statusStrip = new StatusStrip;
+    frameReadout = new FrameReadout;
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &OpenGLEmptyWorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
@@ -42,6 +44,7 @@ OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
         DropScriptResourcesGl();
     delete world;
     delete statusStrip;
+    delete frameReadout;
     if (context)
         context->doneCurrent();
 }
@@ -64,9 +67,21 @@ bool OpenGLEmptyWorldWidget::MakeCurrent()
 
 void OpenGLEmptyWorldWidget::UpdateFrame()
 {
+    if (showFrameReadout)
+        frameMeter.BeginFrame();
     world->Tick(kFrameStep);
     repaint();
+    if (showFrameReadout)
+        frameMeter.EndFrame();
     frameTimer->start(kFrameRearmMs);
+}
+
+void OpenGLEmptyWorldWidget::ShowFrameReadout(bool shown)
+{
+    showFrameReadout = shown;
+    frameMeter.Reset();
+    // The view's world is the scripted one: the constructor made it.
+    static_cast<KestrovaWorld*>(world)->chunkTimes = shown ? &frameMeter.current : nullptr;
 }
 
 void OpenGLEmptyWorldWidget::repaint()
@@ -114,6 +129,8 @@ void OpenGLEmptyWorldWidget::paintGL()
     PaintWorld(*world);
     if (showStatusStrip)
         statusStrip->Draw(devicePixelRatio());
+    if (showFrameReadout)
+        frameReadout->Draw(frameMeter, devicePixelRatio());
 }
 
 // Mouse positions meet the viewport in device pixels.

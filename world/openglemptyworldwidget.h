@@ -4,8 +4,11 @@
 
 #include <QWindow>
 
+#include "world/framemeter.h"
+
 class QOpenGLContext;
 class QTimer;
+class FrameReadout;
 class QWidget;
 class StatusStrip;
 class World;
@@ -25,6 +28,12 @@ public:
     // Drawn over each frame after the world; off, the frame is the world's alone.
     StatusStrip* statusStrip;
     bool showStatusStrip = true;
+    // Frames a second and the latest frame's parts in the top right corner: measured and drawn
+    // only while shown.
+    FrameReadout* frameReadout;
+    FrameMeter frameMeter;
+    bool FrameReadoutShown() const { return showFrameReadout; }
+    void ShowFrameReadout(bool shown);
 
     // Makes the context current, draws the world and swaps; nothing while not exposed.
     void repaint();
@@ -54,4 +63,5 @@ private:
     QOpenGLContext* context;
     bool initialized;
     QSize viewportSize;
+    bool showFrameReadout = false;
 };

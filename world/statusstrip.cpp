@@ -5,14 +5,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include <QFontInfo>
 #include <QFontMetrics>
-#include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
+#include "world/overlaygl.h"
 
 static constexpr double kTimeShownAfterJumpSeconds = 2;
 // A clock may run for ever without music; the display stops at 99999 minutes.
@@ -20,7 +17,6 @@ static constexpr double kLongestShownSeconds = 99999 * 60.0;
 // More of an error's first line than any view is wide.
 static constexpr size_t kLongestLineBytes = 2000;
 static constexpr int kPadding = 6;
-static constexpr int kVerticalPadding = 3;
 // Narrower than this many average characters, the message takes the count's room too.
 static constexpr int kShortestMessageChars = 16;
 static const QColor kErrorBand(110, 12, 12);
@@ -29,24 +25,11 @@ static const QColor kTextColour(245, 245, 245);
 static const QColor kCountColour(255, 195, 185);
 // What a count or a time is made of.
 static const QString kGlyphs = QStringLiteral("0123456789:.");
-// The state Draw changes, all of it restored by the matching pops.
-static constexpr GLbitfield kChangedState =
-    GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_CURRENT_BIT | GL_POLYGON_BIT | GL_TEXTURE_BIT | GL_TRANSFORM_BIT;
-static constexpr GLenum kTurnedOff[] = {GL_DEPTH_TEST, GL_LIGHTING, GL_CULL_FACE, GL_ALPHA_TEST, GL_FOG,
-                                         GL_STENCIL_TEST, GL_SCISSOR_TEST, GL_COLOR_LOGIC_OP, GL_BLEND, GL_TEXTURE_2D};
 
 StatusStrip::StatusStrip()
-    : font(QGuiApplication::font())
+    : font(OverlayFont())
+    , digits(kGlyphs)
 {
-    // In pixels, so that the images it is drawn into lay it out as the screen would.
-    font.setPixelSize(QFontInfo(font).pixelSize());
-}
-
-StatusStrip::~StatusStrip()
-{
-    for (const Label* label : {&message, &words, &glyphs})
-        if (label->texture)
-            glDeleteTextures(1, &label->texture);
 }
 
 static QString FirstLine(const std::string& text)
@@ -95,133 +78,59 @@ void StatusStrip::Fit(Text& text, const QFontMetrics& metrics, int width)
     text.message = metrics.elidedText(text.message, Qt::ElideRight, text.count.isEmpty() ? width : width - countWidth);
 }
 
-QImage StatusStrip::BandImage(int width) const
-{
-    QImage image(width, height, QImage::Format_RGBX8888);
-    image.setDevicePixelRatio(ratio);
-    image.fill(band);
-    return image;
-}
-
-// A new texture for each image: the driver may still be drawing with the old one, and writing
-// into it would make this frame wait for that.
-void StatusStrip::Upload(Label& label, const QImage& image)
-{
-    if (label.texture)
-        glDeleteTextures(1, &label.texture);
-    glGenTextures(1, &label.texture);
-    glBindTexture(GL_TEXTURE_2D, label.texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    // Rows of whole 32-bit pixels, packed.
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
-    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 image.constBits());
-}
-
-void StatusStrip::SetLabel(Label& label, const QString& text, const QColor& ink)
-{
-    if (text == label.text)
-        return;
-    label.text = text;
-    label.width = int(std::ceil(QFontMetrics(font).horizontalAdvance(text) * ratio));
-    if (label.width == 0)
-        return;
-    QImage image = BandImage(label.width);
-    QPainter painter(&image);
-    painter.setFont(font);
-    painter.setPen(ink);
-    painter.drawText(QRectF(0, 0, label.width / ratio, height / ratio), Qt::AlignLeft | Qt::AlignVCenter, text);
-    painter.end();
-    Upload(label, image);
-}
-
-// Each glyph of kGlyphs side by side, on whole device pixels.
-void StatusStrip::DrawGlyphs()
-{
-    const QFontMetrics metrics(font);
-    const int count = int(kGlyphs.size());
-    glyphX.assign(count + 1, 0);
-    int advance = 0;
-    for (int i = 0; i < count; ++i) {
-        advance += metrics.horizontalAdvance(kGlyphs.at(i));
-        glyphX[i + 1] = int(std::lround(advance * ratio));
-    }
-    QImage image = BandImage(glyphX.back());
-    QPainter painter(&image);
-    painter.setFont(font);
-    painter.setPen(band == kErrorBand ? kCountColour : kTextColour);
-    for (int i = 0; i < count; ++i)
-        painter.drawText(QRectF(glyphX[i] / ratio, 0, (glyphX[i + 1] - glyphX[i]) / ratio, height / ratio),
-                         Qt::AlignLeft | Qt::AlignVCenter, kGlyphs.mid(i, 1));
-    painter.end();
-    Upload(glyphs, image);
-    glyphs.width = glyphX.back();
-}
-
-int StatusStrip::NumberWidth() const
-{
-    int width = 0;
-    for (QChar c : number) {
-        const int i = int(kGlyphs.indexOf(c));
-        width += glyphX[i + 1] - glyphX[i];
-    }
-    return width;
-}
-
 // Draws anew only what changed: a count or a time that ticks on takes no drawing of text at all,
 // and the message is fitted again only when it, the view's width or the count's length changes.
 void StatusStrip::Prepare(const Text& text, int width, int height, qreal devicePixelRatio)
 {
-    const QColor newBand = text.error ? kErrorBand : kTimeBand;
-    if (height != this->height || devicePixelRatio != ratio || newBand != band) {
-        this->height = height;
-        ratio = devicePixelRatio;
-        band = newBand;
-        message.text = words.text = QString();
-        message.width = words.width = 0;
-        fittedWidth = -1;
-        DrawGlyphs();
-    }
+    band = text.error ? kErrorBand : kTimeBand;
+    ratio = devicePixelRatio;
+    const TextStyle messageStyle{font, band, kTextColour, height, ratio};
+    const TextStyle tailStyle{font, band, kCountColour, height, ratio};
+    digits.Build(text.error ? tailStyle : messageStyle);
     if (!text.error) {
         fittedWidth = -1;
-        SetLabel(message, QString(), kTextColour);
-    } else if (text.message != fittedMessage || text.count.size() != fittedCountLength || width != fittedWidth) {
+        message.Set(QString(), messageStyle);
+    } else if (text.message != fittedMessage || text.count.size() != fittedCountLength || width != fittedWidth
+               || ratio != fittedRatio) {
         Text fitted = text;
         Fit(fitted, QFontMetrics(font), int(width / ratio));
         fittedMessage = text.message;
         fittedCountLength = int(text.count.size());
         fittedWidth = width;
+        fittedRatio = ratio;
         countShown = !fitted.count.isEmpty();
-        SetLabel(message, fitted.message, kTextColour);
+        message.Set(fitted.message, messageStyle);
+    } else {
+        // The same cut message, drawn again only if the strip's height changed.
+        message.Set(message.Text(), messageStyle);
     }
     const QString tail = !text.error ? text.message : countShown ? text.count : QString();
-    int digits = 0;
-    while (digits < tail.size() && kGlyphs.contains(tail.at(digits)))
-        ++digits;
-    number = tail.left(digits);
-    SetLabel(words, tail.mid(digits), kCountColour);
+    const int leading = digits.LeadingGlyphs(tail);
+    number = tail.left(leading);
+    words.Set(tail.mid(leading), tailStyle);
 }
 
-// Within glBegin(GL_QUADS): a quad from the viewport's bottom edge, one unit a pixel, showing the
-// part of the bound texture from s0 to s1 across; an image's first row is its top.
-static void Quad(int x, int width, int height, float s0 = 0, float s1 = 1)
+void StatusStrip::DrawBandAndText(int height) const
 {
-    glTexCoord2f(s0, 1), glVertex2i(x, 0);
-    glTexCoord2f(s1, 1), glVertex2i(x + width, 0);
-    glTexCoord2f(s1, 0), glVertex2i(x + width, height);
-    glTexCoord2f(s0, 0), glVertex2i(x, height);
-}
-
-static void DrawLabel(unsigned texture, int x, int width, int height)
-{
-    glBindTexture(GL_TEXTURE_2D, texture);
+    const int padding = int(std::lround(kPadding * ratio));
+    const int runs[] = {message.Width(), digits.Width(number) + words.Width()};
+    glColor3ub(GLubyte(band.red()), GLubyte(band.green()), GLubyte(band.blue()));
     glBegin(GL_QUADS);
-    Quad(x, width, height);
+    int x = 0, gap = padding;
+    for (int run : runs) {
+        if (run == 0)
+            continue;
+        OverlayQuad(x, 0, gap, height);
+        x += gap + run;
+        gap = 2 * padding;
+    }
+    OverlayQuad(x, 0, padding, height);
     glEnd();
+    x = padding;
+    message.Draw(x, 0);
+    if (message.Width() > 0 && runs[1] > 0)
+        x += message.Width() + 2 * padding;
+    words.Draw(digits.Draw(number, x, 0), 0);
 }
 
 void StatusStrip::Draw(qreal devicePixelRatio)
@@ -231,58 +140,12 @@ void StatusStrip::Draw(qreal devicePixelRatio)
         return;
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
-    const int stripHeight = int(std::ceil((QFontMetrics(font).height() + 2 * kVerticalPadding) * devicePixelRatio));
     // A view lower than the strip is all strip.
-    const int height = std::min(viewport[3], stripHeight);
+    const int height = std::min(viewport[3], OverlayBandHeight(font, devicePixelRatio));
     if (viewport[2] <= 0 || height <= 0)
         return;
-
-    glPushAttrib(kChangedState);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    for (GLenum capability : kTurnedOff)
-        glDisable(capability);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0, viewport[2], 0, viewport[3], -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    SetupOverlayRenderState(viewport[2], viewport[3]);
     Prepare(text, viewport[2], height, devicePixelRatio);
-
-    // The message, the digits and the words after them, all opaque, and the band in the padding
-    // before, between and after them.
-    const int padding = int(std::lround(kPadding * ratio));
-    const int tailWidth = NumberWidth() + words.width;
-    const int gap = message.width > 0 && tailWidth > 0 ? 2 * padding : 0;
-    glColor3ub(GLubyte(band.red()), GLubyte(band.green()), GLubyte(band.blue()));
-    glBegin(GL_QUADS);
-    Quad(0, padding, height);
-    Quad(padding + message.width, gap, height);
-    Quad(padding + message.width + gap + tailWidth, padding, height);
-    glEnd();
-    glEnable(GL_TEXTURE_2D);
-    int x = padding;
-    if (message.width > 0)
-        DrawLabel(message.texture, x, message.width, height);
-    x += message.width + gap;
-    glBindTexture(GL_TEXTURE_2D, glyphs.texture);
-    glBegin(GL_QUADS);
-    for (QChar c : number) {
-        const int i = int(kGlyphs.indexOf(c));
-        const int width = glyphX[i + 1] - glyphX[i];
-        Quad(x, width, height, float(glyphX[i]) / glyphs.width, float(glyphX[i + 1]) / glyphs.width);
-        x += width;
-    }
-    glEnd();
-    if (words.width > 0)
-        DrawLabel(words.texture, x, words.width, height);
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glPopClientAttrib();
-    glPopAttrib();
+    DrawBandAndText(height);
+    RestoreOverlayRenderState();
 }

@@ -7,10 +7,10 @@
 #include <QFont>
 #include <QString>
 
-#include <vector>
+#include "world/glyphatlas.h"
+#include "world/textlabel.h"
 
 class QFontMetrics;
-class QImage;
 
 class StatusStrip {
 public:
@@ -22,8 +22,7 @@ public:
     };
 
     StatusStrip();
-    // Frees the strip's textures: the view's context must be current.
-    ~StatusStrip();
+    // The strip's textures go with it: the view's context must be current.
 
     // What the strip says now: an empty message while it is hidden.
     static Text Current();
@@ -35,34 +34,25 @@ public:
     void Draw(qreal devicePixelRatio);
 
 private:
-    // Text drawn on the band into a texture as wide as the text and as high as the strip.
-    struct Label {
-        QString text;
-        int width = 0;
-        unsigned texture = 0;
-    };
+    // The labels and the glyphs for this text, at this view's width and this strip's height;
+    // needs the overlays' GL state.
     void Prepare(const Text& text, int width, int height, qreal devicePixelRatio);
-    QImage BandImage(int width) const;
-    static void Upload(Label& label, const QImage& image);
-    void SetLabel(Label& label, const QString& text, const QColor& ink);
-    void DrawGlyphs();
-    int NumberWidth() const;
+    // The message, then the tail (the digits and the words after them), each run opaque, with
+    // the band in the padding before, between and after the runs.
+    void DrawBandAndText(int height) const;
 
     QFont font;
-    // What the labels and the glyphs are drawn for.
-    int height = 0;
-    qreal ratio = 0;
-    QColor band;
-    // The error message was last fitted for this message, length of count and view width.
+    // The error message was last fitted for this message, length of count, view width and ratio.
     QString fittedMessage;
     int fittedCountLength = -1;
     int fittedWidth = -1;
+    qreal fittedRatio = 0;
     bool countShown = false;
-    Label message;
-    // A count or a time changes on every frame: its digits come from the glyphs, drawn once.
+    TextLabel message;
+    // A count or a time changes on every frame: its digits come from the atlas.
     QString number;
-    Label words;
-    Label glyphs;
-    // Where each glyph starts in the glyphs' texture, and where the last one ends.
-    std::vector<int> glyphX;
+    GlyphAtlas digits;
+    TextLabel words;
+    QColor band;
+    qreal ratio = 1;
 };

@@ -16,6 +16,8 @@ static constexpr float kGroundFlattening = 0.05f;
 static constexpr float kBackgroundDepth = 0.1f;   // stands in for the depth buffer's clear value
 static constexpr double kMarkerScreenRadius = 15.0;
 static constexpr int kMarkerTessellation = 15;
+// The picture height at which the guides have the sizes above; the window's view keeps them.
+static constexpr float kGuideReferenceLines = 720;
 static constexpr float kRadiansPerPixel = 0.008f;
 static constexpr float kPoleLimitDegrees = 10.0f;
 static constexpr float kDegreesPerRadian = 57.2957763671875f;
@@ -191,11 +193,34 @@ static Vector3 DollyStep(const Camera& camera, const Vector3& pivot)
 void World::ZoomOut() { camera.Translate(DollyStep(camera, pivot)); }
 void World::ZoomIn() { camera.Translate(DollyStep(camera, pivot) * -1.0f); }
 
+void World::ShowGuides(bool shown)
+{
+    showGrid = showGround = showPivotMarker = shown;
+}
+
+void World::ScaleGuidesFor(int pictureHeight)
+{
+    guideScale = float(pictureHeight) / kGuideReferenceLines;
+}
+
+// GL draws no line thinner than a pixel.
+static void SetGuideLineWidth(float scale)
+{
+    glLineWidth(std::max(1.0f, scale));
+}
+
+// The script's lines are a pixel wide.
+static void EndGuideLines()
+{
+    glLineWidth(1.0f);
+}
+
 void World::DrawGrid()
 {
     const float s = gridSpacing;
     const float sizeX = float(gridCellsX) * s, sizeZ = float(gridCellsZ) * s;
     glPushMatrix();
+    SetGuideLineWidth(guideScale);
     glColor3f(0.6f, 0.1f, 0.9f);
     glBegin(GL_LINES);
     for (int i = 0; i <= gridCellsX; ++i) {
@@ -207,6 +232,7 @@ void World::DrawGrid()
         glVertex3f(sizeX, 0, float(j) * s);
     }
     glEnd();
+    EndGuideLines();
     glPopMatrix();
 }
 
@@ -219,7 +245,9 @@ void World::DrawGround()
     // After the scale, so the drop is flattened too: the top face lies in the grid plane.
     glTranslatef(sizeX * 0.5f, -size * 0.5f, sizeZ * 0.5f);
     glColor4f(0.3f, 0.3f, 0.8f, 1.0f);
+    SetGuideLineWidth(guideScale);
     WireCube(size);
+    EndGuideLines();
     // Transparent under the view's blending: it fills the depth buffer only, so empty ground
     // can be picked and hides the marker below it.
     glColor4f(0.3f, 0.3f, 0.3f, 0);
@@ -248,16 +276,17 @@ void World::DrawPivotMarker()
     GLdouble wx = 0, wy = 0, wz = 0;
     gluProject(pivot.x, pivot.y, pivot.z, view.modelview, view.projection, view.viewport,
                &wx, &wy, &wz);
-    const Vector3 edge = UnProject(view, wx + kMarkerScreenRadius, wy, wz);
+    const Vector3 edge = UnProject(view, wx + kMarkerScreenRadius * guideScale, wy, wz);
     const float radius = (edge - pivot).Length();
-    // Line width, texturing and colour are left as set for whatever is drawn next.
-    glLineWidth(1.0f);
+    // Texturing and colour are left as set for whatever is drawn next, the line width a pixel.
+    SetGuideLineWidth(guideScale);
     glDisable(GL_TEXTURE_2D);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glTranslatef(pivot.x, pivot.y, pivot.z);
     glColor4ub(0, 255, 0, 255);
     WireSphere(radius, kMarkerTessellation, kMarkerTessellation);
+    EndGuideLines();
     glPopMatrix();
 }
 

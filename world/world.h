@@ -37,6 +37,14 @@ public:
     void LookAt(Vector3 target);
     void RotateCamera(float yaw, float pitch);
 
+    // The grid, the ground box and the marker, shown or hidden together; the pick goes on either
+    // way, through the scene's own depth while the ground is hidden.
+    void ShowGuides(bool shown);
+    bool GuidesShown() const { return showGrid || showGround || showPivotMarker; }
+    // For a picture this many lines high: the marker's radius and the guides' lines keep the size
+    // they have in a picture of 720 lines.
+    void ScaleGuidesFor(int pictureHeight);
+
     // Overlays and the pick, run by Draw with the frame's matrices loaded.
     void DrawGrid();
     void DrawGround();
@@ -69,6 +77,8 @@ public:
     bool showGround = true;
     bool showGrid = true;
     bool showPivotMarker = true;
+    // The marker's radius and the guides' line width are this many times their size in pixels.
+    float guideScale = 1;
 
 protected:
     virtual void Update(float step);

@@ -7,7 +7,7 @@ QM_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 QM_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6opengl6-dev liblua5.1-0-dev
-  libgl-dev libglu1-mesa-dev libgl1-mesa-dri libsdl2-mixer-dev libx11-dev
+  libgl-dev libglu1-mesa-dev libgl1-mesa-dri libsdl2-mixer-dev libxcb1-dev libx11-dev
   libgtest-dev
   xvfb xauth openbox xdotool xclip x11-utils python3 python3-xlib imagemagick
   sox libsox-fmt-mp3 lame ffmpeg libkissfft-dev

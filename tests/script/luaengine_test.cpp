@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 extern "C" {
 #include <lua.h>
@@ -120,6 +122,32 @@ TEST_F(ScriptEngine, RunawayChunksAreStoppedWithTheLimitInForce)
     EXPECT_EQ(Run("print(select(2, debug.gethook()))").output, "\r\n1000\r\n");
     SetLuaLimits(std::chrono::milliseconds(1000), size_t(64) << 20);
     EXPECT_EQ(Run("while true do end").error, "script interrupted: ran longer than 1 s\n");
+}
+
+// A stop asked for from another thread ends the chunk running then, through its pcalls, and no
+// chunk that starts after it; each interrupt is told once to whoever asks.
+TEST_F(ScriptEngine, AStopEndsTheRunningChunkOnlyAndIsToldOnce)
+{
+    EXPECT_FALSE(TakeChunkInterrupted());
+    const std::string stopped = "script interrupted: stopped from the keyboard\n";
+    for (const char* chunk : {"while true do end", "while true do pcall(function() while true do end end) end"}) {
+        std::thread stopper([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            StopRunningChunk();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Run(chunk).error, stopped);
+        stopper.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_TRUE(TakeChunkInterrupted());
+        EXPECT_FALSE(TakeChunkInterrupted());
+    }
+    StopRunningChunk();  // nothing runs: nothing to stop
+    EXPECT_EQ(Run("local n = 0 for i = 1, 1e5 do n = n + i end print(n)").output, "5000050000\r\n");
+    EXPECT_FALSE(TakeChunkInterrupted());
+    SetLuaLimits(std::chrono::milliseconds(200), size_t(64) << 20);
+    EXPECT_EQ(Run("while true do end").error, "script interrupted: ran longer than 200 ms\n");
+    EXPECT_TRUE(TakeChunkInterrupted());
 }
 
 TEST_F(ScriptEngine, ExhaustedMemoryIsReportedCollectedAndSurvivesARaisingFinalizer)

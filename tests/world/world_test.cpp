@@ -23,6 +23,7 @@
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
 #include "world/glshapes.h"
+#include "world/framereadout.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
 #include "world/statusstrip.h"
@@ -231,6 +232,7 @@ private slots:
     void init()
     {
         world->showGround = world->showGrid = world->showPivotMarker = world->pickPivot = world->quaternionOrbit = true;
+        world->ScaleGuidesFor(720);
         Pose(Vector3(162, 66, 35), Vector3(144, 60, 45));
     }
 
@@ -263,13 +265,15 @@ private slots:
         QCOMPARE(sides.size(), size_t(6));
     }
 
-    // Latitude rings and meridians on the sphere; the marker keeps 15 pixels of radius.
+    // Latitude rings and meridians on the sphere; the marker keeps 15 pixels of radius in 720 lines,
+    // and as much of a picture's height in others.
     void theMarkerIsAWireSphereOfFifteenPixels()
     {
         for (const auto& line : Primitives([] { WireSphere(100, 15, 15); }))
             for (const Vector3& v : line)
                 QCOMPARE_NEAR(v.Length(), 100.0f, 0.05f);
-        for (float distance : {1.0f, 2.0f}) {
+        for (auto [distance, lines] : {std::pair(1.0f, 720), std::pair(2.0f, 720), std::pair(1.0f, 240), std::pair(1.0f, 2160)}) {
+            world->ScaleGuidesFor(lines);
             world->pivot = Vector3(150, 55, 42);
             world->camera.SetPosition(world->pivot + (Vector3(162, 66, 35) - world->pivot) * distance);
             world->pickPivot = false;
@@ -279,7 +283,7 @@ private slots:
             for (const auto& line : Primitives([this] { world->DrawPivotMarker(); }, false))
                 for (const Vector3& v : line)
                     reach = std::max(reach, std::fabs(v.x - centre));
-            QVERIFY(std::fabs(reach - 15) < 0.5f);
+            QCOMPARE_NEAR(reach, 15.0f * float(lines) / 720, 0.5f * std::max(1.0f, float(lines) / 720));
         }
         GLfloat colour[4], width;
         glGetFloatv(GL_CURRENT_COLOR, colour);
@@ -288,6 +292,49 @@ private slots:
         glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
         QCOMPARE(QList<float>({colour[0], colour[1], colour[2], colour[3], width}), QList<float>({0, 1, 0, 1, 1}));
         QCOMPARE(QList<int>({glIsEnabled(GL_TEXTURE_2D), depth}), QList<int>({GL_FALSE, 1}));
+    }
+
+    // In a picture of many lines the guides' lines are as many pixels wide, and a script's lines
+    // stay one pixel wide.
+    void theGuidesLinesWidenWithThePicturesHeight()
+    {
+        Run("function render() drawLine(140, 55, 45, 150, 65, 45) end");
+        world->showPivotMarker = world->showGround = false;
+        const auto pixels = [this](int lines) {
+            world->ScaleGuidesFor(lines);
+            view->Frame();
+            return QList<int>({Pixels(qRgb(153, 26, 230)), Pixels(qRgb(255, 255, 255))});
+        };
+        const QList<int> thin = pixels(720), wide = pixels(2160), small = pixels(240);
+        QVERIFY2(wide[0] > 2 * thin[0], qPrintable(QString("%1 against %2").arg(wide[0]).arg(thin[0])));
+        QCOMPARE(small[0], thin[0]);
+        QCOMPARE(QList<int>({wide[1], small[1]}), QList<int>({thin[1], thin[1]}));
+        QVERIFY(thin[1] > 0);
+        Run("function render() end");
+    }
+
+    // F10 hides the grid, the ground and the marker together: the scene alone is drawn, and the
+    // pick follows its depth, the background beside it rather than the ground.
+    void hiddenGuidesLeaveTheSceneAndItsPick()
+    {
+        Run("function render() beginTriGL() colorGL(255, 0, 0, 255) vectorGL(140, 55, 45) vectorGL(150, 55, 45) "
+            "vectorGL(145, 65, 45) endGL() end");
+        world->ShowGuides(false);
+        QVERIFY(!world->GuidesShown());
+        const Vector3 triangle = Project(Vector3(145, 58, 45));
+        Move(int(triangle.x), kHeight - int(triangle.y));
+        view->Frame();
+        QCOMPARE(QList<int>({Pixels(qRgb(153, 26, 230)), Pixels(qRgb(77, 77, 204)) + Pixels(qRgb(76, 76, 204)),
+                             Pixels(qRgb(0, 255, 0))}), QList<int>({0, 0, 0}));
+        QVERIFY(Pixels(qRgb(255, 0, 0)) > 0);
+        QCOMPARE_NEAR(world->pivot.z, 45.0f, 0.5f);
+        Move(320, 420);  // empty ground
+        view->Frame();
+        QCOMPARE(world->pickDepth, 0.1f);
+        world->ShowGuides(true);
+        view->Frame();
+        QVERIFY(world->GuidesShown() && Pixels(qRgb(0, 255, 0)) > 0);
+        Run("function render() end");
     }
 
     // The ground's faces fill the depth buffer but paint nothing (the frame stays mostly black): they
@@ -620,6 +667,115 @@ private slots:
             QCOMPARE_LE(metrics.horizontalAdvance(text.message + text.count), width);
             QCOMPARE(text.count.isEmpty(), width == 150);
         }
+    }
+
+    // F9's readout: hidden it measures and draws nothing; shown, the latest frame's figures in the
+    // top right corner, with the GL state left as it was found.
+    void theFrameReadoutShowsTheLatestFrameInItsCorner()
+    {
+        Run("function update() local t = os.clock() while os.clock() - t < 0.004 do end end "
+            "function render() local t = os.clock() while os.clock() - t < 0.008 do end end");
+        const auto frame = [this] {
+            view->frameMeter.BeginFrame();
+            world->Tick(0.05f), view->Frame();
+            view->frameMeter.EndFrame();
+            return view->target->toImage();
+        };
+        const QImage hidden = frame();
+        QCOMPARE(view->frameMeter.last.renderMs, 0.0);
+        view->ShowFrameReadout(true);
+        QImage shown;
+        for (int i = 0; i < 7; ++i, QTest::qWait(100))
+            shown = frame();
+        const FrameTimes& last = view->frameMeter.last;
+        QVERIFY2(last.updateMs >= 4 && last.renderMs >= 8 && last.hostMs >= 0, qPrintable(FrameReadout::Text(view->frameMeter)));
+        QVERIFY(view->frameMeter.framesPerSecond > 0 && view->frameMeter.framesPerSecond < 10.5);
+        QVERIFY(QRegularExpression("^\\d+ fps   update \\d+\\.\\d\\d ms   render \\d+\\.\\d\\d ms   host \\d+\\.\\d\\d ms$")
+                    .match(FrameReadout::Text(view->frameMeter)).hasMatch());
+        QCOMPARE(shown.copy(0, 40, kWidth, kHeight - 40), hidden.copy(0, 40, kWidth, kHeight - 40));
+        QCOMPARE(shown.copy(0, 0, kWidth / 3, 40), hidden.copy(0, 0, kWidth / 3, 40));
+        QCOMPARE(shown.pixel(kWidth - 2, 2), qRgb(32, 32, 32));
+        glPushAttrib(GL_ALL_ATTRIB_BITS);
+        glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+        glEnable(GL_CULL_FACE), glDisable(GL_BLEND), glPolygonMode(GL_FRONT_AND_BACK, GL_LINE), glColor4f(0.1f, 0.2f, 0.3f, 0.4f);
+        glBindTexture(GL_TEXTURE_2D, 77), glPixelStorei(GL_UNPACK_ALIGNMENT, 1), glMatrixMode(GL_TEXTURE);
+        const QStringList before = GLState();
+        view->frameReadout->Draw(view->frameMeter, 1);
+        QCOMPARE(GLState(), before);
+        glPopClientAttrib(), glPopAttrib();
+        view->ShowFrameReadout(false);
+        QCOMPARE(frame(), hidden);
+        QCOMPARE(view->frameMeter.last.renderMs, 0.0);
+        Run("function update() end function render() end");
+    }
+
+    // A script may leave any pixel store: the strip's text, message and digits alike, comes out the
+    // same, not shifted by a pixel or a row.
+    void theStripsTextIgnoresThePixelStoreItFinds_data()
+    {
+        QTest::addColumn<int>("name");
+        QTest::addColumn<int>("value");
+        QTest::newRow("skipped pixels") << GL_UNPACK_SKIP_PIXELS << 1;
+        QTest::newRow("skipped rows") << GL_UNPACK_SKIP_ROWS << 1;
+        QTest::newRow("row length") << GL_UNPACK_ROW_LENGTH << 7;
+    }
+    void theStripsTextIgnoresThePixelStoreItFinds()
+    {
+        QFETCH(int, name);
+        QFETCH(int, value);
+        const auto shot = [this](GLenum name, int value) {
+            view->showStatusStrip = false;
+            view->Frame();
+            view->showStatusStrip = true;
+            StatusStrip fresh;  // every texture made now
+            glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+            glPixelStorei(name, value);
+            fresh.Draw(1);
+            glPopClientAttrib();
+            return view->target->toImage().copy(0, kHeight - 40, kWidth, 40);
+        };
+        g_musicClock = &clock;
+        clock.paused = true, clock.time = 61.25;
+        for (const char* error : {"", "error('prod.lua:3: a message', 0)"}) {
+            g_scriptFailures.Run(g_scriptFailures.load, error);
+            QCOMPARE(shot(GLenum(name), value), shot(GLenum(name), 0));
+        }
+        g_scriptFailures.Run(g_scriptFailures.load, "");
+        clock.paused = false;
+        g_musicClock = nullptr;
+    }
+
+    // The music's time is inked from the strip's left edge, and a count of failed frames, digits
+    // and words, in its own colour after the message.
+    void theStripInksTheTimeAndTheCount()
+    {
+        const auto inked = [this](const std::function<bool(QRgb)>& ink) {
+            view->showStatusStrip = true;
+            view->Frame();
+            const QImage strip = view->target->toImage().copy(0, kHeight - 30, kWidth, 30);
+            int count = 0, left = kWidth;
+            for (int y = 0; y < strip.height(); ++y)
+                for (int x = 0; x < strip.width(); ++x)
+                    if (ink(strip.pixel(x, y)))
+                        ++count, left = std::min(left, x);
+            return std::pair(count, left);
+        };
+        const auto white = [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 200 && qBlue(c) > 200; };
+        const auto rose = [](QRgb c) { return qRed(c) > 230 && qGreen(c) > 150 && qGreen(c) < 215 && qBlue(c) > 140 && qBlue(c) < 205; };
+        g_musicClock = &clock;
+        clock.paused = true, clock.time = 61.25;
+        const auto [timeInk, timeLeft] = inked(white);
+        QVERIFY2(timeInk > 20 && timeLeft < 14, qPrintable(QString("%1 pixels from %2").arg(timeInk).arg(timeLeft)));
+        clock.paused = false;
+        g_musicClock = nullptr;
+        Run("function render() error('x', 0) end");
+        for (int frame = 0; frame < 2; ++frame)
+            world->Tick(0.05f), view->Frame();
+        QCOMPARE(StatusStrip::Current().count, QString("2 frames in a row"));
+        const auto [countInk, countLeft] = inked(rose);
+        QVERIFY2(countInk > 40 && countLeft > 40, qPrintable(QString("%1 pixels from %2").arg(countInk).arg(countLeft)));
+        Run("function render() end");
+        world->Tick(0.05f), view->Frame();
     }
 
     // The shipped demo runs without an error for a few frames.
