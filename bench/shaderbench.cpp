@@ -103,6 +103,14 @@ int RunShaderBench(BenchResults& results)
     Write("fetch.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
                         "    vec2 uv = p / iResolution.xy;\n"
                         "    c = vec4(texelFetch(iChannel0, ivec2(p), 0).rgb * (1.2 - length(uv - 0.5)), 1.0);\n}\n");
+    // The same pass declaring the music's texture or a sampler left empty, read only behind a
+    // branch never taken: what is left is the texture's filling, upload and binding.
+    for (const char* sampler : {"iSpectrum", "iChannel1"})
+        Write(sampler == std::string("iSpectrum") ? "music.frag" : "nomusic.frag",
+              std::string("uniform float never;\nvoid mainImage(out vec4 c, in vec2 p) {\n"
+                          "    c = vec4(p / iResolution.xy, 0.5, 1.0);\n"
+                          "    if (never > 0.5) c = texture(") + sampler + ", p / iResolution.xy);\n}\n");
+    RunLuaString("music, nomusic = loadShader('music.frag'), loadShader('nomusic.frag')");
     RunLuaString("trivial, post, fade = loadShader('trivial.frag'), loadShader('post.frag'), loadShader('fade.frag')\n"
                  "fetch = loadShader('fetch.frag') t = newTarget()\n"
                  "setUniform(post, 'iChannel0', t) setUniform(fade, 'iChannel0', t) setUniform(fetch, 'iChannel0', t)\n"
@@ -121,6 +129,8 @@ int RunShaderBench(BenchResults& results)
     results.Add("shaders.feedback_added_ms",
                 AddedMs(view, world, "drawFullscreen(fade) drawFullscreen(post)",
                         "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)"));
+    results.Add("shaders.spectrum_upload_ms",
+                AddedMs(view, world, "drawFullscreen(nomusic)", "drawFullscreen(music)"));
 
     const double start = NowMs();
     for (int i = 0; i < kResets; ++i) {

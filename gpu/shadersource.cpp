@@ -9,6 +9,7 @@ const char* const kShaderFrameUniforms[] = {
     "uniform vec3 iResolution;", "uniform float iTime;",         "uniform float iTimeDelta;",
     "uniform int iFrame;",       "uniform vec4 iMouse;",         "uniform sampler2D iChannel0;",
     "uniform sampler2D iChannel1;", "uniform sampler2D iChannel2;", "uniform sampler2D iChannel3;",
+    "uniform sampler2D iSpectrum;",
     nullptr,
 };
 

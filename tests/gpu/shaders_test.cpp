@@ -14,6 +14,7 @@
 
 #include "capture/offscreenview.h"
 #include "gpu/gpumemory.h"
+#include "gpu/musictexture.h"
 #include "gpu/scriptresource.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
@@ -345,6 +346,34 @@ private slots:
     }
 
     // Each function says what it expected and what it got; nothing is half made.
+    // iSpectrum: row 0 the spectrum across the width, row 1 the waveform, filled once a frame
+    // however many passes sample it; without a soundtrack the rows read 0 and silence (0.5).
+    void theMusicTextureHoldsItsRowsAndIsFilledOnceAFrame()
+    {
+        Write("spectrum.frag", "void mainImage(out vec4 c, in vec2 p) {\n"
+                               "    float x = p.x / iResolution.x;\n"
+                               "    c = vec4(texture(iSpectrum, vec2(x, 0.25)).r, texture(iSpectrum, vec2(x, 0.75)).r, 0, 1);\n"
+                               "}\n");
+        Scene("s = loadShader('spectrum.frag')", "drawFullscreen(s)");
+        QImage image = view->Frame();
+        QCOMPARE_RGB(At(image, 100, 100), qRgb(0, 128, 0));
+
+        Scene("s = loadShader('spectrum.frag')", "drawFullscreen(s) drawFullscreen(s)");
+        int fills = 0;
+        ProvideMusicTexture(512, [&](float* spectrum, float* waveform) {
+            ++fills;
+            for (int i = 0; i < 512; ++i)
+                spectrum[i] = (i + 0.5f) / 512, waveform[i] = 0.25f;
+        });
+        image = view->Frame();
+        for (const int x : {16, 80, 160, 300})
+            QCOMPARE_RGB(At(image, x, 120), qRgb(int((x + 0.5) / kWidth * 255 + 0.5), 64, 0));
+        QCOMPARE(fills, 1);
+        view->Frame();
+        QCOMPARE(fills, 2);
+        RegisterLuaBindings();
+    }
+
     void badArgumentsAndFilesRaiseClearErrors()
     {
         Scene("s = loadShader('gradient.frag') t = newTarget(8, 8)", "");
