@@ -90,5 +90,10 @@ void ProvideMusicTexture(int width, MusicTextureFill fill)
         return;
     }
     g_musicTexture = new MusicTexture(width, std::move(fill));
-    SetHostShaderTexture("iSpectrum", [] { return g_musicTexture->Current(); });
+    SetHostShaderTexture("iSpectrum", CurrentMusicTexture);
+}
+
+unsigned CurrentMusicTexture()
+{
+    return g_musicTexture ? g_musicTexture->Current() : 0;
 }

@@ -11,3 +11,6 @@ using MusicTextureFill = std::function<void(float* spectrum, float* waveform)>;
 // filled by fill at its first use in each frame (never in a frame no such shader draws). A second
 // call replaces the fill.
 void ProvideMusicTexture(int width, MusicTextureFill fill);
+// With the context current: this frame's texture, filled and uploaded at the first call of the
+// frame; 0 before ProvideMusicTexture or without a context.
+unsigned CurrentMusicTexture();
