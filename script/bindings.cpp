@@ -128,21 +128,6 @@ static int w_beginTriGL(lua_State*)
     return 0;
 }
 
-// A shader pass or a change of program cannot happen between glBegin and glEnd: the shape a
-// script has open is ended around it and begun again after, a triangle left half done lost.
-void PauseOpenShape()
-{
-    if (g_drawState.shapeOpen)
-        glEnd();
-}
-
-void ResumeOpenShape()
-{
-    if (g_drawState.shapeOpen)
-        glBegin(GL_TRIANGLES);
-    g_drawState.shapeVertices = 0;
-}
-
 // What the engine calls at the end of every chunk.
 static void EndChunk()
 {

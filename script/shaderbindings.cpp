@@ -21,7 +21,7 @@ extern "C" {
 #include "gpu/scriptshader.h"
 #include "gpu/scripttarget.h"
 #include "gpu/scripttexture.h"
-#include "script/bindings.h"
+#include "script/drawstate.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
@@ -251,12 +251,12 @@ static int w_drawFullscreen(lua_State* L)
 {
     ScriptShader* shader = CheckShader(L, "drawFullscreen", 1);
     CheckContext(L, "drawFullscreen");
-    PauseOpenShape();
+    LeaveShape();
     if (shader->Use(FrameInputs())) {
         DrawPass();
         RestoreUsedShader();
     }
-    ResumeOpenShape();
+    ReenterShape();
     return 0;
 }
 
@@ -264,14 +264,14 @@ static int w_useShader(lua_State* L)
 {
     ScriptShader* shader = lua_isnoneornil(L, 1) ? nullptr : CheckShader(L, "useShader", 1);
     CheckContext(L, "useShader");
-    PauseOpenShape();
+    LeaveShape();
     g_usedShader = shader;
     lua_pushvalue(L, 1);
     lua_setfield(L, LUA_REGISTRYINDEX, kUsedShader);
     g_referencesHeld = true;
     RestoreUsedShader();
     NoteScriptGlState();
-    ResumeOpenShape();
+    ReenterShape();
     return 0;
 }
 
@@ -377,7 +377,7 @@ static int w_setTarget(lua_State* L)
     if (!target && !lua_isnoneornil(L, 1))
         return Expected(L, "setTarget", "a target or nil", 1);
     CheckContext(L, "setTarget");
-    PauseOpenShape();
+    LeaveShape();
     if (ScriptTarget* current = CurrentScriptTarget())
         current->EndDrawing();
     const char* error = target ? target->BeginDrawing() : nullptr;
@@ -390,7 +390,7 @@ static int w_setTarget(lua_State* L)
         lua_pushvalue(L, 1);
     lua_setfield(L, LUA_REGISTRYINDEX, kUsedTarget);
     g_referencesHeld = true;
-    ResumeOpenShape();
+    ReenterShape();
     if (error)
         return luaL_error(L, "setTarget: %s", error);
     // What the shader in use draws now has the target's size.
