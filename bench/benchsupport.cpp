@@ -1,5 +1,7 @@
 #include "bench/benchsupport.h"
 
+#include <GL/gl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +43,16 @@ double Median(std::vector<double> values)
 double Minimum(const std::vector<double>& values)
 {
     return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+
+double TimedDraw(const std::function<void()>& draw)
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glFinish();
+    const double start = NowMs();
+    draw();
+    glFinish();
+    return NowMs() - start;
 }
 
 long ResidentKiB()

@@ -3,6 +3,7 @@
 // window built as its entry point builds it.
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 class OpenGLEmptyWorldWidget;
@@ -10,6 +11,9 @@ class OpenGLEmptyWorldWidget;
 double NowMs();
 double Median(std::vector<double> values);
 double Minimum(const std::vector<double>& values);
+// Milliseconds of one draw into a cleared frame, from an idle GL pipeline to the draw's last
+// pixel (glFinish on both sides).
+double TimedDraw(const std::function<void()>& draw);
 // Resident set size of this process in KiB, from /proc/self/status.
 long ResidentKiB();
 

@@ -20,17 +20,6 @@
 static constexpr int kCounts[] = {10000, 50000};
 static constexpr int kSamples = 21;
 
-template <typename DrawFunction>
-static double TimedDraw(DrawFunction draw)
-{
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glFinish();
-    const double start = NowMs();
-    draw();
-    glFinish();
-    return NowMs() - start;
-}
-
 static constexpr int kCheckCount = 2000;
 
 static std::vector<GLubyte> Pixels(const QSize& size)

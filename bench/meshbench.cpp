@@ -29,17 +29,6 @@ static constexpr int kSamples = 21;
 static constexpr int kSoakFrames = 10000;
 static constexpr int kSoakWarmFrames = 500;
 
-template <typename DrawFunction>
-static double TimedDraw(DrawFunction draw)
-{
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glFinish();
-    const double start = NowMs();
-    draw();
-    glFinish();
-    return NowMs() - start;
-}
-
 // Moved by the stack, made and dropped every frame: nothing but meshes.
 static const char kSoakScene[] =
     "soakSquare = newMesh({0,0,0, 255,0,0,255,  1,0,0, 0,255,0,255,  1,1,0, 0,0,255,255})\n"
