@@ -20,6 +20,7 @@
 #include "script/luaengine.h"
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
+#include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
 #include "world/statusstrip.h"
@@ -29,22 +30,12 @@ static constexpr int kWidth = 320;
 static constexpr int kHeight = 240;
 
 // The view drawing into a framebuffer object that the test reads back.
-class TestView : public OpenGLEmptyWorldWidget {
+class TestView : public FramebufferView {
 public:
-    QOpenGLFramebufferObject* target = nullptr;
-
+    TestView() : FramebufferView(kWidth, kHeight) {}
     QImage Frame()
     {
-        MakeCurrent();
-        if (!target) {
-            target = new QOpenGLFramebufferObject(kWidth, kHeight, QOpenGLFramebufferObject::Depth);
-            target->bind();
-            initializeGL();
-            resizeGL(kWidth, kHeight);
-        }
-        target->bind();
-        world->Tick(0.05f);
-        paintGL();
+        Paint(0.05f);
         return target->toImage().convertToFormat(QImage::Format_RGB32);
     }
 };

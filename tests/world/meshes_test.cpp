@@ -14,31 +14,17 @@
 #include "gpu/gpumemory.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
+#include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
 
 static constexpr int kWidth = 640;
 static constexpr int kHeight = 480;
 
-class TestView : public OpenGLEmptyWorldWidget {
+class TestView : public FramebufferView {
 public:
-    QOpenGLFramebufferObject* target = nullptr;
-
-    QImage Frame()
-    {
-        if (!MakeCurrent())
-            return QImage();
-        if (!target) {
-            target = new QOpenGLFramebufferObject(kWidth, kHeight, QOpenGLFramebufferObject::Depth);
-            target->bind();
-            initializeGL();
-            resizeGL(kWidth, kHeight);
-        }
-        target->bind();
-        world->Tick(0.05f);
-        paintGL();
-        return target->toImage();
-    }
+    TestView() : FramebufferView(kWidth, kHeight) {}
+    QImage Frame() { return Paint(0.05f) ? target->toImage() : QImage(); }
 };
 
 // What the chunk printed and its error, without the error's position.

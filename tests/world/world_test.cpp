@@ -22,6 +22,7 @@
 #include "script/luaengine.h"
 #include "script/musicclock.h"
 #include "script/scriptfailures.h"
+#include "tests/world/framebufferview.h"
 #include "world/glshapes.h"
 #include "world/framereadout.h"
 #include "world/kestrovaworld.h"
@@ -32,24 +33,10 @@
 static constexpr int kWidth = 640;
 static constexpr int kHeight = 480;
 
-// The real view, drawn into an offscreen framebuffer so that colours and depth can be read back
-// after the frame; input goes through its event handlers.
-class TestView : public OpenGLEmptyWorldWidget {
+class TestView : public FramebufferView {
 public:
-    QOpenGLFramebufferObject* target = nullptr;
-
-    void Frame()
-    {
-        QVERIFY(MakeCurrent());
-        if (!target) {
-            target = new QOpenGLFramebufferObject(kWidth, kHeight, QOpenGLFramebufferObject::Depth);
-            target->bind();
-            initializeGL();
-            resizeGL(kWidth, kHeight);
-        }
-        target->bind();
-        paintGL();
-    }
+    TestView() : FramebufferView(kWidth, kHeight) {}
+    void Frame() { QVERIFY(Paint(0)); }
 };
 
 static void Send(QWindow* view, QEvent::Type type, int x, int y, Qt::MouseButton button, Qt::MouseButtons held)
