@@ -10,6 +10,7 @@
 #include "world/viewgl.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 static constexpr int kNoDisplay = 2;
 
@@ -29,6 +30,11 @@ int main(int argc, char* argv[])
                          "under xvfb-run, or scripts/capture in the source tree)\n", problem.c_str());
             return kCaptureBadInput;
         }
+        // With no session bus named, the bus library that SDL's audio start-up calls forks to
+        // launch one, from the analysis thread, beside the drawing threads (a child that, in a
+        // sanitized build, can stall for ever before its exec). A capture plays no sound and needs
+        // no bus: one that cannot be reached makes the call fail at once. A bus that is named stays.
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
         QGuiApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
         return capture.Run();
     }
