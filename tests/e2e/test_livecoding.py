@@ -1,6 +1,7 @@
-"""Live coding in the running program: the keys that stop a runaway chunk, with a save that waited
-behind it shown at once, the frame readout and the guides hidden."""
+"""Live coding in the running program: the keys that stop a runaway chunk, on any keyboard layout,
+with a save that waited behind it shown at once, the frame readout and the guides hidden."""
 import os
+import subprocess
 import time
 import unittest
 
@@ -61,6 +62,36 @@ class StopKeys(ProgramTest):
             p.command('f = io.open("after.txt", "w") f:write("ran") f:close()')
             self.assertEqual(self.read("after.txt"), "ran")
             self.assertEqual(p.lines(), NO_SOUNDTRACK + ["render(): " + STOPPED] * 2 + [RUNAWAY % "running.txt" + ": " + STOPPED])
+            p.close()
+            self.assertEqual(p.wait(), 0)
+
+
+    def keyboard_layout(self, layout):
+        """Gives the test display's keyboard another layout; the one it had comes back after the test."""
+        saved = self.path("keymap.xkb")
+        if not os.path.exists(saved):
+            subprocess.run(["xkbcomp", "-xkb", os.environ["DISPLAY"], saved], check=True, stderr=subprocess.DEVNULL)
+            self.addCleanup(subprocess.run, ["xkbcomp", saved, os.environ["DISPLAY"]], stderr=subprocess.DEVNULL)
+        subprocess.run(["setxkbmap", layout], check=True)
+
+    def test_the_keys_follow_the_layout_to_whichever_key_and_level_gives_them(self):
+        # On the French layout the full stop is shifted, on the key to the right of the comma.
+        self.write("prod.lua", "")
+        with self.start() as p:
+            p.focus()
+            p.key("F12")
+            p.command("function render() " + RUNAWAY % "rendering.txt" + " end")
+            self.assertEqual(self.read("rendering.txt"), "yes")
+            # Changed while the chunk holds up the window.
+            self.keyboard_layout("fr")
+            p.key("ctrl+period")
+            self.assertEqual(self.stopped(p, "render()"), 1, p.lines())
+            # A save that waits behind the next runaway, shown once Ctrl+Pause stops it.
+            os.remove(self.path("rendering.txt"))
+            self.assertEqual(self.read("rendering.txt"), "yes")
+            self.write("prod.lua", "function render() end")
+            p.key("ctrl+Pause")
+            self.assertEqual(self.stopped(p, "render()"), 2, p.lines())
             p.close()
             self.assertEqual(p.wait(), 0)
 
