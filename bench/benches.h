@@ -25,3 +25,8 @@ int RunShaderBench(BenchResults& results);
 int RunAnalysisBench(BenchResults& results);
 // A static mesh against C++ immediate mode, a large upload, and memory over frames of meshes.
 int RunMeshBench(BenchResults& results);
+// How closely the music's time follows the wall clock and a loop's jump back, with the
+// soundtrack in the working directory.
+int RunClockBench(BenchResults& results);
+// Resident memory while meshes, or textures, are made and dropped every frame.
+int RunChurnBench(BenchResults& results);
