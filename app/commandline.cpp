@@ -230,7 +230,7 @@ static std::string Sync(CommandLine& line, const std::string& value)
     }
     const size_t colon = value.rfind(':');
     std::string host = colon == std::string::npos ? "" : value.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     long port = 0;
     if (host.empty() || colon == std::string::npos || value.find_first_not_of("0123456789", colon + 1) != std::string::npos
