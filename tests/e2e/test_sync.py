@@ -39,6 +39,7 @@ TRACKS = ["step", "linear", "smooth", "ramp", "cam:pos x/\u00e9"]
 # Each track: keys at rows 2, 10 and 12; the first key's interpolation is the track's own.
 KEYS = [(2, 1.0), (10, 5.0), (12, -3.0)]
 GREETING, ANSWER = b"hello, synctracker!", b"hello, demo!"
+NOTICE_STRIP = (32, 32, 32)
 
 
 def expected(kind, row):
@@ -188,6 +189,7 @@ class SyncTracks(ProgramTest):
             self.assertEqual(self.editor.greeting, GREETING)
             self.wait_tracks(TRACKS, "every track asked for, in the order of the first getTrack")
             seen = self.wait_line(p, "sync: connected to the editor at 127.0.0.1:%d" % self.editor.port)
+            self.assertTrue(wait_until(lambda: p.view()[1] == NOTICE_STRIP, 10), "the strip shows the connection")
             self.assert_empty("no keys before the editor sends them")
             self.editor.key_all()
             self.assert_keyed("values at, between and past the keys of each interpolation")

@@ -9,28 +9,7 @@
 #include <string>
 
 #include "sync/syncmessages.h"
-
-// The messages and the ending, one line each.
-static std::string Read(const std::string& bytes, size_t piece)
-{
-    SyncMessageReader reader;
-    std::string seen;
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-        reader.Append(bytes.data() + at, std::min(piece, bytes.size() - at));
-        SyncMessage m;
-        std::string error;
-        SyncMessageReader::Result result;
-        while ((result = reader.Next(m, error)) == SyncMessageReader::Result::Message) {
-            if (unsigned(m.key.interpolation) >= kSyncInterpolationCount)
-                std::abort();
-            seen += std::to_string(int(m.command)) + " " + std::to_string(m.track) + " " + std::to_string(m.key.row)
-                + " " + std::to_string(int(m.key.interpolation)) + " " + std::to_string(m.pause) + "\n";
-        }
-        if (result == SyncMessageReader::Result::Bad)
-            return seen + "bad: " + error + "\n";
-    }
-    return seen + (reader.Pending() ? "pending\n" : "done\n");
-}
+#include "tests/sync/messagelog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -39,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Most inputs greet as the editor does, so that the fuzzer spends its time on the messages.
     const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
     const std::string bytes = (data[0] & 0x80 ? "" : kSyncEditorGreeting) + body;
-    const std::string whole = Read(bytes, bytes.size() + 1);
+    const std::string whole = ReadMessages(bytes, bytes.size() + 1);
     const size_t cut = (data[0] & 0x7F) % (bytes.size() + 1) + 1;
-    if (Read(bytes, cut) != whole || Read(bytes, 1) != whole) {
+    if (ReadMessages(bytes, cut) != whole || ReadMessages(bytes, 1) != whole) {
         std::fprintf(stderr, "read in pieces of %zu or 1, not as when whole:\n%s", cut, whole.c_str());
         std::abort();
     }

@@ -19,6 +19,7 @@ extern "C" {
 #include "sync/syncmessages.h"
 #include "sync/synctracks.h"
 #include "sync/trackfile.h"
+#include "tests/sync/messagelog.h"
 
 namespace {
 
@@ -50,51 +51,26 @@ const std::string kEditorStream = std::string("hello, demo!")
     + Bytes({0, 0, 0, 0, 1, 0, 0, 1, 2, 0xC0, 0x20, 0, 0, 3}) + Bytes({1, 0, 0, 0, 0, 0, 0, 0, 7})
     + Bytes({3, 0, 1, 0, 0}) + Bytes({4, 1}) + Bytes({4, 0}) + Bytes({5});
 
-std::string ReadAll(SyncMessageReader& reader, const std::string& bytes, size_t piece)
-{
-    std::string seen;
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-        reader.Append(bytes.data() + at, std::min(piece, bytes.size() - at));
-        SyncMessage m;
-        std::string error;
-        SyncMessageReader::Result result;
-        while ((result = reader.Next(m, error)) == SyncMessageReader::Result::Message)
-            seen += std::to_string(int(m.command)) + "/" + std::to_string(m.track) + "/" + std::to_string(m.key.row)
-                + "/" + std::to_string(m.key.value) + "/" + std::to_string(int(m.key.interpolation)) + "/"
-                + std::to_string(m.pause) + " ";
-        if (result == SyncMessageReader::Result::Bad)
-            return seen + "bad: " + error;
-    }
-    return seen;
-}
-
 TEST(SyncMessages, TheEditorsMessagesReadTheSameInPiecesOfAnySize)
 {
     const std::string whole = "0/1/258/-2.500000/3/0 1/0/7/0.000000/0/0 3/0/65536/0.000000/0/0 "
                               "4/0/0/0.000000/0/1 4/0/0/0.000000/0/0 5/0/0/0.000000/0/0 ";
-    for (size_t piece : {kEditorStream.size(), size_t(1), size_t(5), size_t(13)}) {
-        SyncMessageReader reader;
-        EXPECT_EQ(ReadAll(reader, kEditorStream, piece), whole) << piece;
-        EXPECT_FALSE(reader.Pending());
-    }
+    for (size_t piece : {kEditorStream.size(), size_t(1), size_t(5), size_t(13)})
+        EXPECT_EQ(ReadMessages(kEditorStream, piece), whole) << piece;
     // Half a message is pending until the rest comes.
-    SyncMessageReader reader;
-    EXPECT_EQ(ReadAll(reader, kEditorStream.substr(0, 20), 20), "");
-    EXPECT_TRUE(reader.Greeted() && reader.Pending());
+    EXPECT_EQ(ReadMessages(kEditorStream.substr(0, 20), 20), "pending");
 }
 
 TEST(SyncMessages, InputThatIsNotTheProtocolIsBadAsSoonAsItShows)
 {
-    SyncMessageReader reader;
     // A wrong greeting is told at its first wrong byte, without waiting for the rest.
-    EXPECT_EQ(ReadAll(reader, "hello, do", 9), "bad: it did not greet as the sync editor does");
+    EXPECT_EQ(ReadMessages("hello, do", 9), "bad: it did not greet as the sync editor does");
     const std::string greeted = "hello, demo!";
     for (const auto& [bytes, error] : std::vector<std::pair<std::string, std::string>>{
              {Bytes({9}), "the unknown command 9"},
              {Bytes({2, 0, 0, 0, 1, 'x'}), "the unknown command 2"},
              {Bytes({0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 4}), "a key with the interpolation 4, past 3"}}) {
-        reader.Reset();
-        EXPECT_EQ(ReadAll(reader, greeted + Bytes({5}) + bytes, 3), "5/0/0/0.000000/0/0 bad: " + error);
+        EXPECT_EQ(ReadMessages(greeted + Bytes({5}) + bytes, 3), "5/0/0/0.000000/0/0 bad: " + error);
     }
     EXPECT_EQ(GetTrackMessage("a:b"), Bytes({2, 0, 0, 0, 3, 'a', ':', 'b'}));
     EXPECT_EQ(SetRowMessage(0x01020304), Bytes({3, 1, 2, 3, 4}));
