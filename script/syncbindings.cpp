@@ -93,11 +93,10 @@ static int w_value(lua_State* L)
     double time;
     if (lua_isnoneornil(L, 2))
         time = MusicTime();
-    else if (lua_isnumber(L, 2))
+    else if (lua_isnumber(L, 2) && lua_tonumber(L, 2) == lua_tonumber(L, 2))
         time = lua_tonumber(L, 2);
     else
-        return luaL_error(L, "value: expected a music time in seconds, or nothing for now, got %s",
-                          luaL_typename(L, 2));
+        return luaL_error(L, "value: expected a music time in seconds, or nothing for now, got %s", Given(L, 2));
     lua_pushnumber(L, g_syncTracks.At(*index).Value(g_syncTracks.Row(time)));
     return 1;
 }

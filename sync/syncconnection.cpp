@@ -1,5 +1,6 @@
 #include "sync/syncconnection.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QTcpSocket>
@@ -31,9 +32,10 @@ SyncConnection::SyncConnection(const QString& host, quint16 port, SyncTracks& tr
     connect(socket, &QTcpSocket::connected, this, &SyncConnection::OnConnected);
     connect(socket, &QTcpSocket::readyRead, this, &SyncConnection::OnReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &SyncConnection::OnDisconnected);
-    // A connection that cannot be made is tried again; one that was made ends in OnDisconnected.
+    // A connection that fails is tried again when the attempt's 2 s are up; one that was made
+    // ends in OnDisconnected.
     connect(socket, &QTcpSocket::errorOccurred, this, [this] {
-        if (!reached)
+        if (!reached && !retryTimer->isActive())
             retryTimer->start();
     });
 }
@@ -64,17 +66,23 @@ QString SyncConnection::Address() const
     return (host.contains(':') ? "[" + host + "]" : host) + ":" + QString::number(port);
 }
 
+// An attempt that has not reached the editor when the retry timer runs out (a host that drops
+// what is sent to it) is given up for the next one.
 void SyncConnection::TryConnect()
 {
     reached = false;
     socket->abort();
     reader.Reset();
+    retryTimer->start();
     socket->connectToHost(host, port);
 }
 
 void SyncConnection::OnConnected()
 {
+    retryTimer->stop();
     reached = true;
+    // The rows the demo sends go out as the music reaches them, not when a buffer fills.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->write(kSyncDemoGreeting, qint64(sizeof kSyncDemoGreeting - 1));
     stallTimer->start();
 }
@@ -165,7 +173,8 @@ void SyncConnection::FollowRow(double row)
 {
     if (!Connected())
         return;
-    const int64_t whole = int64_t(std::clamp(std::floor(row), 0.0, kLargestRow));
+    const double floor = std::floor(row);
+    const int64_t whole = floor >= 0 ? int64_t(std::min(floor, kLargestRow)) : 0;
     if (whole == lastRow)
         return;
     lastRow = whole;

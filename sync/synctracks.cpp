@@ -43,6 +43,12 @@ double SyncTracks::RowsPerSecond() const
     return CurrentMusicTempo().bpm / kSecondsPerMinute * kDefaultRowsPerBeat;
 }
 
+double SyncTracks::Row(double seconds) const
+{
+    const double rate = RowsPerSecond();
+    return rate > 0 ? seconds * rate : 0;
+}
+
 std::string SyncTracks::Folder() const
 {
     return folder.empty() ? QDir::currentPath().toStdString() : folder;

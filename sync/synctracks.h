@@ -29,7 +29,7 @@ public:
     void SetTempo(double bpm, double rowsPerBeat);
     // 0 while no tempo is known: every time is then row 0.
     double RowsPerSecond() const;
-    double Row(double seconds) const { return seconds * RowsPerSecond(); }
+    double Row(double seconds) const;
 
     // Every track takes its keys from the editor's document at path from now on; a track it
     // does not hold has none. False, with the error, and nothing changed, when it cannot be read.
