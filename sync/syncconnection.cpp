@@ -27,7 +27,8 @@ SyncConnection::SyncConnection(const QString& host, quint16 port, SyncTracks& tr
     stallTimer->setInterval(kStallMs);
     connect(retryTimer, &QTimer::timeout, this, &SyncConnection::TryConnect);
     connect(stallTimer, &QTimer::timeout, this, [this] {
-        Drop(reader.Greeted() ? "a message stopped short for " + std::to_string(kStallMs / 1000) + " s" : "it did not greet as the sync editor does");
+        Drop(reader.Greeted() ? "a message stopped short for " + std::to_string(kStallMs / 1000) + " s"
+                              : "it did not greet as the sync editor does");
     });
     connect(socket, &QTcpSocket::connected, this, &SyncConnection::OnConnected);
     connect(socket, &QTcpSocket::readyRead, this, &SyncConnection::OnReadyRead);

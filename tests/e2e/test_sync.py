@@ -255,6 +255,7 @@ class SyncTracks(ProgramTest):
             (b"\x02\x00\x00\x00\x00", "the unknown command 2"),
             (struct.pack(">BIIfB", 0, 0, 1, 1.0, 4), "a key with the interpolation 4, past 3"),
             (struct.pack(">BIIf", 0, 0, 1, 1.0), "it closed the connection in the middle of a message"),
+            (struct.pack(">BII", 0, 0, 1), "a message stopped short for 5 s"),
         ]
         with self.start_synced() as p:
             self.editor.greet(b"hello, dome!")
