@@ -1,7 +1,6 @@
 #include "app/synclink.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 #include <QFile>
@@ -22,16 +21,12 @@ void ChooseSyncEditor(const std::string& host, int port)
     g_syncPort = port;
 }
 
-// The music's time at the start of the row: the row's floor, where the editor's cursor stands,
-// even where the division rounds down. Past the music's end it stops where F7 stops.
+// Where the editor's cursor stands; past the music's end, where F7 stops.
 static void JumpMusicToRow(uint32_t row)
 {
-    const double rate = g_syncTracks.RowsPerSecond();
-    if (!g_musicClock || rate <= 0)
+    double seconds = g_syncTracks.TimeOfRow(row);
+    if (!g_musicClock || seconds < 0)
         return;
-    double seconds = row / rate;
-    while (std::floor(seconds * rate) < row)
-        seconds = std::nextafter(seconds, INFINITY);
     const double length = g_musicClock->Length();
     if (length > 0 && seconds >= length)
         seconds = std::max(0.0, length - kMusicEndMarginSeconds);

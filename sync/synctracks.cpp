@@ -1,6 +1,7 @@
 #include "sync/synctracks.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include <QDir>
@@ -47,6 +48,17 @@ double SyncTracks::Row(double seconds) const
 {
     const double rate = RowsPerSecond();
     return rate > 0 ? seconds * rate : 0;
+}
+
+double SyncTracks::TimeOfRow(uint32_t row) const
+{
+    const double rate = RowsPerSecond();
+    if (!(rate > 0))
+        return -1;
+    double seconds = row / rate;
+    while (std::floor(Row(seconds)) < row)
+        seconds = std::nextafter(seconds, INFINITY);
+    return seconds;
 }
 
 std::string SyncTracks::Folder() const

@@ -5,6 +5,7 @@
 // the editor's document when the script has named one. The rows are the music's time counted
 // at the sync tempo.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ public:
     // 0 while no tempo is known: every time is then row 0.
     double RowsPerSecond() const;
     double Row(double seconds) const;
+    // The earliest music time whose row's floor is the row, where a plain division can fall a
+    // hair short; -1 while no tempo is known.
+    double TimeOfRow(uint32_t row) const;
 
     // Every track takes its keys from the editor's document at path from now on; a track it
     // does not hold has none. False, with the error, and nothing changed, when it cannot be read.

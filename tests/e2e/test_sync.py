@@ -250,7 +250,7 @@ class SyncTracks(ProgramTest):
 
     def test_bad_input_drops_the_connection_with_one_line_and_keeps_the_keys(self):
         bad = [
-            (struct.pack(">BIIfB", 0, 99, 1, 1.0, 0), "a key for the track 99"),
+            (struct.pack(">BIIfB", 0, len(TRACKS), 1, 1.0, 0), "a key for the track %d" % len(TRACKS)),
             (b"\x09", "the unknown command 9"),
             (b"\x02\x00\x00\x00\x00", "the unknown command 2"),
             (struct.pack(">BIIfB", 0, 0, 1, 1.0, 4), "a key with the interpolation 4, past 3"),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -156,10 +157,18 @@ TEST_F(SyncTrackSet, RowsRunAtTheSetTempoOrEightABeatOfTheMusicsAndStandAtZeroWi
 {
     SetMusicTempo(MusicTempo());
     EXPECT_EQ(tracks.Row(10), 0);
+    EXPECT_EQ(tracks.TimeOfRow(10), -1);
     SetMusicTempo(MusicTempo{120, 0.5});
     EXPECT_EQ(tracks.Row(1.5), 24);
     tracks.SetTempo(90, 4);
     EXPECT_EQ(tracks.Row(2), 12);
+    // 125 beats of 8 rows: row 29 divided by the rate and multiplied back falls short of 29.
+    tracks.SetTempo(125, 8);
+    for (const uint32_t row : {0u, 29u, 58u, 4000000000u}) {
+        const double seconds = tracks.TimeOfRow(row);
+        EXPECT_EQ(std::floor(tracks.Row(seconds)), row);
+        EXPECT_LT(std::floor(tracks.Row(std::nextafter(seconds, 0.0))), row + (row == 0));
+    }
     SetMusicTempo(MusicTempo());
 }
 
