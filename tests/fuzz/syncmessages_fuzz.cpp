@@ -2,6 +2,7 @@
 // where to cut it in two. Read whole, read in the two pieces and read a byte at a time, it must
 // give the same messages and end the same way: no message is made of bytes that have not come.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +10,26 @@
 #include <string>
 
 #include "sync/syncmessages.h"
-#include "tests/sync/messagelog.h"
+
+// One line a message, then "bad: " and the error, or "pending" for a message not all there.
+static std::string ReadMessages(const std::string& bytes, size_t piece)
+{
+    SyncMessageReader reader;
+    std::string seen;
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        reader.Append(bytes.data() + at, std::min(piece, bytes.size() - at));
+        SyncMessage m;
+        std::string error;
+        SyncMessageReader::Result result;
+        while ((result = reader.Next(m, error)) == SyncMessageReader::Result::Message)
+            seen += std::to_string(int(m.command)) + "/" + std::to_string(m.track) + "/" + std::to_string(m.key.row)
+                + "/" + std::to_string(m.key.value) + "/" + std::to_string(int(m.key.interpolation)) + "/"
+                + std::to_string(m.pause) + "\n";
+        if (result == SyncMessageReader::Result::Bad)
+            return seen + "bad: " + error;
+    }
+    return seen + (reader.Pending() ? "pending" : "");
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
