@@ -2,13 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QKeySequence>
+#include <QPalette>
 #include <QList>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTextCursor>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWindow>
 
 #include "app/assetwatcher.h"
@@ -24,6 +31,7 @@
 #include "script/musicclock.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
+#include "world/statusstrip.h"
 #include "world/world.h"
 
 MainWindow* g_mainWindow = nullptr;
@@ -81,16 +89,19 @@ static void ToggleMusicPause()
         g_musicClock->SetPaused(!g_musicClock->Paused());
 }
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(const ShowSettings& show, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
+    , player(show.player)
 {
     g_mainWindow = this;
     // The form creates the view and with it the world, so the world exists before any script runs.
     ui->setupUi(this);
-    auto* consoleKeys = new QShortcut(this);
-    consoleKeys->setKeys({QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft), QKeySequence(Qt::Key_F12)});
-    connect(consoleKeys, &QShortcut::activated, this, &MainWindow::ToggleConsole);
+    if (!player) {
+        auto* consoleKeys = new QShortcut(this);
+        consoleKeys->setKeys({QKeySequence(Qt::CTRL | Qt::Key_QuoteLeft), QKeySequence(Qt::Key_F12)});
+        connect(consoleKeys, &QShortcut::activated, this, &MainWindow::ToggleConsole);
+    }
     // The music's keys work from anywhere in the window; scenes never see them.
     connect(new QShortcut(Qt::Key_F5, this), &QShortcut::activated, this, ToggleMusicPause);
     connect(new QShortcut(Qt::Key_F6, this), &QShortcut::activated, this, [] { StepMusic(-kMusicStepSeconds); });
@@ -102,6 +113,8 @@ MainWindow::MainWindow(QWidget* parent)
             [view] { view->ShowFrameReadout(!view->FrameReadoutShown()); });
     connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this,
             [view] { view->world->ShowGuides(!view->world->GuidesShown()); });
+    connect(new QShortcut(Qt::Key_F11, this), &QShortcut::activated, this, &MainWindow::SaveScreenshot);
+    view->SetFrameRate(show.fps);
     InitLua();
     RegisterLuaBindings();
     InstallSoundtrackClock();
@@ -110,10 +123,14 @@ MainWindow::MainWindow(QWidget* parent)
     ui->repl->SetHistory(historyFile->Load());
     connect(ui->repl, &REPLEdit::HistoryEntryAdded, this, [this](const QString& entry) { historyFile->Append(entry); });
     setWindowTitle("Quillmere");
-    showMaximized();
-    ui->splitter->setSizes(QList<int>{500, 0});
-    FitConsoleFocusToItsSize();
-    connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
+    if (player) {
+        ShowAsPlayer(show);
+    } else {
+        showMaximized();
+        ui->splitter->setSizes(QList<int>{500, 0});
+        FitConsoleFocusToItsSize();
+        connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
+    }
     // Before the start script, which may load shaders and textures.
     new AssetWatcher(this);
     scriptWatcher = new ScriptWatcher(this);
@@ -140,6 +157,76 @@ void MainWindow::StartSoundtrackOnce()
     soundtrackStarted = true;
     disconnect(firstFrameWatch);
     StartSoundtrack();
+}
+
+// The scene alone: no console, guides, strip, cursor or mouse camera, on black where the view
+// does not reach yet; Escape ends the program as closing the window does.
+void MainWindow::ShowAsPlayer(const ShowSettings& show)
+{
+    ui->verticalLayout->setContentsMargins(0, 0, 0, 0);
+    ui->repl->hide();
+    ui->world->container->setMinimumSize(0, 0);
+    ui->world->showStatusStrip = false;
+    ui->world->world->ShowGuides(false);
+    ui->world->world->mouseCameraEnabled = false;
+    ui->world->setCursor(Qt::BlankCursor);
+    setCursor(Qt::BlankCursor);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
+    if (show.width > 0) {
+        resize(show.width, show.height);
+        this->show();
+    } else {
+        showFullScreen();
+    }
+    // Keys that reach the window, which has nothing to give them to, go to the view; those that
+    // reach the view's own window (once it has been clicked) go there straight.
+    installEventFilter(this);
+    activateWindow();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == this && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+        QCoreApplication::sendEvent(ui->world, event);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// screenshot-YYYYMMDD-HHMMSS.png in the scene's folder; -2, -3 ... after the time when a picture
+// of that second is there already.
+static QString NewScreenshotPath()
+{
+    const QDir folder = QDir::current();
+    const QString stem = "screenshot-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    QString path = folder.absoluteFilePath(stem + ".png");
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = folder.absoluteFilePath(QString("%1-%2.png").arg(stem).arg(n));
+    return path;
+}
+
+void MainWindow::SaveScreenshot()
+{
+    const std::string problem = ui->world->world->screenshots.Ask(
+        NewScreenshotPath().toStdString(), [this](const std::string& file, const std::string& error) {
+            Announce(error.empty() ? "screenshot saved as " + file : error);
+        });
+    if (!problem.empty())
+        Announce(problem);
+}
+
+// In the strip; the player has none, and says it on standard output.
+void MainWindow::Announce(const std::string& text)
+{
+    if (player) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    } else {
+        StatusStrip::ShowNotice(QString::fromStdString(text));
+    }
 }
 
 MainWindow::~MainWindow()

@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include <QFontMetrics>
@@ -12,6 +13,7 @@
 #include "world/overlaygl.h"
 
 static constexpr double kTimeShownAfterJumpSeconds = 2;
+static constexpr std::chrono::seconds kNoticeShown{4};
 // A clock may run for ever without music; the display stops at 99999 minutes.
 static constexpr double kLongestShownSeconds = 99999 * 60.0;
 // More of an error's first line than any view is wide.
@@ -25,6 +27,15 @@ static const QColor kTextColour(245, 245, 245);
 static const QColor kCountColour(255, 195, 185);
 // What a count or a time is made of.
 static const QString kGlyphs = QStringLiteral("0123456789:.");
+
+static QString g_notice;
+static std::chrono::steady_clock::time_point g_noticeShown;
+
+void StatusStrip::ShowNotice(const QString& notice)
+{
+    g_notice = notice;
+    g_noticeShown = std::chrono::steady_clock::now();
+}
 
 StatusStrip::StatusStrip()
     : font(OverlayFont())
@@ -46,6 +57,11 @@ static QString MusicTimeText(double seconds)
                              centiseconds % 100);
 }
 
+static void AppendPart(QString& message, const QString& part)
+{
+    message += (message.isEmpty() ? QString() : QStringLiteral("   ")) + part;
+}
+
 StatusStrip::Text StatusStrip::Current()
 {
     Text text;
@@ -64,8 +80,9 @@ StatusStrip::Text StatusStrip::Current()
     }
     double from, to;
     if (!text.error && g_musicClock && g_musicClock->Loop(from, to))
-        text.message += (text.message.isEmpty() ? QString() : QStringLiteral("   ")) + QStringLiteral("loop ")
-            + MusicTimeText(from) + QChar(0x2013) + MusicTimeText(to);
+        AppendPart(text.message, QStringLiteral("loop ") + MusicTimeText(from) + QChar(0x2013) + MusicTimeText(to));
+    if (!text.error && !g_notice.isEmpty() && std::chrono::steady_clock::now() - g_noticeShown < kNoticeShown)
+        AppendPart(text.message, g_notice);
     return text;
 }
 

@@ -26,6 +26,8 @@ public:
 
     // What the strip says now: an empty message while it is hidden.
     static Text Current();
+    // A line shown for a few seconds after the music's time, where no error is: what a key did.
+    static void ShowNotice(const QString& notice);
     // Cuts the message with an ellipsis to fit width pixels beside the count; drops the count
     // when too little would be left of the message.
     static void Fit(Text& text, const QFontMetrics& metrics, int width);
