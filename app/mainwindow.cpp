@@ -26,6 +26,7 @@
 #include "app/ui_mainwindow.h"
 #include "console/historyfile.h"
 #include "console/repledit.h"
+#include "gpu/scriptshader.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
@@ -39,9 +40,9 @@ MainWindow* g_mainWindow = nullptr;
 // F6 and F7 jump this far back or forward in the music; F7 stops this far before its end.
 constexpr double kMusicStepSeconds = 5;
 constexpr double kMusicEndMarginSeconds = 1;
-// The soundtrack starts once the first frame has been shown, or this long after start-up in a
-// window that is never shown.
-constexpr int kSoundtrackLatestStartMs = 2000;
+// The soundtrack starts and the shader passes are compiled once the first frame has been shown,
+// or this long after start-up in a window that is never shown.
+constexpr int kStartUpLatestFinishMs = 2000;
 
 // A jump by that many seconds, not below 0 and, forward, to at most the margin before the end;
 // a forward jump that would not move forward is none.
@@ -140,22 +141,26 @@ MainWindow::MainWindow(const ShowSettings& show, QWidget* parent)
             scriptWatcher->ApplyWaitingReload();
     };
     stopKeys = std::make_unique<StopKeyWatcher>(winId());
+    // The scene's shader passes are compiled once the first frame is on the screen.
+    HoldShaderCompiles(true);
     scriptWatcher->RunStartScript();
-    // The first frame does not need the soundtrack: it is read and decoded after that frame,
-    // so the picture comes sooner and the music starts with it, not while the window opens.
+    // The first frame needs neither the soundtrack nor the shader passes: the music is read and
+    // decoded, and the passes compiled, after that frame, so the picture comes sooner and the
+    // music starts with it, not while the window opens.
     firstFrameWatch = connect(ui->world->frameTimer, &QTimer::timeout, this, [this] {
         if (ui->world->isExposed())
-            QTimer::singleShot(0, this, &MainWindow::StartSoundtrackOnce);
+            QTimer::singleShot(0, this, &MainWindow::FinishStartUpOnce);
     });
-    QTimer::singleShot(kSoundtrackLatestStartMs, this, &MainWindow::StartSoundtrackOnce);
+    QTimer::singleShot(kStartUpLatestFinishMs, this, &MainWindow::FinishStartUpOnce);
 }
 
-void MainWindow::StartSoundtrackOnce()
+void MainWindow::FinishStartUpOnce()
 {
-    if (soundtrackStarted)
+    if (startUpFinished)
         return;
-    soundtrackStarted = true;
+    startUpFinished = true;
     disconnect(firstFrameWatch);
+    HoldShaderCompiles(false);
     StartSoundtrack();
 }
 

@@ -38,10 +38,11 @@ private:
     void Announce(const std::string& text);
     void ToggleConsole();
     void FitConsoleFocusToItsSize();
-    void StartSoundtrackOnce();
+    // After the first frame: the soundtrack and the shader passes.
+    void FinishStartUpOnce();
 
     QMetaObject::Connection firstFrameWatch;
-    bool soundtrackStarted = false;
+    bool startUpFinished = false;
     bool player = false;
 };
 
