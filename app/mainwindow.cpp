@@ -9,8 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeySequence>
-#include <QPalette>
 #include <QList>
+#include <QPalette>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTextCursor>
