@@ -194,10 +194,15 @@ void MainWindow::ShowAsPlayer(const ShowSettings& show)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == this && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+    if (watched != this)
+        return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         QCoreApplication::sendEvent(ui->world, event);
         return true;
     }
+    // Keys released in another window never come back here.
+    if (event->type() == QEvent::WindowDeactivate)
+        ui->world->world->input.ReleaseAll();
     return QMainWindow::eventFilter(watched, event);
 }
 

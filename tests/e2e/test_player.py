@@ -78,6 +78,9 @@ end
             read_input("w=true shift=true middle=true at 70 50")
             xdotool("keyup", "w", "keyup", "shift", "mouseup", 2)
             read_input("w=false shift=false middle=false")
+            # A save reloads the scene as in the window: here, without its pass.
+            self.write("prod.lua", "function render() end\n")
+            self.assertTrue(wait_until(lambda: p.view()[1] == (0, 0, 0)), p.view()[1])
             p.key("Escape")
             self.assertEqual(p.wait(), 0)
 
