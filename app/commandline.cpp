@@ -29,9 +29,9 @@ static const char kFolderHelp[] =
 static const char kToolkitHelp[] =
     "  -platform NAME, -display DISPLAY, -style NAME, -qwindowgeometry WxH+X+Y ...  Qt's own\n";
 static const char kStatusHelp[] =
-    "Exit status: 0 the window was closed or the video written, 1 the music ended, 2 bad command\n"
-    "line or input, 3 ffmpeg or OpenGL failed during a capture, 130 or 143 a capture stopped by\n"
-    "SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
+    "Exit status: 0 the window was closed (Escape in the player) or the video written, 1 the\n"
+    "music ended, 2 bad command line or input, 3 ffmpeg or OpenGL failed during a capture, 130\n"
+    "or 143 a capture stopped by SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
 static const char kLicence[] =
     "Copyright (c) 2026 The Quillmere developers\n"
     "MIT licence: free to use, copy, change and share, with no warranty; the licence's full text\n"
@@ -160,6 +160,7 @@ static std::string CaptureFile(CommandLine& line, const std::string& value)
     return "";
 }
 
+// The window's pace, or the video's rate in a capture.
 static std::string Fps(CommandLine& line, const std::string& value)
 {
     long whole = 0;
@@ -167,24 +168,46 @@ static std::string Fps(CommandLine& line, const std::string& value)
         return "--fps takes a whole number of frames a second from 1 to "
             + std::to_string(kLargestFps) + ", not '" + value + "'";
     line.capture.fps = int(whole);
+    line.show.fps = int(whole);
     return "";
 }
 
-static bool IsSide(long side)
+// WIDTHxHEIGHT (x or X) with both sides in range, and even where a video needs it.
+static bool ParseSize(const std::string& value, bool even, long& width, long& height)
 {
-    return side >= kSmallestSide && side <= kLargestSide && side % 2 == 0;
+    const size_t x = value.find_first_of("xX");
+    const auto isSide = [even](long side) {
+        return side >= kSmallestSide && side <= kLargestSide && (!even || side % 2 == 0);
+    };
+    return x != std::string::npos && ParseWhole(value.substr(0, x), width)
+        && ParseWhole(value.substr(x + 1), height) && isSide(width) && isSide(height);
 }
 
 static std::string Size(CommandLine& line, const std::string& value)
 {
-    const size_t x = value.find_first_of("xX");
     long width = 0, height = 0;
-    if (x == std::string::npos || !ParseWhole(value.substr(0, x), width)
-        || !ParseWhole(value.substr(x + 1), height) || !IsSide(width) || !IsSide(height))
+    if (!ParseSize(value, true, width, height))
         return "--size takes WIDTHxHEIGHT in pixels, both even and from 2 to "
             + std::to_string(kLargestSide) + ", not '" + value + "'";
     line.capture.width = int(width);
     line.capture.height = int(height);
+    return "";
+}
+
+static std::string Player(CommandLine& line, const std::string&)
+{
+    line.show.player = true;
+    return "";
+}
+
+static std::string PlayerWindow(CommandLine& line, const std::string& value)
+{
+    long width = 0, height = 0;
+    if (!ParseSize(value, false, width, height))
+        return "--window takes WIDTHxHEIGHT in pixels, from 2 to " + std::to_string(kLargestSide)
+            + ", not '" + value + "'";
+    line.show.width = int(width);
+    line.show.height = int(height);
     return "";
 }
 
@@ -284,10 +307,14 @@ static const Option kOptions[] = {
      "the sync editor to connect to (default 127.0.0.1:1338), or off for none", Sync},
     {"--hold", nullptr, nullptr, Scope::Window,
      "keep the window open at the music's end (the clock stands there; F6 goes back)", Hold},
+    {"--player", nullptr, nullptr, Scope::Window,
+     "show the scene alone on the whole screen, no console or guides; Escape ends", Player},
+    {"--window", nullptr, "WxH", Scope::Window,
+     "with --player: in a window of WxH pixels instead of the whole screen", PlayerWindow},
+    {"--fps", nullptr, "N", Scope::Any,
+     "frames a second, start to start (default: work + 10 ms); a capture's rate (60)", Fps},
     {"--capture", nullptr, "FILE", Scope::Capture,
      "render the scene offline into the video FILE (.mp4, .m4v, .mov, .mkv) and exit", CaptureFile},
-    {"--fps", nullptr, "N", Scope::Capture,
-     "video frames a second, one frame of the program each (default 60)", Fps},
     {"--size", nullptr, "WxH", Scope::Capture,
      "video size in pixels, both even, x or X between (default 1280x720)", Size},
     {"--from", nullptr, "SECONDS", Scope::Capture,
@@ -431,6 +458,8 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         return Failed(line, "the option " + onlyWithCapture + " is used only with --capture FILE");
     if (line.action == CommandLine::Action::Capture && !onlyInWindow.empty())
         return Failed(line, "the option " + onlyInWindow + " is for the window, not for --capture");
+    if (line.show.width > 0 && !line.show.player)
+        return Failed(line, "the option --window is used only with --player");
     if (line.capture.to >= 0 && line.capture.to <= line.capture.from) {
         std::ostringstream text;
         text << "--to " << line.capture.to << " must come after --from " << line.capture.from;

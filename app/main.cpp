@@ -49,7 +49,7 @@ int main(int argc, char* argv[])
     QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;
     {
-        MainWindow window;
+        MainWindow window(line.show);
         window.show();
         result = application.exec();
     }

@@ -5,6 +5,9 @@
 class BenchResults;
 
 int RunFrameBench(BenchResults& results, const char* scene);
+// The loop at --fps 60 with the scene in the working directory: the period, start to start, and
+// its spread.
+int RunPacingBench(BenchResults& results);
 int RunDrawBench(BenchResults& results);
 // Fails unless the script's render() and the C++ loop draw the same picture.
 int RunDrawCheck();

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
-// figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync.
+// figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, pacing,
+// draw, console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync.
 
 #include <cstdio>
 #include <cstring>
@@ -36,6 +36,8 @@ int main(int argc, char* argv[])
         return RunFrameBench(results, "demo");
     if (std::strcmp(mode, "frame-music") == 0)
         return RunFrameBench(results, "music");
+    if (std::strcmp(mode, "pacing") == 0)
+        return RunPacingBench(results);
     if (std::strcmp(mode, "draw-check") == 0)
         return RunDrawCheck();
     if (std::strcmp(mode, "draw") == 0)

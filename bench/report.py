@@ -70,6 +70,17 @@ def rows(f):
         out.append((name, goal, "%.3f (watched %.2f ms, not %.2f ms); work %.3f (%.2f ms, %.2f ms)" % (
             period, f[p + "period_ms"], f[p + "unwatched_period_ms"], work, f[p + "work_ms"],
             f[p + "unwatched_work_ms"]), period <= 1.02))
+    value = get("pacing.period_ms")
+    name, goal = "1. Frame pacing at --fps 60, empty scene", "period within 1 % of 16.67 ms, none shorter"
+    if value is None:
+        out.append((name, goal, "not measured", False))
+    else:
+        target = 1000.0 / f["pacing.rate"]
+        out.append((name, goal, "%.2f ms (median of 5 runs of 300 frames, the farthest run %.2f ms); spread %.2f ms "
+                    "(standard deviation), shortest %.3f ms, median %.2f ms, longest %.1f ms" % (
+                        value, f["pacing.period_worst_run_ms"], f["pacing.spread_ms"], f["pacing.shortest_ms"],
+                        f["pacing.median_ms"], f["pacing.longest_ms"]),
+                    abs(value - target) <= 0.01 * target and f["pacing.shortest_ms"] >= target - 0.001))
     for n in (10000, 50000):
         p = "draw.%d." % n
         if get(p + "ratio") is None:

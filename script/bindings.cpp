@@ -19,6 +19,7 @@ extern "C" {
 #include "script/shaderbindings.h"
 #include "script/syncbindings.h"
 #include "script/transformbindings.h"
+#include "script/viewbindings.h"
 #include "world/kestrovaworld.h"
 
 // The callbacks the world calls every frame, and the ones scripts may define for themselves;
@@ -204,6 +205,7 @@ void RegisterLuaBindings()
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
     RegisterSyncBindings(g_luaState);
+    RegisterViewBindings(g_luaState);
     SetChunkEndHook(EndChunk);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });

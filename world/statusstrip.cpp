@@ -28,6 +28,15 @@ static const QColor kCountColour(255, 195, 185);
 // What a count or a time is made of.
 static const QString kGlyphs = QStringLiteral("0123456789:.");
 
+static QString g_notice;
+static std::chrono::steady_clock::time_point g_noticeShown;
+
+void StatusStrip::ShowNotice(const QString& notice)
+{
+    g_notice = notice;
+    g_noticeShown = std::chrono::steady_clock::now();
+}
+
 StatusStrip::StatusStrip()
     : font(OverlayFont())
     , digits(kGlyphs)
@@ -48,19 +57,14 @@ static QString MusicTimeText(double seconds)
                              centiseconds % 100);
 }
 
-static QString g_notice;
-static std::chrono::steady_clock::time_point g_noticeShown;
-
-void StatusStrip::ShowNotice(const QString& line)
+static void AppendPart(QString& message, const QString& part)
 {
-    g_notice = line;
-    g_noticeShown = std::chrono::steady_clock::now();
+    message += (message.isEmpty() ? QString() : QStringLiteral("   ")) + part;
 }
 
 StatusStrip::Text StatusStrip::Current()
 {
     Text text;
-    const bool noticeShown = !g_notice.isEmpty() && std::chrono::steady_clock::now() - g_noticeShown < kNoticeShown;
     if (const ScriptFailure* failure = g_scriptFailures.Latest()) {
         text.error = true;
         // A shader's messages name their file and line already.
@@ -70,16 +74,15 @@ StatusStrip::Text StatusStrip::Current()
         const int frames = g_scriptFailures.failedFrames;
         if ((failure == &g_scriptFailures.update || failure == &g_scriptFailures.render) && frames > 0)
             text.count = frames == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames in a row").arg(frames);
-    } else if (noticeShown) {
-        text.message = g_notice;
     } else if (g_musicClock
                && (g_musicClock->Paused() || SecondsSinceMusicJump() < kTimeShownAfterJumpSeconds)) {
         text.message = MusicTimeText(g_musicClock->Time());
     }
     double from, to;
     if (!text.error && g_musicClock && g_musicClock->Loop(from, to))
-        text.message += (text.message.isEmpty() ? QString() : QStringLiteral("   ")) + QStringLiteral("loop ")
-            + MusicTimeText(from) + QChar(0x2013) + MusicTimeText(to);
+        AppendPart(text.message, QStringLiteral("loop ") + MusicTimeText(from) + QChar(0x2013) + MusicTimeText(to));
+    if (!text.error && !g_notice.isEmpty() && std::chrono::steady_clock::now() - g_noticeShown < kNoticeShown)
+        AppendPart(text.message, g_notice);
     return text;
 }
 

@@ -85,6 +85,24 @@ TEST(CommandLine, SizeTakesEitherXAndTheMusicAndHoldAreTheWindowsToo)
     EXPECT_EQ(window.capture.musicPath, "Ondrelle.mp3");
 }
 
+// --fps paces the window and sets the video's rate in a capture; the player's options are the window's.
+TEST(CommandLine, ThePlayerAndItsPaceAreTheWindowsAndFpsIsTheCapturesRateToo)
+{
+    const CommandLine player = Parse({"--player", "--window", "641x479", "--fps=1000"});
+    ASSERT_EQ(player.action, CommandLine::Action::Play) << player.error;
+    EXPECT_EQ((std::vector<int>{player.show.player, player.show.width, player.show.height, player.show.fps}),
+              (std::vector<int>{1, 641, 479, 1000}));
+    EXPECT_EQ(Parse({"--fps", "30"}).show.fps, 30);
+    EXPECT_EQ(Parse({}).show.fps, 0);
+    const CommandLine capture = Parse({"--fps", "24", "--capture", "a.mp4"});
+    ASSERT_EQ(capture.action, CommandLine::Action::Capture) << capture.error;
+    EXPECT_EQ(capture.capture.fps, 24);
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--window", "640x480"}, {"--player", "--window", "640"}, {"--player", "--window", "1x480"},
+             {"--player", "--capture", "a.mp4"}, {"--fps", "0"}, {"--fps", "1001"}, {"--player=1"}})
+        EXPECT_EQ(Parse(arguments).action, CommandLine::Action::Error) << arguments.back();
+}
+
 TEST(CommandLine, APathToProdLuaStandsForItsFolder)
 {
     char folder[] = "/tmp/quillmere-commandline-XXXXXX";

@@ -68,7 +68,7 @@ class CommandLine(Runs):
         self.assertIn("MIT", out)
         self.write("file", "")
         for args, problem in ((["--bogus"], "unknown option --bogus"), (["missing"], "no folder 'missing'"),
-                              (["file"], "'file' is not a folder"), (["--fps", "30"], "only with --capture")):
+                              (["file"], "'file' is not a folder"), (["--window", "640x480"], "only with --player")):
             status, out, err = self.run_program(*args, env=no_display)
             self.assertEqual((status, out, len(err.splitlines())), (2, "", 2), err)
             self.assertIn(problem, err.splitlines()[0])
