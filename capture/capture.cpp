@@ -162,7 +162,11 @@ bool Capture::Prepare()
         return ReportProblem("--from " + Number(settings.from) + " lies at or past the end of the "
                              + (hasSoundtrack ? "music (" : "capture without a soundtrack (")
                              + Number(end) + " s)");
-    frameCount = int(std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance));
+    const double frames = std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance);
+    if (frames > INT_MAX)
+        return ReportProblem("--to " + Number(end) + " makes " + Number(frames) + " frames at " + std::to_string(settings.fps)
+                             + " fps, more than the " + std::to_string(INT_MAX) + " a capture can make");
+    frameCount = int(frames);
     return CheckFolder();
 }
 
