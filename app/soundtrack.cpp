@@ -81,12 +81,8 @@ void StartSoundtrack()
                      SoundErrorString(code));
     }
     g_soundtrackClock->Start(g_soundtrackStream);
-    // The stream's own decoded sound plays its loops; it is handed over before the stream can
-    // close, which waits for the analysis thread first.
     if (g_soundtrackStream)
-        StartMusicAnalysis(g_soundtrackPath, [stream = g_soundtrackStream](std::shared_ptr<const DecodedSound> sound) {
-            FSOUND_Stream_SetDecodedSound(stream, std::move(sound));
-        });
+        StartMusicAnalysis(g_soundtrackPath);
     // With a null stream both calls are refused and the program runs on without music.
     FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
     FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);

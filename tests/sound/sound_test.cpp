@@ -20,8 +20,8 @@
 
 #include "app/soundtrack.h"
 #include "app/soundtrackclock.h"
-#include "sound/decodedsound.h"
 #include "sound/fsound.h"
+#include "sound/soundreader.h"
 
 namespace {
 
@@ -214,37 +214,35 @@ std::string Noise(const std::string& path, double seconds)
     return path;
 }
 
-FSOUND_STREAM* OpenWithDecodedSound(const std::string& path)
+// The file's 16-bit stereo frames at 44.1 kHz, as the output plays them.
+std::vector<int16_t> Decoded(const std::string& path)
 {
-    FSOUND_STREAM* stream = FSOUND_Stream_Open(path.c_str(), 0, 0, 0);
-    auto sound = std::make_shared<DecodedSound>();
-    const std::atomic<bool> cancel{false};
-    EXPECT_TRUE(DecodeSoundFile(path, *sound, cancel));
-    EXPECT_TRUE(FSOUND_Stream_SetDecodedSound(stream, sound));
-    return stream;
+    int error = 0;
+    const std::unique_ptr<SoundReader> reader = SoundReader::Open(SoundFile::Open(path, error), 44100, 2);
+    std::vector<int16_t> samples;
+    int16_t piece[2 * 4096];
+    while (const long long got = reader ? reader->Read(piece, 4096) : 0)
+        samples.insert(samples.end(), piece, piece + 2 * got);
+    return samples;
 }
 
-} // namespace
-
-// What the output plays, written to a file by SDL's disk driver faster than real time: the music
-// up to the loop's end, then again and again from the loop's start, each frame the file's own.
-TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
+// Plays the track with that loop, set before the music starts, through SDL's disk driver, which
+// writes what the output plays faster than real time, until it holds `seconds` of sound.
+std::vector<int16_t> PlayedWithLoop(const std::string& track, double from, double to, double seconds)
 {
     const std::string raw = "/tmp/quillmere-loop-" + std::to_string(getpid()) + ".raw";
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
     setenv("SDL_DISKAUDIODELAY", "10", 1);
-    ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
-    const std::string track = Noise("/tmp/quillmere-loop-" + std::to_string(getpid()) + ".wav", 2);
-    FSOUND_STREAM* stream = OpenWithDecodedSound(track);
-    DecodedSound sound;
-    ASSERT_TRUE(DecodeSoundFile(track, sound, std::atomic<bool>{false}));
-    std::remove(track.c_str());
-    ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0.25, 0.5));
-    for (auto [from, to] : {std::pair{0.5, 0.25}, {-1.0, 0.5}, {0.0, 2.5}})
-        EXPECT_FALSE(FSOUND_Stream_SetLoopPoints(stream, from, to)) << from << " " << to;
-    ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
-    usleep(400000);
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 1));
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
+    EXPECT_TRUE(FSOUND_Stream_SetLoopPoints(stream, from, to));
+    for (auto [badFrom, badTo] : {std::pair{to, from}, {-1.0, to}, {0.0, 2.5}})
+        EXPECT_FALSE(FSOUND_Stream_SetLoopPoints(stream, badFrom, badTo)) << badFrom << " " << badTo;
+    EXPECT_GE(FSOUND_Stream_Play(-1, stream), 0);
+    struct stat status;
+    for (int i = 0; i < 2000 && (stat(raw.c_str(), &status) != 0 || status.st_size < seconds * 44100 * 4); ++i)
+        usleep(10000);
     FSOUND_Close();
     unsetenv("SDL_AUDIODRIVER");
     std::ifstream file(raw, std::ios::binary);
@@ -252,56 +250,78 @@ TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
     std::remove(raw.c_str());
     std::vector<int16_t> played(bytes.size() / 2);
     std::memcpy(played.data(), bytes.data(), played.size() * 2);
-    // Silence comes first, while the device waited for the music.
-    const int16_t* samples = sound.Samples();
-    const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
-    ASSERT_NE(start, played.end());
-    const long from = 44100 / 4 * 2, to = 44100 / 2 * 2;
-    // Once the music is halted the device may write a last buffer of silence before it closes.
-    const auto end = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
-    const long length = long(end - start);
-    ASSERT_GT(length, to + 4 * (to - from)) << "too little was played";
-    long wrong = 0;
-    for (long i = 0; i < length; ++i)
-        wrong += start[i] != samples[size_t(i < to ? i : from + (i - to) % (to - from))];
-    EXPECT_EQ(wrong, 0) << "of " << length << " samples";
+    return played;
+}
+
+} // namespace
+
+// What the output plays: the music up to the loop's end, then again and again from the loop's
+// start, each frame the file's own; also for a loop that ends where the music does, which the
+// music's own end reaches first.
+TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
+{
+    const std::string track = Noise("/tmp/quillmere-loop-" + std::to_string(getpid()) + ".wav", 2);
+    const std::vector<int16_t> sound = Decoded(track);
+    const int16_t* samples = sound.data();
+    for (auto [loopFrom, loopTo] : {std::pair{0.25, 0.5}, {1.5, 2.0}}) {
+        const std::vector<int16_t> played = PlayedWithLoop(track, loopFrom, loopTo, loopTo + 5 * (loopTo - loopFrom));
+        // Silence comes first, while the device waited for the music.
+        const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
+        ASSERT_NE(start, played.end());
+        const long from = long(loopFrom * 44100) * 2, to = long(loopTo * 44100) * 2;
+        // Once the music is halted the device may write a last buffer of silence before it closes.
+        const auto end = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
+        const long length = long(end - start);
+        ASSERT_GT(length, to + 4 * (to - from)) << "too little was played";
+        long wrong = 0;
+        for (long i = 0; i < length; ++i)
+            wrong += start[i] != samples[size_t(i < to ? i : from + (i - to) % (to - from))];
+        EXPECT_EQ(wrong, 0) << "of " << length << " samples, loop " << loopFrom << " to " << loopTo;
+    }
+    std::remove(track.c_str());
 }
 
 // In real time: the position goes back to the loop's start within 10 ms of its end, a loop up
-// to the end keeps the music from ending, and once the loop is removed the music plays on from
-// there to its end.
+// to the end keeps the music from ending, a jump inside the loop plays on from there to the
+// loop's end, and once the loop is removed the music plays on from there to its end.
 TEST(SoundLoop, ThePositionGoesBackAtTheEndAndTheMusicEndsOnlyWithoutTheLoop)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
     const std::string track = Noise("/tmp/quillmere-loopend-" + std::to_string(getpid()) + ".wav", 1);
-    FSOUND_STREAM* stream = OpenWithDecodedSound(track);
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
     std::remove(track.c_str());
     static std::atomic<bool> ended{false};
     FSOUND_Stream_SetEndCallback(stream, [](FSOUND_STREAM*, void*, int, void*) { ended = true; return (signed char)1; }, nullptr);
     ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0.5, 1));
     ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
-    double latest = 0;
-    int jumps = 0;
-    const auto start = std::chrono::steady_clock::now();
-    auto latestRead = start;
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1800)) {
-        const double now = FSOUND_Stream_GetTime(stream);
-        const auto read = std::chrono::steady_clock::now();
-        // The two readings around the jump lie this far apart on a busy machine.
-        const double gap = std::chrono::duration<double>(read - latestRead).count();
-        if (now < latest - 0.25) {
-            ++jumps;
-            EXPECT_LE(latest, 1 + 0.010) << "jump " << jumps;
-            EXPECT_GE(latest, 1 - 0.010 - gap) << "jump " << jumps;
-            EXPECT_GE(now, 0.5 - 0.010) << "jump " << jumps;
-            EXPECT_LE(now, 0.5 + 0.010 + gap) << "jump " << jumps;
+    // The jumps back seen in that many milliseconds from `latest` on.
+    const auto jumpsWithin = [&](int ms, double latest) {
+        int jumps = 0;
+        const auto start = std::chrono::steady_clock::now();
+        auto latestRead = start;
+        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(ms)) {
+            const double now = FSOUND_Stream_GetTime(stream);
+            const auto read = std::chrono::steady_clock::now();
+            // The two readings around the jump lie this far apart on a busy machine.
+            const double gap = std::chrono::duration<double>(read - latestRead).count();
+            if (now < latest - 0.25) {
+                ++jumps;
+                EXPECT_LE(latest, 1 + 0.010) << "jump " << jumps;
+                EXPECT_GE(latest, 1 - 0.010 - gap) << "jump " << jumps;
+                EXPECT_GE(now, 0.5 - 0.010) << "jump " << jumps;
+                EXPECT_LE(now, 0.5 + 0.010 + gap) << "jump " << jumps;
+            }
+            latest = now;
+            latestRead = read;
+            usleep(1000);
         }
-        latest = now;
-        latestRead = read;
-        usleep(1000);
-    }
-    EXPECT_GE(jumps, 2);
+        return jumps;
+    };
+    EXPECT_GE(jumpsWithin(1800, 0), 2);
+    ASSERT_TRUE(FSOUND_Stream_SetTime(stream, 0.6));
+    EXPECT_EQ(FSOUND_Stream_GetTime(stream), 0.6);
+    EXPECT_GE(jumpsWithin(1000, 0.6), 1);
     EXPECT_FALSE(ended);
     ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0, 0));
     // It goes on from where the loop had got to.
