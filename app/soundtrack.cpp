@@ -9,7 +9,6 @@
 #include "app/soundtrackclock.h"
 #include "script/scenefiles.h"
 
-constexpr int kMixRate = 44100;
 constexpr int kSoftwareChannels = 32;
 constexpr unsigned int kInitFlags = 1;
 constexpr unsigned int kStreamMode = 0x20000;
@@ -70,7 +69,7 @@ void ChooseSoundtrack(const std::string& path, const std::string& name, bool hol
 
 void StartSoundtrack()
 {
-    if (!FSOUND_Init(kMixRate, kSoftwareChannels, kInitFlags))
+    if (!FSOUND_Init(kMusicMixRate, kSoftwareChannels, kInitFlags))
         ReportSoundError();
     g_soundtrackStream = FSOUND_Stream_Open(g_soundtrackPath.c_str(), kStreamMode, 0, 0);
     if (!g_soundtrackStream) {
@@ -82,7 +81,7 @@ void StartSoundtrack()
     }
     g_soundtrackClock->Start(g_soundtrackStream);
     if (g_soundtrackStream)
-        StartMusicAnalysis(g_soundtrackPath);
+        StartMusicAnalysis(FSOUND_Stream_GetFile(g_soundtrackStream), FSOUND_GetOutputRate(), g_soundtrackName);
     // With a null stream both calls are refused and the program runs on without music.
     FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
     FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);

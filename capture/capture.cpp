@@ -321,8 +321,10 @@ int Capture::Render()
 {
     const auto start = std::chrono::steady_clock::now();
     // Decoded and analysed while the view and the scene are made; the first frame waits for it.
+    int openError = 0;
     if (hasSoundtrack)
-        StartMusicAnalysis(settings.musicPath);
+        if (std::shared_ptr<SoundFile> file = SoundFile::Open(settings.musicPath, openError))
+            StartMusicAnalysis(file, kMusicMixRate, settings.music);
     OffscreenView view(settings.width, settings.height);
     std::string error;
     if (!view.Create(error))
