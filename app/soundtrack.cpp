@@ -67,6 +67,28 @@ void ChooseSoundtrack(const std::string& path, const std::string& name, bool hol
     g_holdAtEnd = holdAtEnd;
 }
 
+// A length of music as H:MM:SS, whole seconds.
+static std::string MusicLengthText(double seconds)
+{
+    const long whole = long(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+    return text;
+}
+
+// The analysis keeps a few bytes for each step of the music, so the music's length is bounded to
+// keep the program's memory bounded; a longer soundtrack is closed again with a line that says so.
+static void RefuseOverlongSoundtrack()
+{
+    const double length = FSOUND_Stream_GetLength(g_soundtrackStream);
+    if (length <= kLongestMusicSeconds)
+        return;
+    std::fprintf(stderr, "quillmere: no soundtrack (%s: %s of music, longer than the %s a soundtrack may last)\n",
+                 g_soundtrackName.c_str(), MusicLengthText(length).c_str(), MusicLengthText(kLongestMusicSeconds).c_str());
+    FSOUND_Stream_Close(g_soundtrackStream);
+    g_soundtrackStream = nullptr;
+}
+
 void StartSoundtrack()
 {
     if (!FSOUND_Init(kMusicMixRate, kSoftwareChannels, kInitFlags))
@@ -78,6 +100,8 @@ void StartSoundtrack()
         // Standard output keeps the sound library's two lines; this one says which file it was.
         std::fprintf(stderr, "quillmere: no soundtrack (%s: %s)\n", g_soundtrackName.c_str(),
                      SoundErrorString(code));
+    } else {
+        RefuseOverlongSoundtrack();
     }
     g_soundtrackClock->Start(g_soundtrackStream);
     if (g_soundtrackStream)

@@ -192,6 +192,11 @@ void Capture::ProbeSoundtrack()
             + (error.empty() ? "" : " (" + error + ")");
         return;
     }
+    if (length > kLongestMusicSeconds) {
+        silenceReason = music + " lasts " + Number(length) + " s, longer than the " + Number(kLongestMusicSeconds)
+            + " s a soundtrack may last";
+        return;
+    }
     hasSoundtrack = true;
     musicLength = length;
 }

@@ -202,6 +202,29 @@ TEST(Soundtrack, FailuresAreReportedAndStartUpGoesOn)
     }
 }
 
+// Music longer than the program analyses is refused with one line that names it and says how
+// long it is, and start-up goes on without music. Copies of a minute of mp3 follow one another to
+// make six hours and five minutes in no time.
+TEST(Soundtrack, MusicLongerThanSixHoursIsRefusedWithOneLine)
+{
+    char folder[] = "/tmp/quillmere-long-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder) && chdir(folder) == 0);
+    ASSERT_EQ(std::system("sox -n -r 8000 -c 1 -t wav - synth 60 sine 440 2>/dev/null | lame --quiet -t -b 8 - minute.mp3"
+                          " && for i in $(seq 365); do cat minute.mp3; done > Ondrelle.mp3"), 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    StartSoundtrack();
+    const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(g_soundtrackStream, nullptr);
+    StopSoundtrack();
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(err.rfind("quillmere: no soundtrack (Ondrelle.mp3: 6:0", 0), 0u) << err;
+    EXPECT_NE(err.find(" of music, longer than the 6:00:00 a soundtrack may last)"), std::string::npos) << err;
+    std::system(("rm -r " + std::string(folder)).c_str());
+}
+
 }  // namespace
 
 namespace {
