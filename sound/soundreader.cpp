@@ -125,8 +125,9 @@ long long SoundReader::Read(int16_t* samples, long long count)
 
 bool SoundReader::Seek(long long frame)
 {
-    // The file's frame as the mixer's own jumps find it: the time, truncated.
-    const sf_count_t at = sf_count_t(double(frame) / rate * fileRate);
+    // The file's frame as the mixer's own jumps find it: the time, truncated (in whole numbers,
+    // where a rate over itself is exactly 1).
+    const sf_count_t at = sf_count_t(frame * fileRate / rate);
     if (frame < 0 || sf_seek(source->handle, at, SEEK_SET) < 0)
         return false;
     if (converter) {
