@@ -22,6 +22,8 @@
 #include "app/soundtrack.h"
 #include "app/soundtrackclock.h"
 #include "sound/fsound.h"
+#include "script/musicclock.h"
+#include "script/scenefiles.h"
 #include "sound/soundreader.h"
 
 namespace {
@@ -223,6 +225,37 @@ TEST(Soundtrack, MusicLongerThanSixHoursIsRefusedWithOneLine)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_EQ(err.rfind("quillmere: no soundtrack (Ondrelle.mp3: 6:0", 0), 0u) << err;
     EXPECT_NE(err.find(" of music, longer than the 6:00:00 a soundtrack may last)"), std::string::npos) << err;
+    EXPECT_EQ(chdir("/tmp"), 0);
+    std::system(("rm -r " + std::string(folder)).c_str());
+}
+
+// A soundtrack in a format that the analysis and the loop do not decode (MIDI) plays, and each
+// says so in a line: its values stay 0, and setMusicLoop sets no loop.
+TEST(Soundtrack, MusicTheAnalysisCannotDecodeIsNamedAndTakesNoLoop)
+{
+    char folder[] = "/tmp/quillmere-midi-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder) && chdir(folder) == 0);
+    // One note for a second.
+    const unsigned char note[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0xe0, 'M', 'T', 'r', 'k', 0, 0, 0, 13,
+                                  0, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, 0, 0xff, 0x2f, 0};
+    std::ofstream("note.mid", std::ios::binary).write(reinterpret_cast<const char*>(note), sizeof note);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ChooseSoundtrack("note.mid", "note.mid", true);
+    InstallSoundtrackClock();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    StartSoundtrack();
+    g_musicClock->SetLoop(0, 0.5);
+    double from, to;
+    EXPECT_FALSE(g_musicClock->Loop(from, to));
+    EXPECT_NE(g_soundtrackStream, nullptr);
+    StopSoundtrack();
+    ChooseSoundtrack(kDefaultSoundtrack, kDefaultSoundtrack, false);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "setMusicLoop: the soundtrack's format cannot loop (WAV, FLAC, Ogg Vorbis, Opus and MP3 can); no loop\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "quillmere: note.mid: the analysis reads WAV, FLAC, Ogg Vorbis, Opus and MP3 only; the music's values stay 0\n");
+    EXPECT_EQ(chdir("/tmp"), 0);
     std::system(("rm -r " + std::string(folder)).c_str());
 }
 
@@ -251,9 +284,11 @@ std::vector<int16_t> Decoded(const std::string& path)
 }
 
 // Plays the track through SDL's disk driver, which writes what the output plays faster than real
-// time, until it holds `seconds` of sound; `prepare` has the stream before it plays.
+// time, until it holds `seconds` of sound; `prepare` has the stream before it plays, and `midway`
+// once the output holds `midwaySeconds`.
 std::vector<int16_t> PlayedThroughDisk(const std::string& track, double seconds,
-                                       const std::function<void(FSOUND_STREAM*)>& prepare)
+                                       const std::function<void(FSOUND_STREAM*)>& prepare,
+                                       double midwaySeconds = 0, const std::function<void(FSOUND_STREAM*)>& midway = {})
 {
     const std::string raw = "/tmp/quillmere-disk-" + std::to_string(getpid()) + ".raw";
     setenv("SDL_AUDIODRIVER", "disk", 1);
@@ -263,9 +298,16 @@ std::vector<int16_t> PlayedThroughDisk(const std::string& track, double seconds,
     FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
     prepare(stream);
     EXPECT_GE(FSOUND_Stream_Play(-1, stream), 0);
-    struct stat status;
-    for (int i = 0; i < 2000 && (stat(raw.c_str(), &status) != 0 || status.st_size < seconds * 44100 * 4); ++i)
-        usleep(10000);
+    const auto waitFor = [&](double heard) {
+        struct stat status;
+        for (int i = 0; i < 2000 && (stat(raw.c_str(), &status) != 0 || status.st_size < heard * 44100 * 4); ++i)
+            usleep(10000);
+    };
+    if (midway) {
+        waitFor(midwaySeconds);
+        midway(stream);
+    }
+    waitFor(seconds);
     FSOUND_Close();
     unsetenv("SDL_AUDIODRIVER");
     std::ifstream file(raw, std::ios::binary);
@@ -280,8 +322,9 @@ std::vector<int16_t> PlayedThroughDisk(const std::string& track, double seconds,
 
 // What the output plays: the music up to the loop's end, then again and again from the loop's
 // start, each frame the file's own. Also for a loop that ends where the music does, which the
-// music's own end reaches first, and starts at a frame that a time in floating point misses; and
-// for a file cut short of what its header says, whose loop goes back where the music ends.
+// music's own end reaches first, and starts at a frame that a time in floating point misses; for
+// a file cut short of what its header says, whose loop goes back where the music ends; and for a
+// loop moved while it plays.
 TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
 {
     const std::string base = "/tmp/quillmere-loop-" + std::to_string(getpid());
@@ -296,7 +339,8 @@ TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
     };
     // The last two loops are longer than what the loop decodes ahead.
     for (const Case& c : {Case{whole, 0.25, 0.5, 0.5}, Case{whole, 1.4, 4.0, 4.0}, Case{cut, 0.5, 4.0, 3.0}}) {
-        const std::vector<int16_t> played = PlayedThroughDisk(c.track, c.end + 5 * (c.end - c.from), [&](FSOUND_STREAM* stream) {
+        // A second more for the silence before the music.
+        const std::vector<int16_t> played = PlayedThroughDisk(c.track, 1 + c.end + 5 * (c.end - c.from), [&](FSOUND_STREAM* stream) {
             EXPECT_TRUE(FSOUND_Stream_SetLoopPoints(stream, c.from, c.to));
             for (auto [from, to] : {std::pair{c.to, c.from}, {-1.0, c.to}, {0.0, 4.5}})
                 EXPECT_FALSE(FSOUND_Stream_SetLoopPoints(stream, from, to)) << from << " " << to;
@@ -314,6 +358,19 @@ TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
             wrong += start[i] != samples[size_t(i < end ? i : from + (i - end) % (end - from))];
         EXPECT_EQ(wrong, 0) << "of " << length << " samples, loop " << c.from << " to " << c.to << " in " << c.track;
     }
+    // Moved while it plays, the loop plays on to the new loop's end, and round that from then on.
+    const std::vector<int16_t> played = PlayedThroughDisk(
+        whole, 8, [](FSOUND_STREAM* stream) { FSOUND_Stream_SetLoopPoints(stream, 0.25, 0.5); }, 2,
+        [](FSOUND_STREAM* stream) { EXPECT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 2.0, 2.5)); });
+    const long from = 2 * 44100 * 2, end = long(2.5 * 44100) * 2;
+    const auto last = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
+    const auto tail = last - 44100 * 2;
+    const auto at = std::search(samples + from, samples + end, tail, tail + 64);
+    ASSERT_NE(at, samples + end) << "the end of what was played is not in the new loop";
+    long wrong = 0;
+    for (long i = 0, k = long(at - samples); i < 44100 * 2; ++i)
+        wrong += tail[i] != samples[from + (k - from + i) % (end - from)];
+    EXPECT_EQ(wrong, 0);
     std::remove(whole.c_str());
     std::remove(cut.c_str());
 }
