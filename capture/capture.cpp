@@ -162,7 +162,11 @@ bool Capture::Prepare()
         return ReportProblem("--from " + Number(settings.from) + " lies at or past the end of the "
                              + (hasSoundtrack ? "music (" : "capture without a soundtrack (")
                              + Number(end) + " s)");
-    frameCount = int(std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance));
+    const double frames = std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance);
+    if (frames > INT_MAX)
+        return ReportProblem("--to " + Number(end) + " makes " + Number(frames) + " frames at " + std::to_string(settings.fps)
+                             + " fps, more than the " + std::to_string(INT_MAX) + " a capture can make");
+    frameCount = int(frames);
     return CheckFolder();
 }
 
@@ -186,6 +190,11 @@ void Capture::ProbeSoundtrack()
         const std::string error = probe.ErrorTail(1);
         silenceReason = music + " holds no sound that can be decoded"
             + (error.empty() ? "" : " (" + error + ")");
+        return;
+    }
+    if (length > kLongestMusicSeconds) {
+        silenceReason = music + " lasts " + Number(length) + " s, longer than the " + Number(kLongestMusicSeconds)
+            + " s a soundtrack may last";
         return;
     }
     hasSoundtrack = true;
@@ -317,8 +326,10 @@ int Capture::Render()
 {
     const auto start = std::chrono::steady_clock::now();
     // Decoded and analysed while the view and the scene are made; the first frame waits for it.
+    int openError = 0;
     if (hasSoundtrack)
-        StartMusicAnalysis(settings.musicPath);
+        if (std::shared_ptr<SoundFile> file = SoundFile::Open(settings.musicPath, openError))
+            StartMusicAnalysis(file, kMusicMixRate, settings.music);
     OffscreenView view(settings.width, settings.height);
     std::string error;
     if (!view.Create(error))

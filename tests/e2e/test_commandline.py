@@ -153,6 +153,7 @@ class Capture(Runs):
         before = sorted(os.listdir(self.workdir))
         for options, env in ((["--to", "3.5"], None), (["--from", "3"], None), (["--size", "161x120"], None),
                              (["--size", "0x120"], None), (["--fps", "-2"], None), (["--to", "1", "--from", "2"], None),
+                             (["--music", "none.mp3", "--to", "999999999999"], None),
                              (["--bogus"], None), ([], {"PATH": "/nonexistent"})):
             status, _, err = self.capture("out.mp4", *options, env=env)
             self.assertEqual((status, err.count("quillmere:")), (2, 1), (options, err))

@@ -1,7 +1,8 @@
 """The scene hears its music in the real program: levels and bands where the sox-made track
 has them, while it plays, after jumps and in a capture, the same values for the same time
 either way; its tempo; a loop that jumps back at its end in the window and that a capture
-ignores; bad arguments."""
+ignores, and that holds an hour-long track from the start, long before its analysis is ready;
+bad arguments."""
 import os
 import subprocess
 import unittest
@@ -41,6 +42,14 @@ local run = coroutine.wrap(function()
 end)
 function update() if getMusicTempo() > 0 then run() end end
 """ % LOOP
+
+
+def make_long_track(path, pieces):
+    """A 10 s tone made once and repeated: mp3 frames follow one another, so the copies make one
+    long track in no time."""
+    subprocess.run("sox -n -r 44100 -c 1 -t wav - synth 10 sine 440 vol 0.5 | lame --quiet -t -m m -b 32 - piece.mp3"
+                   " && for i in $(seq %d); do cat piece.mp3; done > '%s' && rm piece.mp3" % (pieces, path),
+                   shell=True, check=True, cwd=os.path.dirname(path))
 
 
 def make_track(folder):
@@ -117,6 +126,24 @@ class Listening(ProgramTest):
         at = {round(r[1], 6): r[2:] for r in captured}
         for still in stills:
             self.assertEqual(at[round(still[1], 6)], still[2:], still[1])
+
+    def test_a_loop_set_at_load_holds_an_hour_long_track_from_the_first_time_it_comes_round(self):
+        make_long_track(self.path("Ondrelle.mp3"), 360)
+        self.write("prod.lua", 'setMusicTime(3597) setMusicLoop(3590, 3599)\n'
+                   'log = io.open("times.txt", "w")\n'
+                   'function update() log:write(getMusicTime(), "\\n") log:flush() end\n')
+
+        def times():
+            return [float(t) for t in (self.read("times.txt") or "").split()]
+
+        def jumps_back():
+            return sum(1 for a, b in zip(times(), times()[1:]) if b < a - 5)
+        with self.start() as p:
+            # Each time round is 9 s: the first from 3597 takes 2. The first goes back from the
+            # music as the mixer plays it, the second from the loop's own frames.
+            self.assertTrue(wait_until(lambda: jumps_back() >= 2, timeout=90), times()[-20:])
+            self.assertIsNone(p.process.poll(), "the music ended inside its loop")
+        self.assertTrue(all(3590 <= t <= 3599.01 for t in times() if t > 0), times())
 
     def test_bad_arguments_name_the_range(self):
         calls = (("getMusicBand(500, 100)", "getMusicBand: expected frequencies 0 <= lowHz < highHz <= 22050"),
