@@ -20,7 +20,9 @@
 #include "console/historyfile.h"
 #include "console/repledit.h"
 #include "script/bindings.h"
+#include "script/framecallback.h"
 #include "script/luaengine.h"
+#include "script/scriptfailures.h"
 #include "script/musicclock.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
@@ -103,6 +105,10 @@ MainWindow::MainWindow(QWidget* parent)
     connect(new QShortcut(Qt::Key_F10, this), &QShortcut::activated, this,
             [view] { view->world->ShowGuides(!view->world->GuidesShown()); });
     InitLua();
+    SetLogSink([](const std::string& line) {
+        if (g_mainWindow)
+            g_mainWindow->ui->repl->ShowLine(QString::fromUtf8(line.data(), qsizetype(line.size())));
+    });
     RegisterLuaBindings();
     InstallSoundtrackClock();
     ui->repl->SetPrompt("Lua>");
@@ -144,6 +150,9 @@ void MainWindow::StartSoundtrackOnce()
 
 MainWindow::~MainWindow()
 {
+    g_scriptFailures.SayRepeats();
+    SayFoldedLog();
+    SetLogSink(nullptr);
     stopKeys.reset();
     delete ui;
     CloseLua();
@@ -200,4 +209,6 @@ void MainWindow::RunREPLCommand(QString sCommand)
     if (!error.empty())
         AppendPlainText(ui->repl, error);
     ui->repl->ShowPrompt();
+    // The command may have defined what a failing callback lacked.
+    RetryFrameCallbacks(false);
 }

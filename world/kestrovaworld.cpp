@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "app/mainwindow.h"
-#include "script/scriptfailures.h"
+#include "script/framecallback.h"
 #include "world/framemeter.h"
 
 KestrovaWorld* g_world = nullptr;
@@ -41,15 +41,15 @@ int g_marqueeFrameCount = 0;
 
 static const QString kTitleEdge(36, QLatin1Char('-'));
 
-// One of the frame's chunks, timed into ms unless that is null.
-static void RunFrameChunk(ScriptFailure& failure, const char* chunk, double* ms)
+// One of the frame's callbacks, timed into ms unless that is null.
+static void RunFrameCallback(FrameCallback& callback, double* ms)
 {
     if (!ms) {
-        g_scriptFailures.Run(failure, chunk);
+        callback.Run();
         return;
     }
     const auto start = std::chrono::steady_clock::now();
-    g_scriptFailures.Run(failure, chunk);
+    callback.Run();
     *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -77,13 +77,12 @@ void KestrovaWorld::Update(float)
         g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
     if (beforeEachChunk)
         beforeEachChunk();
-    RunFrameChunk(g_scriptFailures.update, "update()", chunkTimes ? &chunkTimes->updateMs : nullptr);
+    RunFrameCallback(g_updateCallback, chunkTimes ? &chunkTimes->updateMs : nullptr);
 }
 
 void KestrovaWorld::Render()
 {
     if (beforeEachChunk)
         beforeEachChunk();
-    RunFrameChunk(g_scriptFailures.render, "render()", chunkTimes ? &chunkTimes->renderMs : nullptr);
-    g_scriptFailures.CountFrame();
+    RunFrameCallback(g_renderCallback, chunkTimes ? &chunkTimes->renderMs : nullptr);
 }
