@@ -45,6 +45,8 @@ public:
     // How strongly the band's energy has just risen: positive spectral flux over an adaptive
     // threshold, 0..1. Read a moment later than the levels, so that it peaks just after a hit.
     double Onset(double seconds, double lowHz, double highHz) const;
+    // The greatest Onset over the times from `from` to `to`, from <= to.
+    double StrongestOnset(double from, double to, double lowHz, double highHz) const;
     // n mono samples centred on the time, mapped from -1..1 to 0..1.
     void Waveform(double seconds, int n, float* samples) const;
     MusicTempo EstimatedTempo() const { return tempo; }

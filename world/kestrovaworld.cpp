@@ -4,6 +4,7 @@
 
 #include "app/mainwindow.h"
 #include "script/framecallback.h"
+#include "script/musicanalysisbindings.h"
 #include "world/framemeter.h"
 
 KestrovaWorld* g_world = nullptr;
@@ -75,6 +76,7 @@ void KestrovaWorld::Update(float)
     g_marqueeFrameCount = (g_marqueeFrameCount + 1) % g_marqueeFrameDivisor;
     if (g_marqueeFrameCount == 0)
         g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
+    BeginMusicFrame();
     if (beforeEachChunk)
         beforeEachChunk();
     RunFrameCallback(g_updateCallback, chunkTimes ? &chunkTimes->updateMs : nullptr);
