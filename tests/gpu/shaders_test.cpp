@@ -306,6 +306,17 @@ private slots:
         // Loaded again (as each reload of prod.lua does), the shader is the same object.
         const std::string same = Run("print(tostring(loadShader('live.frag') == s and loadShader('./live.frag') == s))");
         QCOMPARE(QString::fromStdString(same), QString("true\r\n"));
+        // A shader collected while its file is broken leaves its line until a fresh load of the
+        // file compiles.
+        Write("live.frag", broken[0]);
+        MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
+        view->Frame();
+        QVERIFY(!g_scriptFailures.ShaderError("live.frag").empty());
+        QCOMPARE(Run("s = nil collectgarbage() collectgarbage()"), std::string());
+        Write("live.frag", kGradient);
+        QCOMPARE(Run("s = loadShader('live.frag')"), std::string());
+        QCOMPARE(view->Frame(), good);
+        QVERIFY(StatusStrip::Current().message.isEmpty());
     }
 
     // Whatever a render() leaves, the grid, ground, marker and pick come out as with an empty scene.
