@@ -25,3 +25,6 @@ int RunShaderBench(BenchResults& results);
 int RunAnalysisBench(BenchResults& results);
 // A static mesh against C++ immediate mode, a large upload, and memory over frames of meshes.
 int RunMeshBench(BenchResults& results);
+// The callbacks' error bookkeeping a frame, without errors and failing every frame; resident
+// memory around a state that ran out of memory and was freed.
+int RunErrorBench(BenchResults& results);
