@@ -24,8 +24,12 @@ constexpr double kLongestFrameSpan = 0.25;
 // The frame step before any was seen.
 constexpr double kFirstFrameSpan = 1.0 / 60;
 
-// The music's time as this frame and the one before began (NaN before the first), and the
-// latest step between two frames that was not a jump.
+// Frames are counted, and the music's time is read at a frame's first onset and kept for the
+// next frame's span, so that a scene that reads no onset has its clock read no more than before.
+static long g_frame = 0;
+static long g_timedFrame = -1;
+// The music's time at the first onset read this frame and at the frame before (NaN when that
+// frame read none), and the latest step between two frames that was not a jump.
 static double g_frameTime = NAN;
 static double g_lastFrameTime = NAN;
 static double g_frameSpan = kFirstFrameSpan;
@@ -75,8 +79,16 @@ static int w_getMusicBand(lua_State* L)
 
 void BeginMusicFrame()
 {
-    g_lastFrameTime = g_frameTime;
+    ++g_frame;
+}
+
+static void TimeFrame()
+{
+    if (g_timedFrame == g_frame)
+        return;
+    g_lastFrameTime = g_timedFrame == g_frame - 1 ? g_frameTime : NAN;
     g_frameTime = MusicTime();
+    g_timedFrame = g_frame;
     const double step = g_frameTime - g_lastFrameTime;
     if (step > 0 && step <= kLongestFrameSpan)
         g_frameSpan = step;
@@ -93,6 +105,7 @@ static int w_getMusicOnset(lua_State* L)
         lua_pushnumber(L, 0);
         return 1;
     }
+    TimeFrame();
     const double now = MusicTime();
     double from = g_lastFrameTime;
     if (!(now >= from && now - from <= kLongestFrameSpan))

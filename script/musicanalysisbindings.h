@@ -5,6 +5,6 @@ struct lua_State;
 
 void RegisterMusicAnalysisBindings(lua_State* L);
 
-// Notes the music's time as a frame begins: the onset a frame reads is the strongest over the
-// music since the frame before.
+// Counts a frame as it begins: the onset a frame reads is the strongest over the music since the
+// frame before.
 void BeginMusicFrame();
