@@ -355,6 +355,17 @@ double MusicAnalysis::Onset(double seconds, double lowHz, double highHz) const
     return OverThreshold(flux) * (1 - a) + OverThreshold(flux + 1) * a;
 }
 
+// The onset lies on a line between two steps, so its greatest value over a span is at one of
+// the span's ends or at a step inside it.
+double MusicAnalysis::StrongestOnset(double from, double to, double lowHz, double highHz) const
+{
+    double strongest = std::max(Onset(from, lowHz, highHz), Onset(to, lowHz, highHz));
+    const double stepSeconds = double(kAnalysisHop) / rate;
+    for (double k = std::ceil(from / stepSeconds - kOnsetLagSteps); (k + kOnsetLagSteps) * stepSeconds < to; ++k)
+        strongest = std::max(strongest, Onset((k + kOnsetLagSteps) * stepSeconds, lowHz, highHz));
+    return strongest;
+}
+
 // The whole band's flux over its local mean, a step per hop, placed at the time of the hit.
 std::vector<float> MusicAnalysis::OnsetCurve() const
 {

@@ -58,6 +58,8 @@ public:
     // How strongly the band's energy has just risen: positive spectral flux over an adaptive
     // threshold, 0..1. Read a moment later than the levels, so that it peaks just after a hit.
     double Onset(double seconds, double lowHz, double highHz) const;
+    // The greatest Onset over the times from `from` to `to`, from <= to.
+    double StrongestOnset(double from, double to, double lowHz, double highHz) const;
     MusicTempo EstimatedTempo() const { return tempo; }
 
     // The bins from lowHz up to highHz, as Band and Onset take them.

@@ -29,7 +29,9 @@
 #include "console/repledit.h"
 #include "gpu/scriptshader.h"
 #include "script/bindings.h"
+#include "script/framecallback.h"
 #include "script/luaengine.h"
+#include "script/scriptfailures.h"
 #include "script/musicclock.h"
 #include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
@@ -118,6 +120,10 @@ MainWindow::MainWindow(const ShowSettings& show, QWidget* parent)
     connect(new QShortcut(Qt::Key_F11, this), &QShortcut::activated, this, &MainWindow::SaveScreenshot);
     view->SetFrameRate(show.fps);
     InitLua();
+    SetLogSink([](const std::string& line) {
+        if (g_mainWindow)
+            g_mainWindow->ui->repl->ShowLine(QString::fromUtf8(line.data(), qsizetype(line.size())));
+    });
     RegisterLuaBindings();
     InstallSoundtrackClock();
     ui->repl->SetPrompt("Lua>");
@@ -243,6 +249,9 @@ void MainWindow::Announce(const std::string& text)
 
 MainWindow::~MainWindow()
 {
+    g_scriptFailures.SayRepeats();
+    SayFoldedLog();
+    SetLogSink(nullptr);
     stopKeys.reset();
     delete ui;
     CloseLua();
@@ -299,4 +308,6 @@ void MainWindow::RunREPLCommand(QString sCommand)
     if (!error.empty())
         AppendPlainText(ui->repl, error);
     ui->repl->ShowPrompt();
+    // The command may have defined what a failing callback lacked.
+    RetryFrameCallbacks(false);
 }

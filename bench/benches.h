@@ -31,3 +31,6 @@ int RunMeshBench(BenchResults& results);
 // track:value() on a track of 10,000 keys, and the longest frame while the editor accepts the
 // connection and never answers.
 int RunSyncBench(BenchResults& results);
+// The callbacks' error bookkeeping a frame, without errors and failing every frame; resident
+// memory around a state that ran out of memory and was freed.
+int RunErrorBench(BenchResults& results);

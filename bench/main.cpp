@@ -1,6 +1,7 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, pacing,
-// draw, console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync.
+// draw, console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync,
+// errors.
 
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,8 @@ int main(int argc, char* argv[])
         return RunMeshBench(results);
     if (std::strcmp(mode, "sync") == 0)
         return RunSyncBench(results);
+    if (std::strcmp(mode, "errors") == 0)
+        return RunErrorBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

@@ -228,6 +228,7 @@ def rows(f):
     out.append(("9. Frame readout (F9) shown, new figures every frame: frame work with it less without; the "
                 "draw call alone", "<= 0.2 ms", "not measured" if value is None else "%.3f ms; call %.0f us" % (
                     value, f.get("readout.draw_us", 0)), value is not None and value <= 0.2))
+    out += error_rows(f)
     out += mesh_rows(f)
     out += sync_rows(f)
     return out
@@ -244,6 +245,25 @@ def sync_rows(f):
                 "the greeting running out twice, trying again)" % (value, f["sync.silent_editor_median_ms"],
                                                                    f["sync.silent_editor_frames"]),
                 value is not None and value <= 1))
+    return out
+
+
+def error_rows(f):
+    """The callbacks' error bookkeeping a frame, and memory after running out."""
+    out = []
+    for key, label, goal in (("clean", "a frame without errors", 0.01), ("failing", "a frame whose render() fails", 0.1)):
+        value = f.get("errors.%s_us" % key)
+        out.append(("13. Error bookkeeping of update() and render(), %s: against the chunks run bare" % label,
+                    "<= %g ms" % goal, "not measured" if value is None else "%.4f ms" % (value / 1000),
+                    value is not None and value / 1000 <= goal))
+    value = f.get("errors.oom_kept_mib")
+    measured = "not measured"
+    if value is not None:
+        measured = "%.1f MiB more than before (%.0f MiB more while full); the next command %s" % (
+            value, f["errors.oom_full_mib"], "failed" if f["errors.oom_next_command_failed"] else "ran")
+    out.append(("13. Out of memory: resident after `t = nil collectgarbage()`, against before the state filled",
+                "<= 100 MiB more", measured,
+                value is not None and value <= 100 and not f["errors.oom_next_command_failed"]))
     return out
 
 

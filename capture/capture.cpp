@@ -28,6 +28,7 @@
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/scenefiles.h"
+#include "script/scriptfailures.h"
 #include "world/kestrovaworld.h"
 
 static constexpr int kEncoderLinesShown = 8;
@@ -350,6 +351,8 @@ int Capture::Render()
         return Fail(error);
     g_encoderPid.store(encoder.ProcessId());
     RenderFrames(view, world, clock, encoder);
+    g_scriptFailures.SayRepeats();
+    SayFoldedLog();
     const int status = FinishVideo(encoder);
     g_encoderPid.store(-1);
     times.total = SecondsSince(start);

@@ -182,9 +182,9 @@ void ScriptShader::Compile()
         if (location >= 0)
             active[key] = Active{location, type};
     }
-    const bool wasFailing = !error.empty();
+    // Told even when this object never failed: the file's line may be an older object's.
     error.clear();
-    if (wasFailing && g_errorHook)
+    if (g_errorHook)
         g_errorHook(fragmentName, error);
 }
 

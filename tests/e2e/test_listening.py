@@ -170,5 +170,30 @@ class Listening(ProgramTest):
             self.assertIn(message, line, call)
         self.assertEqual(lines[-2:], ["true 4", "60 1"])
 
+
+class Kicks(ProgramTest):
+    """Every click of a 120 BPM track reads as an onset at the frame after it, at 30 and at 60 frames
+    a second, wherever the frames fall: a frame reads the strongest onset since the frame before."""
+
+    def test_every_click_reads_as_an_onset_in_a_capture_at_30_and_at_60_fps(self):
+        subprocess.run("sox -n -r 44100 -c 1 -b 16 clicks.wav synth 0.005 sine 3000 vol 0.6 pad 0.25 0.245 repeat 19"
+                       " && lame --quiet -m m -b 128 clicks.wav Ondrelle.mp3", shell=True, check=True, cwd=self.workdir)
+        self.write("prod.lua", 'out = io.open("onsets.txt", "w")\n'
+                   'function update() out:write(getMusicTime(), " ", getMusicOnset(0, 22050), "\\n") out:flush() end\n')
+        # A click's onset is high for a step or two of the analysis (12 ms each): at 30 fps a frame's
+        # time alone falls beside it from the second start on.
+        for fps, start in ((30, 0), (30, 0.011), (60, 0.008)):
+            done = subprocess.run([BINARY, "--capture", "clicks.mp4", "--fps", str(fps), "--from", str(start), "--to", "10",
+                                   "--size", "64x48", "--no-overlays"], cwd=self.workdir, capture_output=True, text=True,
+                                  timeout=300, env={**os.environ, "QT_QPA_PLATFORM": "xcb"})
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(self.path("onsets.txt")) as f:
+                rows = [tuple(map(float, line.split())) for line in f]
+            # The encoder's delay moves the clicks a little later than the samples they were made of.
+            for click in (0.25 + 0.5 * i for i in range(20)):
+                read = max(onset for t, onset in rows if click <= t < click + 0.15)
+                self.assertGreaterEqual(read, 0.5, "%d fps from %g s, the click at %.2f s" % (fps, start, click))
+
+
 if __name__ == "__main__":
     unittest.main()
