@@ -19,6 +19,7 @@ static constexpr int kLargestFps = 1000;
 static constexpr long kSmallestSide = 2;
 static constexpr long kLargestSide = 16384;
 static constexpr double kSecondsPerMinute = 60;
+static constexpr long kMostSegments = 1000;
 
 static const char kIntroduction[] =
     "Plays the scene prod.lua of FOLDER (default: the working directory) with its soundtrack\n"
@@ -211,6 +212,49 @@ static std::string NoOverlays(CommandLine& line, const std::string&)
     return "";
 }
 
+static std::string Quality(CommandLine& line, const std::string& value)
+{
+    for (CaptureQuality quality : kCaptureQualities) {
+        if (value == QualityName(quality)) {
+            line.capture.quality = quality;
+            return "";
+        }
+    }
+    return "--quality takes normal, high or lossless, not '" + value + "'";
+}
+
+static std::string RunUp(CommandLine& line, const std::string& value)
+{
+    if (!ParseSeconds(value, line.capture.runUp))
+        return "--run-up takes seconds from 0 on, not '" + value + "'";
+    return "";
+}
+
+static std::string Segments(CommandLine& line, const std::string& value)
+{
+    long count = 0;
+    if (!ParseWhole(value, count) || count < 1 || count > kMostSegments)
+        return "--segments takes a whole number from 1 to " + std::to_string(kMostSegments) + ", not '"
+            + value + "'";
+    line.capture.segments = int(count);
+    return "";
+}
+
+static std::string Hosts(CommandLine& line, const std::string& value)
+{
+    if (value.empty())
+        return "--hosts takes a file of GNU parallel's sshlogins, not ''";
+    line.capture.hosts = value;
+    line.capture.hostsPath = Absolute(value);
+    return "";
+}
+
+static std::string PrintSegments(CommandLine& line, const std::string&)
+{
+    line.capture.printSegments = true;
+    return "";
+}
+
 static std::string Music(CommandLine& line, const std::string& value)
 {
     if (value.empty())
@@ -273,6 +317,18 @@ static const Option kOptions[] = {
      "music time where the video ends (default: the music's end, 10 without music)", To},
     {"--no-overlays", nullptr, nullptr, Scope::Capture,
      "leave the grid, the ground box and the pivot marker out of the video", NoOverlays},
+    {"--quality", nullptr, "Q", Scope::Capture,
+     "normal (4:2:0), high (4:4:4, one-pixel lines keep their colour) or lossless (the exact pixels)",
+     Quality},
+    {"--run-up", nullptr, "SECONDS", Scope::Capture,
+     "draw, without writing, this much before --from, so that feedback settles (default 2)", RunUp},
+    {"--segments", nullptr, "N", Scope::Capture,
+     "render N runs of frames in processes of their own through GNU parallel, then join them",
+     Segments},
+    {"--hosts", nullptr, "FILE", Scope::Capture,
+     "run the segments on the machines of GNU parallel's sshlogin FILE, over ssh", Hosts},
+    {"--print-segments", nullptr, nullptr, Scope::Capture,
+     "print the segments' commands and the join instead of running them", PrintSegments},
     {"--help", "-h", nullptr, Scope::Any, "print this help and exit", ShowHelp},
     {"--version", nullptr, nullptr, Scope::Any, "print the version and the licence, and exit",
      ShowVersion},
@@ -406,6 +462,9 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         return Failed(line, "the option " + onlyWithCapture + " is used only with --capture FILE");
     if (line.action == CommandLine::Action::Capture && !onlyInWindow.empty())
         return Failed(line, "the option " + onlyInWindow + " is for the window, not for --capture");
+    if (line.capture.segments == 0 && (!line.capture.hosts.empty() || line.capture.printSegments))
+        return Failed(line, std::string("the option ") + (line.capture.printSegments ? "--print-segments" : "--hosts")
+                                + " is used only with --segments N");
     if (line.capture.to >= 0 && line.capture.to <= line.capture.from) {
         std::ostringstream text;
         text << "--to " << line.capture.to << " must come after --from " << line.capture.from;
@@ -415,6 +474,9 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         if (const std::string problem = SceneFolderProblem(line.folder); !problem.empty())
             return Failed(line, problem);
     }
+    line.capture.folder = Absolute(line.folder);
+    while (line.capture.folder.size() > 1 && line.capture.folder.back() == '/')
+        line.capture.folder.pop_back();
     line.toolkitArgumentCount = int(line.toolkitArguments.size());
     line.toolkitArguments.push_back(nullptr);
     return line;
