@@ -26,6 +26,7 @@
 #include "capture/childprocess.h"
 #include "capture/offscreenview.h"
 #include "capture/videoencoder.h"
+#include "gpu/scriptframe.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/scenefiles.h"
@@ -408,8 +409,11 @@ void Capture::RunUp(OffscreenView& view, World& world, CaptureClock& clock)
     for (long frame = 0; frame < grid.First() && !g_stopSignal; ++frame) {
         clock.SetTime(grid.Time(frame));
         world.Tick(kFrameStep);
+        // A frame left undrawn is counted all the same: shaders see the iFrame of a whole capture.
         if (frame >= grid.First() - drawn)
             view.Draw(world);
+        else
+            BeginScriptGpuFrame();
     }
     times.runUp = SecondsSince(start);
 }

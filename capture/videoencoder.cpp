@@ -49,7 +49,7 @@ static void AddVideoCodec(std::vector<std::string>& a, CaptureQuality quality)
     a.insert(a.end(), {
         "-vf", std::string("vflip,scale=out_color_matrix=bt709:out_range=tv,format=")
                    + (high ? "yuv444p" : "yuv420p"),
-        "-c:v", "libx264", "-preset", "veryfast", "-crf", high ? "12" : "18",
+        "-c:v", "libx264", "-preset", "veryfast", "-crf", high ? "10" : "18",
         "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-color_range", "tv"});
 }
 
