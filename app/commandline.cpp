@@ -30,8 +30,9 @@ static const char kToolkitHelp[] =
     "  -platform NAME, -display DISPLAY, -style NAME, -qwindowgeometry WxH+X+Y ...  Qt's own\n";
 static const char kStatusHelp[] =
     "Exit status: 0 the window was closed or the video written, 1 the music ended, 2 bad command\n"
-    "line or input, 3 ffmpeg or OpenGL failed during a capture, 130 or 143 a capture stopped by\n"
-    "SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
+    "line or input, 3 ffmpeg, OpenGL or a segment failed during a capture, 4 the video was written\n"
+    "but the scene had errors, 130 or 143 a capture stopped by SIGINT or SIGTERM. The manual page\n"
+    "quillmere(1) has the details.\n";
 static const char kLicence[] =
     "Copyright (c) 2026 The Quillmere developers\n"
     "MIT licence: free to use, copy, change and share, with no warranty; the licence's full text\n"
@@ -318,13 +319,11 @@ static const Option kOptions[] = {
     {"--no-overlays", nullptr, nullptr, Scope::Capture,
      "leave the grid, the ground box and the pivot marker out of the video", NoOverlays},
     {"--quality", nullptr, "Q", Scope::Capture,
-     "normal (4:2:0), high (4:4:4, one-pixel lines keep their colour) or lossless (the exact pixels)",
-     Quality},
+     "normal, high (4:4:4: a one-pixel line keeps its colour) or lossless (default normal)", Quality},
     {"--run-up", nullptr, "SECONDS", Scope::Capture,
-     "draw, without writing, this much before --from, so that feedback settles (default 2)", RunUp},
+     "seconds drawn unwritten before --from, for feedback to settle (default 2)", RunUp},
     {"--segments", nullptr, "N", Scope::Capture,
-     "render N runs of frames in processes of their own through GNU parallel, then join them",
-     Segments},
+     "render N runs of frames in processes of their own through GNU parallel, and join them", Segments},
     {"--hosts", nullptr, "FILE", Scope::Capture,
      "run the segments on the machines of GNU parallel's sshlogin FILE, over ssh", Hosts},
     {"--print-segments", nullptr, nullptr, Scope::Capture,
