@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip, shaders, analysis, mesh.
+// console, memory, startup, reload, capture, capture-segments, strip, shaders, analysis, mesh.
 
 #include <cstdio>
 #include <cstring>
@@ -48,6 +48,8 @@ int main(int argc, char* argv[])
         return RunReloadBench(results);
     if (std::strcmp(mode, "capture") == 0)
         return RunCaptureBench(results);
+    if (std::strcmp(mode, "capture-segments") == 0)
+        return RunCaptureSegmentsBench(results);
     if (std::strcmp(mode, "strip") == 0)
         return RunStripBench(results);
     if (std::strcmp(mode, "shaders") == 0)
