@@ -241,13 +241,20 @@ static std::string Segments(CommandLine& line, const std::string& value)
     return "";
 }
 
-static std::string Hosts(CommandLine& line, const std::string& value)
+// A file as given, for messages, and as a path from the folder the program starts in.
+static std::string File(const std::string& value, const char* problem, std::string& given, std::string& path)
 {
     if (value.empty())
-        return "--hosts takes a file of GNU parallel's sshlogins, not ''";
-    line.capture.hosts = value;
-    line.capture.hostsPath = Absolute(value);
+        return problem;
+    given = value;
+    path = Absolute(value);
     return "";
+}
+
+static std::string Hosts(CommandLine& line, const std::string& value)
+{
+    return File(value, "--hosts takes a file of GNU parallel's sshlogins, not ''", line.capture.hosts,
+                line.capture.hostsPath);
 }
 
 static std::string PrintSegments(CommandLine& line, const std::string&)
@@ -258,11 +265,7 @@ static std::string PrintSegments(CommandLine& line, const std::string&)
 
 static std::string Music(CommandLine& line, const std::string& value)
 {
-    if (value.empty())
-        return "--music takes a sound file, not ''";
-    line.capture.music = value;
-    line.capture.musicPath = Absolute(value);
-    return "";
+    return File(value, "--music takes a sound file, not ''", line.capture.music, line.capture.musicPath);
 }
 
 static std::string Hold(CommandLine& line, const std::string&)

@@ -31,7 +31,7 @@ static const char kSceneName[] = "scene";
 // Segments are MP4 whatever the video's container: its edit lists start their frames at 0, where
 // Matroska would start them after the sound's priming, and the join would add its own to that.
 static const char kSegmentExtension[] = ".mp4";
-// ffmpeg's progress lines, and the line that counts a capture's frames with errors.
+// How a capture's progress lines start, and the program's own lines.
 static const char kProgressStart[] = "capture: ";
 static const char kOwnLineStart[] = "quillmere: ";
 
@@ -205,10 +205,8 @@ static std::string Extension(const std::string& path)
 // segment's frames from moving by the sound's priming, which makes a file longer than its frames.
 static std::vector<std::string> ListEntry(const std::string& file, const CaptureSegment& segment, int fps)
 {
-    std::string entry = "file '";
-    for (char c : file)
-        entry += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return {entry + "'", "duration " + ExactSeconds(double(segment.count) / fps)};
+    // The demuxer reads quotes and escapes as sh does.
+    return {"file " + ShellQuoted(file), "duration " + ExactSeconds(double(segment.count) / fps)};
 }
 
 static std::string CommandLine(const std::vector<std::string>& arguments)
@@ -301,10 +299,9 @@ std::vector<std::string> CaptureSegments::ParallelArguments() const
     std::vector<std::string> a = {"parallel", "--will-cite", "--line-buffer", "--tagstring", "{#}",
                                   "--retries", std::to_string(kTries), "--halt", "now,fail=1",
                                   "--joblog", folder + "/joblog"};
-    if (settings.hosts.empty()) {
-        a.insert(a.end(), {"--jobs", std::to_string(segments.size())});
-    } else {
-        // The files go as what the links lead to; each segment works in a folder of its own there.
+    // As many segments at once as a machine has cores, GNU parallel's default, or as the hosts file
+    // says. The files go as what the links lead to; each segment works in a folder of its own.
+    if (!settings.hosts.empty()) {
         a.insert(a.end(), {"--sshloginfile", settings.hostsPath, "--workdir", "...", "--cleanup",
                            "--rsync-opts", "-rLDzR", "--transferfile", folder + "/./" + kSceneName,
                            "--return", folder + "/./segment{#}" + kSegmentExtension});
