@@ -67,7 +67,6 @@ private:
     void TakeLine(const std::string& line, bool said, std::vector<int>& done, CaptureProgress& progress);
     int Failure(int status);
     bool StageFiles();
-    void RemoveFolder();
 
     const CaptureSettings& settings;
     std::vector<CaptureSegment> segments;

@@ -92,8 +92,16 @@ class Segments(ProgramTest):
     def test_three_local_segments_and_the_printed_commands_give_the_whole_captures_frames(self):
         whole = self.whole()
         before = sorted(os.listdir(self.workdir))
+        # The segments' folder of a capture killed outright goes, the folder its link leads to stays.
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        abandoned = self.path(".joined-%d-Ab12Cd.part.segments" % ended.pid)
+        os.makedirs(abandoned)
+        os.symlink(self.workdir, os.path.join(abandoned, "scene"))
+        self.write(os.path.join(abandoned, "segment1.mp4"), "part")
         status, _, err = self.capture("joined.mkv", "--segments", "3")
         self.assertEqual(status, 0, err)
+        self.assertIn("capture: 60/60 frames", err)
         self.assertIn("wrote joined.mkv: 60 frames", err)
         self.assertEqual(self.framemd5("joined.mkv"), whole)
         # The parts and their folder are gone.
