@@ -13,8 +13,9 @@ import unittest
 from qmharness import BINARY, ProgramTest, wait_until
 
 W, H, FPS = 64, 36, 20
-# State that update() builds (a count) and a feedback target that fades by half a frame, so that
-# a segment shows what the whole capture shows only if it ran the frames before it.
+# State that update() builds (a count), a feedback target that fades to black within five frames
+# and iFrame, so that a segment shows what the whole capture shows only if it ran the frames
+# before it: update() alone for most, and drawn for the run-up.
 SCENE = """
 n = n or 0
 local trail = newTarget()
@@ -33,7 +34,7 @@ end
 TRAIL = """
 uniform float count;
 void mainImage(out vec4 fragColor, in vec2 fragCoord) {
-    vec3 before = texture(iChannel0, fragCoord / iResolution.xy).rgb * 0.5;
+    vec3 before = texture(iChannel0, fragCoord / iResolution.xy).rgb * 0.25;
     vec2 spot = vec2(mod(count * 3.0, iResolution.x), mod(count, iResolution.y));
     float on = step(length(fragCoord - spot), 4.0);
     fragColor = vec4(max(before, vec3(on, 0.5 * on, float(iFrame % 7) / 7.0)), 1.0);
@@ -99,7 +100,7 @@ class Segments(ProgramTest):
         os.makedirs(abandoned)
         os.symlink(self.workdir, os.path.join(abandoned, "scene"))
         self.write(os.path.join(abandoned, "segment1.mp4"), "part")
-        status, _, err = self.capture("joined.mkv", "--segments", "3")
+        status, _, err = self.capture("joined.mkv", "--segments", "3", "--run-up", "0.5")
         self.assertEqual(status, 0, err)
         self.assertIn("capture: 60/60 frames", err)
         self.assertIn("wrote joined.mkv: 60 frames", err)
@@ -107,7 +108,7 @@ class Segments(ProgramTest):
         # The parts and their folder are gone.
         self.assertEqual(sorted(os.listdir(self.workdir)), sorted(before + ["joined.mkv"]))
         # The same cut, run by hand: the commands printed, one after another.
-        status, out, err = self.capture("printed.mkv", "--segments", "3", "--print-segments")
+        status, out, err = self.capture("printed.mkv", "--segments", "3", "--run-up", "0.5", "--print-segments")
         self.assertEqual((status, out.count("--from")), (0, 3), err)
         self.assertFalse(os.path.exists(self.path("printed.mkv")))
         subprocess.run(["sh", "-e"], input=out, text=True, check=True, cwd="/", capture_output=True,
@@ -168,7 +169,7 @@ class Segments(ProgramTest):
         config = self.start_sshd(ssh)
         # One machine, two jobs at once on it; the scene's folder and the segments travel by rsync.
         self.write("hosts", "# the test's own sshd\n2/quillmere-test\n")
-        status, _, err = self.capture("joined.mkv", "--segments", "2", "--hosts", "hosts",
+        status, _, err = self.capture("joined.mkv", "--segments", "2", "--run-up", "0.5", "--hosts", "hosts",
                                       env={"PARALLEL_SSH": "ssh -F " + config})
         self.assertEqual(status, 0, err)
         self.assertEqual(self.framemd5("joined.mkv"), whole)
