@@ -16,6 +16,7 @@
 #include "app/scriptwatcher.h"
 #include "app/soundtrack.h"
 #include "app/stopkeywatcher.h"
+#include "app/synclink.h"
 #include "app/ui_mainwindow.h"
 #include "console/historyfile.h"
 #include "console/repledit.h"
@@ -28,9 +29,9 @@
 
 MainWindow* g_mainWindow = nullptr;
 
-// F6 and F7 jump this far back or forward in the music; F7 stops this far before its end.
+// F6 and F7 jump this far back or forward in the music; F7 stops kMusicEndMarginSeconds before
+// its end.
 constexpr double kMusicStepSeconds = 5;
-constexpr double kMusicEndMarginSeconds = 1;
 // The soundtrack starts once the first frame has been shown, or this long after start-up in a
 // window that is never shown.
 constexpr int kSoundtrackLatestStartMs = 2000;
@@ -114,8 +115,9 @@ MainWindow::MainWindow(QWidget* parent)
     ui->splitter->setSizes(QList<int>{500, 0});
     FitConsoleFocusToItsSize();
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
-    // Before the start script, which may load shaders and textures.
-    new AssetWatcher(this);
+    // Before the start script, which may load shaders and textures and make sync tracks.
+    auto* assetWatcher = new AssetWatcher(this);
+    new SyncLink(assetWatcher, ui->world->frameTimer, this);
     scriptWatcher = new ScriptWatcher(this);
     // A save made while a chunk ran away shows within a frame of the chunk being stopped.
     g_world->beforeEachChunk = [this] {

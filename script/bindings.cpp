@@ -17,6 +17,7 @@ extern "C" {
 #include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
+#include "script/syncbindings.h"
 #include "script/transformbindings.h"
 #include "world/kestrovaworld.h"
 
@@ -202,6 +203,7 @@ void RegisterLuaBindings()
     RegisterMusicAnalysisBindings(g_luaState);
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
+    RegisterSyncBindings(g_luaState);
     SetChunkEndHook(EndChunk);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });

@@ -65,7 +65,7 @@ class CommandLine(Runs):
         usage = out.splitlines()[0]
         for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--quality",
                        "--run-up", "--segments N", "--hosts FILE", "--print-segments", "--version", "--music FILE",
-                       "--hold"):
+                       "--sync HOST:PORT", "--hold"):
             self.assertIn(option, usage)
             self.assertIn("\n  " + option, out.replace("-h, ", ""))
         self.assertIn("-platform", out)
