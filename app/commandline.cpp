@@ -19,6 +19,7 @@ static constexpr int kLargestFps = 1000;
 static constexpr long kSmallestSide = 2;
 static constexpr long kLargestSide = 16384;
 static constexpr double kSecondsPerMinute = 60;
+static constexpr long kMostSegments = 1000;
 static constexpr long kLargestPort = 65535;
 
 static const char kIntroduction[] =
@@ -30,8 +31,9 @@ static const char kToolkitHelp[] =
     "  -platform NAME, -display DISPLAY, -style NAME, -qwindowgeometry WxH+X+Y ...  Qt's own\n";
 static const char kStatusHelp[] =
     "Exit status: 0 the window was closed (Escape in the player) or the video written, 1 the\n"
-    "music ended, 2 bad command line or input, 3 ffmpeg or OpenGL failed during a capture, 130\n"
-    "or 143 a capture stopped by SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
+    "music ended, 2 bad command line or input, 3 ffmpeg, OpenGL or a segment failed during a\n"
+    "capture, 4 the video was written but the scene had errors, 130 or 143 a capture stopped by\n"
+    "SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
 static const char kLicence[] =
     "Copyright (c) 2026 The Quillmere developers\n"
     "MIT licence: free to use, copy, change and share, with no warranty; the licence's full text\n"
@@ -235,13 +237,59 @@ static std::string NoOverlays(CommandLine& line, const std::string&)
     return "";
 }
 
-static std::string Music(CommandLine& line, const std::string& value)
+static std::string Quality(CommandLine& line, const std::string& value)
+{
+    for (CaptureQuality quality : kCaptureQualities) {
+        if (value == QualityName(quality)) {
+            line.capture.quality = quality;
+            return "";
+        }
+    }
+    return "--quality takes normal, high or lossless, not '" + value + "'";
+}
+
+static std::string RunUp(CommandLine& line, const std::string& value)
+{
+    if (!ParseSeconds(value, line.capture.runUp))
+        return "--run-up takes seconds from 0 on, not '" + value + "'";
+    return "";
+}
+
+static std::string Segments(CommandLine& line, const std::string& value)
+{
+    long count = 0;
+    if (!ParseWhole(value, count) || count < 1 || count > kMostSegments)
+        return "--segments takes a whole number from 1 to " + std::to_string(kMostSegments) + ", not '"
+            + value + "'";
+    line.capture.segments = int(count);
+    return "";
+}
+
+// A file as given, for messages, and as a path from the folder the program starts in.
+static std::string File(const std::string& value, const char* problem, std::string& given, std::string& path)
 {
     if (value.empty())
-        return "--music takes a sound file, not ''";
-    line.capture.music = value;
-    line.capture.musicPath = Absolute(value);
+        return problem;
+    given = value;
+    path = Absolute(value);
     return "";
+}
+
+static std::string Hosts(CommandLine& line, const std::string& value)
+{
+    return File(value, "--hosts takes a file of GNU parallel's sshlogins, not ''", line.capture.hosts,
+                line.capture.hostsPath);
+}
+
+static std::string PrintSegments(CommandLine& line, const std::string&)
+{
+    line.capture.printSegments = true;
+    return "";
+}
+
+static std::string Music(CommandLine& line, const std::string& value)
+{
+    return File(value, "--music takes a sound file, not ''", line.capture.music, line.capture.musicPath);
 }
 
 // HOST:PORT, an IPv6 host in brackets; or off.
@@ -323,6 +371,16 @@ static const Option kOptions[] = {
      "music time where the video ends (default: the music's end, 10 without music)", To},
     {"--no-overlays", nullptr, nullptr, Scope::Capture,
      "leave the grid, the ground box and the pivot marker out of the video", NoOverlays},
+    {"--quality", nullptr, "Q", Scope::Capture,
+     "normal, high (4:4:4: a one-pixel line keeps its colour) or lossless (default normal)", Quality},
+    {"--run-up", nullptr, "SECONDS", Scope::Capture,
+     "seconds drawn unwritten before --from, for feedback to settle (default 2)", RunUp},
+    {"--segments", nullptr, "N", Scope::Capture,
+     "render N runs of frames in processes of their own through GNU parallel, and join them", Segments},
+    {"--hosts", nullptr, "FILE", Scope::Capture,
+     "run the segments on the machines of GNU parallel's sshlogin FILE, over ssh", Hosts},
+    {"--print-segments", nullptr, nullptr, Scope::Capture,
+     "print the segments' commands and the join instead of running them", PrintSegments},
     {"--help", "-h", nullptr, Scope::Any, "print this help and exit", ShowHelp},
     {"--version", nullptr, nullptr, Scope::Any, "print the version and the licence, and exit",
      ShowVersion},
@@ -460,6 +518,9 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         return Failed(line, "the option " + onlyInWindow + " is for the window, not for --capture");
     if (line.show.width > 0 && !line.show.player)
         return Failed(line, "the option --window is used only with --player");
+    if (line.capture.segments == 0 && (!line.capture.hosts.empty() || line.capture.printSegments))
+        return Failed(line, std::string("the option ") + (line.capture.printSegments ? "--print-segments" : "--hosts")
+                                + " is used only with --segments N");
     if (line.capture.to >= 0 && line.capture.to <= line.capture.from) {
         std::ostringstream text;
         text << "--to " << line.capture.to << " must come after --from " << line.capture.from;
@@ -469,6 +530,9 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         if (const std::string problem = SceneFolderProblem(line.folder); !problem.empty())
             return Failed(line, problem);
     }
+    line.capture.folder = Absolute(line.folder);
+    while (line.capture.folder.size() > 1 && line.capture.folder.back() == '/')
+        line.capture.folder.pop_back();
     line.toolkitArgumentCount = int(line.toolkitArguments.size());
     line.toolkitArguments.push_back(nullptr);
     return line;

@@ -18,6 +18,7 @@ int RunStartupChild();
 int RunReloadBench(BenchResults& results);
 // Captures the demo in the working directory, with its soundtrack, into a video and removes it.
 int RunCaptureBench(BenchResults& results);
+int RunCaptureSegmentsBench(BenchResults& results);
 // The status strip hidden, showing an error, and showing a text that changes every frame; the
 // frame readout shown.
 int RunStripBench(BenchResults& results);

@@ -1,7 +1,7 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, pacing,
-// draw, console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync,
-// errors.
+// draw, console, memory, startup, reload, capture, capture-segments, strip, shaders, analysis,
+// mesh, sync, errors.
 
 #include <cstdio>
 #include <cstring>
@@ -51,6 +51,8 @@ int main(int argc, char* argv[])
         return RunReloadBench(results);
     if (std::strcmp(mode, "capture") == 0)
         return RunCaptureBench(results);
+    if (std::strcmp(mode, "capture-segments") == 0)
+        return RunCaptureSegmentsBench(results);
     if (std::strcmp(mode, "strip") == 0)
         return RunStripBench(results);
     if (std::strcmp(mode, "shaders") == 0)

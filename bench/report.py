@@ -169,6 +169,14 @@ def rows(f):
                     "waiting for ffmpeg %.1f ms)" % (f[p + "speed"], f[p + "frame_ms"], f[p + "draw_ms"],
                                                       f[p + "readback_ms"], f[p + "encoder_ms"]),
                     f[p + "speed"] >= 1.0 if fps == 30 else None))
+    catch_up, run_up = get("capture.60.catch_up_s"), get("capture.60.run_up_s")
+    out.append(("8. Capture of the demo from 0:30 at 60 fps: the frames before it, update() alone / with the "
+                "2 s run-up drawn", "(reported)", "not measured" if run_up is None else "%.2f s / %.2f s" % (
+                    catch_up or 0, run_up), None))
+    whole, parts = get("capture.minute.whole_s"), get("capture.minute.segments2_s")
+    out.append(("8. A minute of the demo captured at 1280x720, 60 fps: one process / --segments 2 on this "
+                "machine", "(reported)", "not measured" if parts is None else "%.1f s / %.1f s (%.2fx)" % (
+                    whole, parts, whole / parts), None))
     name = "9. Status strip hidden: the call, and frame work with it less without"
     value = get("strip.hidden_call_ns")
     out.append((name, "call <= 1000 ns", "not measured" if value is None else "%.0f ns; frame %+.3f ms" % (

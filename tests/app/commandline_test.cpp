@@ -44,7 +44,8 @@ TEST(CommandLine, ToolkitOptionsPassOnWithTheirValues)
 TEST(CommandLine, CaptureValuesComeSpacedOrAttachedAndTimesAsSecondsOrMinutes)
 {
     const CommandLine line = Parse({"--capture=out.MKV", "--fps", "25", "--size=2x4", "--from", "1:30.5",
-                                    "--to=100", "--no-overlays", "--", "/"});
+                                    "--to=100", "--no-overlays", "--quality", "lossless", "--run-up=0.5",
+                                    "--segments", "3", "--hosts", "farm", "--print-segments", "--", "/"});
     ASSERT_EQ(line.action, CommandLine::Action::Capture) << line.error;
     const CaptureSettings& c = line.capture;
     EXPECT_EQ(c.path.substr(c.path.size() - 8), "/out.MKV");
@@ -53,6 +54,11 @@ TEST(CommandLine, CaptureValuesComeSpacedOrAttachedAndTimesAsSecondsOrMinutes)
               (std::vector<double>{25, 2, 4, 90.5, 100}));
     EXPECT_FALSE(c.overlays);
     EXPECT_EQ(line.folder, "/");
+    EXPECT_EQ((std::vector<double>{double(c.quality), c.runUp, double(c.segments)}),
+              (std::vector<double>{double(CaptureQuality::Lossless), 0.5, 3}));
+    EXPECT_EQ(c.hostsPath.substr(c.hostsPath.size() - 5), "/farm");
+    EXPECT_TRUE(c.printSegments);
+    EXPECT_EQ(c.folder, "/");
 }
 
 TEST(CommandLine, MalformedValuesAreErrors)
@@ -67,7 +73,10 @@ TEST(CommandLine, MalformedValuesAreErrors)
              {"--capture", "a.mp4", "--from", "1e1"}, {"--capture", "a.mp4", "--from", "+1"},
              // Qt reads these only as two arguments: in this form it would ignore them and abort.
              {"-platform=xcb"}, {"-display=:1"}, {"--platform=offscreen"},
-             {"--hold", "--capture", "a.mp4"}, {"--hold=yes"}, {"--music"}})
+             {"--hold", "--capture", "a.mp4"}, {"--hold=yes"}, {"--music"},
+             {"--capture", "a.mp4", "--quality", "best"}, {"--capture", "a.mp4", "--segments", "0"},
+             {"--capture", "a.mp4", "--run-up", "-1"}, {"--capture", "a.mp4", "--hosts", "farm"},
+             {"--capture", "a.mp4", "--print-segments"}})
         EXPECT_EQ(Parse(arguments).action, CommandLine::Action::Error) << arguments.back();
 }
 
