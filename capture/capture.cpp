@@ -483,13 +483,8 @@ int Capture::FinishVideo(VideoEncoder& encoder)
 // not load and a shader that did not compile stand for every frame after them.
 static const ScriptFailure* FirstStandingFailure()
 {
-    const ScriptFailure* first = nullptr;
-    for (const ScriptFailure* failure : {&g_scriptFailures.load, &g_scriptFailures.update,
-                                         &g_scriptFailures.render, &g_scriptFailures.shader}) {
-        if (!failure->error.empty() && (!first || failure->since < first->since))
-            first = failure;
-    }
-    return first;
+    const std::vector<const ScriptFailure*> standing = g_scriptFailures.Standing();
+    return standing.empty() ? nullptr : standing.back();
 }
 
 void Capture::NoteErrors()
