@@ -79,5 +79,6 @@ void AssetWatcher::OnSettled()
             fileWatcher->removePath(it.key());
         fileWatcher->addPath(it.key());
         MarkScriptFileChanged(QFile::encodeName(it.key()).toStdString());
+        emit FileChanged(it.key());
     }
 }

@@ -18,6 +18,11 @@ public:
 
     void Watch(const QString& path);
 
+signals:
+    // A watched file has been saved, once the save has settled; after the script objects made
+    // from it are marked.
+    void FileChanged(const QString& path);
+
 private:
     // Size, time and inode: a save by rename changes the inode and leaves the watch on the old
     // file.

@@ -5,6 +5,7 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/soundtrack.h"
+#include "app/synclink.h"
 #include "app/windowsystem.h"
 #include "capture/capture.h"
 #include "world/viewgl.h"
@@ -25,6 +26,9 @@ int main(int argc, char* argv[])
         Capture capture(line.capture);
         if (!capture.Prepare())
             return kCaptureBadInput;
+        // Segments are drawn by processes of their own, which find or make their display.
+        if (line.capture.segments > 0)
+            return capture.Run();
         if (const std::string problem = DisplayProblem(line.platform, line.display); !problem.empty()) {
             std::fprintf(stderr, "quillmere: --capture draws with OpenGL on a display, and %s (run it "
                          "under xvfb-run, or scripts/capture in the source tree)\n", problem.c_str());
@@ -44,10 +48,11 @@ int main(int argc, char* argv[])
         return kNoDisplay;
     }
     ChooseSoundtrack(line.capture.musicPath, line.capture.music, line.hold);
+    ChooseSyncEditor(line.syncHost, line.syncPort);
     QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;
     {
-        MainWindow window;
+        MainWindow window(line.show);
         window.show();
         result = application.exec();
     }

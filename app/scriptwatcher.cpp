@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QTimer>
 
+#include "script/framecallback.h"
 #include "script/luaengine.h"
 #include "script/scenefiles.h"
 #include "script/scriptfailures.h"
@@ -78,6 +79,7 @@ void ScriptWatcher::RunStartScript()
     g_loadingWatcher = this;
     g_scriptFailures.Run(g_scriptFailures.load, kStartChunk);
     g_loadingWatcher = nullptr;
+    RetryFrameCallbacks(true);
     Watch();
     lastSeen = TakeStamps(false);
 }

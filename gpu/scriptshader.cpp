@@ -109,6 +109,13 @@ bool ScriptShader::Read(std::string& why)
     return true;
 }
 
+static bool g_compilesHeld = false;
+
+void HoldShaderCompiles(bool held)
+{
+    g_compilesHeld = held;
+}
+
 void ScriptShader::Refresh()
 {
     if (changed) {
@@ -119,7 +126,7 @@ void ScriptShader::Refresh()
             return;
         }
     }
-    if (compileDue)
+    if (compileDue && !g_compilesHeld)
         Compile();
 }
 
@@ -175,9 +182,9 @@ void ScriptShader::Compile()
         if (location >= 0)
             active[key] = Active{location, type};
     }
-    const bool wasFailing = !error.empty();
+    // Told even when this object never failed: the file's line may be an older object's.
     error.clear();
-    if (wasFailing && g_errorHook)
+    if (g_errorHook)
         g_errorHook(fragmentName, error);
 }
 
@@ -200,7 +207,7 @@ void ScriptShader::Apply(const Active& uniform, const float* v, int count) const
 
 bool ScriptShader::Use(const ShaderFrameInputs& inputs)
 {
-    if (compileDue)
+    if (compileDue && !g_compilesHeld)
         Compile();
     if (!program)
         return false;

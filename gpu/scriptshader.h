@@ -82,6 +82,10 @@ private:
 // Reads a shader file whole; false with the reason (which does not name the file).
 bool ReadShaderFile(const std::string& path, std::string& text, std::string& why);
 
+// While held, programs are not compiled: a shader not compiled yet draws nothing, as before its
+// first compile. The window holds them until its first frame is shown, which then comes sooner.
+void HoldShaderCompiles(bool held);
+
 // Called after every compile with the fragment file's name and the error text ("" when the
 // compile worked).
 void SetShaderErrorHook(std::function<void(const std::string& name, const std::string& error)> hook);

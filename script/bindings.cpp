@@ -17,7 +17,9 @@ extern "C" {
 #include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
+#include "script/syncbindings.h"
 #include "script/transformbindings.h"
+#include "script/viewbindings.h"
 #include "world/kestrovaworld.h"
 
 // The callbacks the world calls every frame, and the ones scripts may define for themselves;
@@ -202,6 +204,8 @@ void RegisterLuaBindings()
     RegisterMusicAnalysisBindings(g_luaState);
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
+    RegisterSyncBindings(g_luaState);
+    RegisterViewBindings(g_luaState);
     SetChunkEndHook(EndChunk);
     lua_State* L = g_luaState;
     SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });

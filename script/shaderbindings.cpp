@@ -424,11 +424,7 @@ static void NewType(lua_State* L, const char* type, lua_CFunction finalise)
 
 static void ShowShaderError(const std::string& name, const std::string& error)
 {
-    ScriptFailure& failure = g_scriptFailures.shader;
-    // A good compile clears the error only when it is this shader's.
-    if (error.empty() && failure.chunk != name)
-        return;
-    g_scriptFailures.Report(failure, name, error);
+    g_scriptFailures.Report(name, error);
 }
 
 void RegisterShaderBindings(lua_State* L)

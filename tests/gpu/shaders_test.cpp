@@ -165,10 +165,11 @@ private slots:
         Write("bad.vert", "void main() {\n\n    gl_Position = nosuch;\n}\n");
         QCOMPARE(Run("s = loadShader('tint.frag', 'bad.vert')"), std::string());
         view->Frame();
-        QVERIFY2(g_scriptFailures.shader.error.rfind("bad.vert:3: error", 0) == 0, g_scriptFailures.shader.error.c_str());
+        const std::string error = g_scriptFailures.ShaderError("tint.frag");
+        QVERIFY2(error.rfind("bad.vert:3: error", 0) == 0, error.c_str());
         QVERIFY(Run("loadShader('tint.frag', 'missing.vert')").find("loadShader: missing.vert: No such file or directory")
                 != std::string::npos);
-        g_scriptFailures.Report(g_scriptFailures.shader, "", "");
+        g_scriptFailures.Report("tint.frag", "");
     }
 
     // A capture at another size draws the same pass at its own size, the same every time.
@@ -291,18 +292,29 @@ private slots:
             Write("live.frag", broken[i]);
             MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
             QCOMPARE(view->Frame(), good);
-            const std::string& error = g_scriptFailures.shader.error;
+            const std::string error = g_scriptFailures.ShaderError("live.frag");
             QVERIFY2(error.rfind(lines[i], 0) == 0, error.c_str());
             QVERIFY(StatusStrip::Current().message.startsWith(QString::fromStdString(lines[i])));
         }
         Write("live.frag", "void mainImage(out vec4 c, in vec2 p) { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
         MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
         QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(0, 0, 255));
-        QCOMPARE(g_scriptFailures.shader.error, std::string());
+        QCOMPARE(g_scriptFailures.ShaderError("live.frag"), std::string());
         QVERIFY(StatusStrip::Current().message.isEmpty());
         // Loaded again (as each reload of prod.lua does), the shader is the same object.
         const std::string same = Run("print(tostring(loadShader('live.frag') == s and loadShader('./live.frag') == s))");
         QCOMPARE(QString::fromStdString(same), QString("true\r\n"));
+        // A shader collected while its file is broken leaves its line until a fresh load of the
+        // file compiles.
+        Write("live.frag", broken[0]);
+        MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
+        view->Frame();
+        QVERIFY(!g_scriptFailures.ShaderError("live.frag").empty());
+        QCOMPARE(Run("s = nil collectgarbage() collectgarbage()"), std::string());
+        Write("live.frag", kGradient);
+        QCOMPARE(Run("s = loadShader('live.frag')"), std::string());
+        QCOMPARE(view->Frame(), good);
+        QVERIFY(StatusStrip::Current().message.isEmpty());
     }
 
     // Whatever a render() leaves, the grid, ground, marker and pick come out as with an empty scene.
