@@ -203,9 +203,13 @@ class Capture(Runs):
     def test_the_part_files_of_captures_that_ended_without_a_word_are_removed_by_the_next(self):
         ended = subprocess.Popen(["true"])
         ended.wait()
-        abandoned = ".clip-%d-Ab12Cd.part.mp4" % ended.pid
-        kept = [".clip-%d-Ab12Cd.part.mp4" % os.getpid(), ".notes-1-x.part.mp4", ".clip-x-Ab12Cd.part.mp4"]
-        for name in [abandoned] + kept:
+        # Those of running captures are kept whichever the folder lists first: a check of the one
+        # before must not carry over to the next.
+        uniques = ["Ab12C%d" % i for i in range(6)]
+        abandoned = [".clip-%d-%s.part.mp4" % (ended.pid, u) for u in uniques]
+        running = [".clip-%d-%s.part.mp4" % (os.getpid(), u) for u in uniques]
+        kept = running + [".notes-1-x.part.mp4", ".clip-x-Ab12Cd.part.mp4"]
+        for name in [n for pair in zip(abandoned, running) for n in pair] + kept[len(running):]:
             self.write(name, "part")
         self.write("music.wav", "")
         # Another soundtrack, named on the command line, sets the video's length.
