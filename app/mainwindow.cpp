@@ -11,9 +11,8 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "app/assetwatcher.h"
 #include "analysis/soundtrackanalysis.h"
-#include "app/scriptwatcher.h"
+#include "app/scenewatcher.h"
 #include "app/soundtrack.h"
 #include "app/stopkeywatcher.h"
 #include "app/ui_mainwindow.h"
@@ -114,16 +113,16 @@ MainWindow::MainWindow(QWidget* parent)
     ui->splitter->setSizes(QList<int>{500, 0});
     FitConsoleFocusToItsSize();
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
-    // Before the start script, which may load shaders and textures.
-    new AssetWatcher(this);
-    scriptWatcher = new ScriptWatcher(this);
+    sceneWatcher = new SceneWatcher(ui->world->gpu, this);
+    // The files of the objects a frame made are watched once it is drawn.
+    connect(ui->world->frameTimer, &QTimer::timeout, sceneWatcher, &SceneWatcher::FollowObjectFiles);
     // A save made while a chunk ran away shows within a frame of the chunk being stopped.
     g_world->beforeEachChunk = [this] {
         if (TakeChunkInterrupted())
-            scriptWatcher->ApplyWaitingReload();
+            sceneWatcher->ApplyWaitingReload();
     };
     stopKeys = std::make_unique<StopKeyWatcher>(winId());
-    scriptWatcher->RunStartScript();
+    sceneWatcher->RunStartScript();
     // The first frame does not need the soundtrack: it is read and decoded after that frame,
     // so the picture comes sooner and the music starts with it, not while the window opens.
     firstFrameWatch = connect(ui->world->frameTimer, &QTimer::timeout, this, [this] {

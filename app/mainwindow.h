@@ -6,7 +6,7 @@
 #include <memory>
 
 class HistoryFile;
-class ScriptWatcher;
+class SceneWatcher;
 class StopKeyWatcher;
 struct Ui_MainWindow;
 
@@ -18,7 +18,7 @@ public:
     ~MainWindow() override;
 
     Ui_MainWindow* ui;
-    ScriptWatcher* scriptWatcher;
+    SceneWatcher* sceneWatcher;
     std::unique_ptr<HistoryFile> historyFile;
     std::unique_ptr<StopKeyWatcher> stopKeys;
 

@@ -17,9 +17,8 @@
 #include "bench/benchresults.h"
 #include "bench/benchsupport.h"
 #include "capture/offscreenview.h"
-#include "gpu/musictexture.h"
-#include "gpu/scriptframe.h"
-#include "gpu/scriptresource.h"
+#include "gpu/scriptgpu.h"
+#include "analysis/soundtrackanalysis.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "world/kestrovaworld.h"
@@ -141,9 +140,11 @@ int RunShaderBench(BenchResults& results)
         std::vector<double> times[2];
         for (int i = 0; i < 2 * kUploads; ++i) {
             const double begin = NowMs();
-            BeginScriptGpuFrame();
-            if (i % 2)
-                CurrentMusicTexture();
+            view.Gpu().BeginFrame();
+            if (i % 2) {
+                view.Gpu().Music().Source(MusicRows{FillMusicTextureRows, kMusicTextureWidth}, 0);
+                view.Gpu().Music().SampleTexture();
+            }
             glFinish();
             times[i % 2].push_back(NowMs() - begin);
         }
@@ -152,8 +153,8 @@ int RunShaderBench(BenchResults& results)
 
     const double start = NowMs();
     for (int i = 0; i < kResets; ++i) {
-        NoteScriptGlState();
-        RestoreScriptGlState();
+        view.Gpu().PutBack();
+        view.Gpu().EndChunk();
     }
     results.Add("shaders.reset_ms", (NowMs() - start) / kResets);
 
@@ -168,7 +169,7 @@ int RunShaderBench(BenchResults& results)
     for (int i = 1; i <= kCompiles; ++i) {
         Write("long.frag", LongShader(kLongShaderLines, i));
         const double saved = NowMs();
-        MarkScriptFileChanged(path);
+        view.Gpu().MarkFileChanged(path);
         world.Tick(0.05f), view.Draw(world), view.Finish();
         compiles.push_back(NowMs() - saved);
         const double again = NowMs();

@@ -7,6 +7,7 @@
 class QOffscreenSurface;
 class QOpenGLContext;
 class QOpenGLFramebufferObject;
+class ScriptGpu;
 class World;
 
 class OffscreenView {
@@ -26,6 +27,8 @@ public:
     void Finish();
     // The frame just drawn: rows from the bottom up, 4 bytes a pixel (blue, green, red, unused).
     void Read(unsigned char* pixels);
+    // The script's GL objects drawn in this view's context.
+    ScriptGpu& Gpu() { return *gpu; }
 
 private:
     int width;
@@ -33,4 +36,5 @@ private:
     QOffscreenSurface* surface = nullptr;
     QOpenGLContext* context = nullptr;
     QOpenGLFramebufferObject* framebuffer = nullptr;
+    ScriptGpu* gpu;
 };

@@ -10,8 +10,8 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "gpu/gpumemory.h"
 #include "script/drawstate.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/meshbindings.h"
 #include "script/musicanalysisbindings.h"
@@ -52,28 +52,25 @@ static GLubyte Channel(lua_State* L, int index)
 // never end what is not open, and step out of an open shape to draw a line. While a mesh is
 // recorded nothing is drawn.
 
-// Lines are never lit.
+// Lines are never lit. Without a context there is nothing to draw into, and nothing is drawn.
 static int w_drawLine(lua_State* L)
 {
     const float x1 = Coordinate(L, 1), y1 = Coordinate(L, 2), z1 = Coordinate(L, 3);
     const float x2 = Coordinate(L, 4), y2 = Coordinate(L, 5), z2 = Coordinate(L, 6);
+    if (!g_drawState.recording && GlReady())
+        GlCall(L, "drawLine", [&](ScriptGpu&, std::string&) {
+            LightFor(false);
+            glBegin(GL_LINES);
+            glColor4ub(255, 255, 255, 255);
+            glVertex3f(x1, y1, z1);
+            glVertex3f(x2, y2, z2);
+            glEnd();
+            return true;
+        });
+    // The colour stays white afterwards.
     const GLubyte white[4] = {255, 255, 255, 255};
-    std::memcpy(g_drawState.colour, white, sizeof white);  // stays the current colour afterwards
-    if (g_drawState.recording) {
-        glColor4ubv(white);
-        return 0;
-    }
-    LeaveShape();
-    if (g_drawState.immediateLit)
-        glDisable(GL_LIGHTING);
-    glBegin(GL_LINES);
+    std::memcpy(g_drawState.colour, white, sizeof white);
     glColor4ubv(white);
-    glVertex3f(x1, y1, z1);
-    glVertex3f(x2, y2, z2);
-    glEnd();
-    if (g_drawState.immediateLit)
-        glEnable(GL_LIGHTING);
-    ReenterShape();
     return 0;
 }
 
@@ -203,6 +200,4 @@ void RegisterLuaBindings()
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
     SetChunkEndHook(EndChunk);
-    lua_State* L = g_luaState;
-    SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });
 }

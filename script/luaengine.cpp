@@ -233,10 +233,12 @@ void InitLua()
     g_showValuesRef = luaL_ref(g_luaState, LUA_REGISTRYINDEX);
 }
 
+// The finalisers lua_close runs still see the state; after it nothing does.
 void CloseLua()
 {
     if (g_luaState)
         lua_close(g_luaState);
+    g_luaState = nullptr;
 }
 
 // The error value on top of the stack, popped: to standard output whole after the chunk's
