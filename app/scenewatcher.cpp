@@ -1,8 +1,6 @@
 // Reload on save for prod.lua, the files it loads, and the files of the script's GPU objects.
 #include "app/scenewatcher.h"
 
-#include <sys/stat.h>
-
 #include <functional>
 #include <string>
 
@@ -38,24 +36,11 @@ static std::string Encoded(const QString& path)
 }
 
 // dofile(name, ...): notes the name, then calls the original dofile (upvalue 1) with all the
-// arguments and returns all its results. No name (standard input) and a name that is no
-// regular file (a FIFO, a device) are refused as Lua refuses a missing file: reading them would
-// hold the window for ever. No C++ object lives here: the call may raise.
+// arguments and returns all its results. No C++ object lives here: the call may raise.
 static int RecordingDofile(lua_State* L)
 {
-    if (lua_isnoneornil(L, 1)) {
-        lua_pushliteral(L, "cannot open standard input: not a regular file");
-        return lua_error(L);
-    }
-    if (lua_type(L, 1) == LUA_TSTRING) {
-        struct stat status;
-        if (::stat(lua_tostring(L, 1), &status) == 0 && !S_ISREG(status.st_mode)) {
-            lua_pushfstring(L, "cannot open %s: not a regular file", lua_tostring(L, 1));
-            return lua_error(L);
-        }
-        if (g_loadingWatcher)
-            g_loadingWatcher->RecordLoadedFile(lua_tostring(L, 1));
-    }
+    if (g_loadingWatcher && lua_type(L, 1) == LUA_TSTRING)
+        g_loadingWatcher->RecordLoadedFile(lua_tostring(L, 1));
     lua_pushvalue(L, lua_upvalueindex(1));
     lua_insert(L, 1);
     lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include <GL/gl.h>
 
 extern "C" {
@@ -125,6 +127,24 @@ static int w_beginTriGL(lua_State*)
     return 0;
 }
 
+// dofile(name, ...) as Lua's own (upvalue 1), but no name (standard input) and a name that is
+// no regular file (a FIFO, a device) are refused as a missing file is: reading them would hold
+// the window for ever. No C++ object lives here: the call may raise.
+static int RegularDofile(lua_State* L)
+{
+    struct stat status;
+    if (lua_isnoneornil(L, 1) || (lua_type(L, 1) == LUA_TSTRING && ::stat(lua_tostring(L, 1), &status) == 0
+                                  && !S_ISREG(status.st_mode))) {
+        lua_pushfstring(L, "cannot open %s: not a regular file",
+                        lua_isnoneornil(L, 1) ? "standard input" : lua_tostring(L, 1));
+        return lua_error(L);
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
 // What the engine calls at the end of every chunk.
 static void EndChunk()
 {
@@ -199,5 +219,8 @@ void RegisterLuaBindings()
     RegisterMusicAnalysisBindings(g_luaState);
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
+    lua_getglobal(g_luaState, "dofile");
+    lua_pushcclosure(g_luaState, RegularDofile, 1);
+    lua_setglobal(g_luaState, "dofile");
     SetChunkEndHook(EndChunk);
 }

@@ -146,7 +146,22 @@ static int w_useShader(lua_State* L)
     return 0;
 }
 
-// The value is kept with the shader; the shader in use draws with it at once.
+// Keeps the sampler at index 3, or none, under the uniform's name in the shader's environment,
+// so that a sampler lives while the shader may sample it.
+static void KeepSampler(lua_State* L, bool keep)
+{
+    lua_getfenv(L, 1);
+    lua_pushvalue(L, 2);
+    if (keep)
+        lua_pushvalue(L, 3);
+    else
+        lua_pushnil(L);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
+// The value is kept with the shader; the shader in use draws with it at once. A sampler is
+// referenced before the shader points at it, and let go only after the shader has stopped.
 static int w_setUniform(lua_State* L)
 {
     ScriptShader* shader = CheckShader(L, "setUniform", 1);
@@ -160,13 +175,10 @@ static int w_setUniform(lua_State* L)
     else if (ScriptTarget* target = ToObject<ScriptTarget>(L, 3, kTargetType))
         sampler = target;
     float values[kMatrixValues];
-    lua_getfenv(L, 1);
-    lua_pushvalue(L, 2);
     if (sampler) {
         if (count != 1)
             return luaL_error(L, "setUniform: expected one texture or target, got %d values", count);
-        lua_pushvalue(L, 3);
-        lua_rawset(L, -3);  // keeps the sampler alive while the shader uses it
+        KeepSampler(L, true);
     } else {
         if (!(count >= 1 && count <= 4) && count != kMatrixValues)
             return luaL_error(L, "setUniform: expected 1 to 4 or 16 numbers, or a texture or target, got %d values",
@@ -176,8 +188,6 @@ static int w_setUniform(lua_State* L)
                 return Expected(L, "setUniform", "numbers, or a texture or target", 3 + i);
             values[i] = float(lua_tonumber(L, 3 + i));
         }
-        lua_pushnil(L);
-        lua_rawset(L, -3);
     }
     const auto set = [&](ScriptGpu& gpu, std::string&) {
         if (sampler)
@@ -192,6 +202,8 @@ static int w_setUniform(lua_State* L)
         GlCall(L, "setUniform", set);
     else
         GpuCall(L, "setUniform", set);
+    if (!sampler)
+        KeepSampler(L, false);
     return 0;
 }
 

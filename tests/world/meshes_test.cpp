@@ -2,6 +2,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QTest>
 #include <QTimer>
@@ -193,6 +194,9 @@ private slots:
         glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &after[1]);
         QCOMPARE(QList<GLint>({after[0], after[1]}), QList<GLint>({depths[0], depths[1]}));
         QCOMPARE(bool(glIsEnabled(GL_LIGHTING)), false);
+        GLint arrayBuffer = -1;
+        glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
+        QCOMPARE(QList<int>({arrayBuffer, glIsEnabled(GL_VERTEX_ARRAY), glIsEnabled(GL_COLOR_ARRAY)}), QList<int>({0, 0, 0}));
         Run("setLight(nil)");
         QVERIFY(failing != empty);
         // The host's drawing is the empty scene's wherever the script drew nothing.
@@ -294,6 +298,11 @@ setLight(0, 1, 0))"),
                  std::pair{"beginMesh() beginMesh()", "beginMesh: expected endMesh for the mesh begun before, got beginMesh"}}) {
             QCOMPARE(Run(std::string("local m = ") + chunk + " print(m)"), std::string(error) + "\n");
         }
+        // Without the view's context current there is nothing to draw into, and drawMesh says so.
+        QOpenGLContext::currentContext()->doneCurrent();
+        QCOMPARE(Run("drawMesh(mesh)"),
+                 std::string("drawMesh: expected to be called while the view draws (from render()), got no GL context\n"));
+        QVERIFY(view->MakeCurrent());
         // A recording left open by an error ends with its chunk: the next draws are drawn.
         QCOMPARE(Run("beginMesh() vectorGL(1, 2, 3) nosuch()").empty(), false);
         QVERIFY(Render("drawMesh(mesh)") != empty);
