@@ -1,7 +1,8 @@
 // Every input is a shader file and a compiler log at once: prepared as a fragment and as a
 // vertex file, and translated. Whatever the bytes, the preparation keeps every line of the file
-// in order, ends in a newline, and gives a file without #version the host's own; every line of
-// the translation carries the file's name and comes from a line of the log.
+// in order, ends in a newline, and begins with the file's own #version line or, without one,
+// the host's; every line of the translation carries the file's name and comes from a line of
+// the log.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,14 +31,15 @@ static std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-static bool HasVersionLine(const std::vector<std::string>& lines)
+// The first line that starts with #version after blanks; "" for none.
+static std::string VersionLine(const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines) {
         const size_t start = line.find_first_not_of(" \t");
         if (start != std::string::npos && line.compare(start, 8, "#version") == 0)
-            return true;
+            return line;
     }
-    return false;
+    return "";
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -53,9 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string prepared = PrepareShaderSource(text, fragment);
         if (prepared.empty() || prepared.back() != '\n')
             Fail("prepared text without its last newline", text);
-        if ((prepared.rfind("#version 330 compatibility\n", 0) == 0) == HasVersionLine(file))
-            Fail("the host's #version where the file has one, or none where it has none", text);
         const std::vector<std::string> out = Lines(prepared);
+        const std::string version = VersionLine(file);
+        if (VersionLine(out) != (version.empty() ? "#version 330 compatibility" : version))
+            Fail("a #version other than the file's own, or than the host's for a file without one", text);
         size_t next = 0;
         for (const std::string& line : file) {
             while (next < out.size() && out[next] != line)

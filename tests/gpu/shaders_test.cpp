@@ -64,6 +64,18 @@ static void Write(const QString& name, const QByteArray& text)
     file.write(text);
 }
 
+// A square image of one colour, saved under the name.
+static QImage SaveSolid(const QString& name, int side, Qt::GlobalColor colour)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(colour);
+    image.save(name);
+    return image;
+}
+
+// A pass of the colour a sampler holds at its middle.
+static const QByteArray kPicture = "uniform sampler2D picture;\nvoid main() { gl_FragColor = texture2D(picture, vec2(0.5)); }\n";
+
 // What a texture of the image takes of the budget.
 static std::size_t Bytes(const QImage& image)
 {
@@ -445,10 +457,8 @@ private slots:
     // textures are gone after the frame.
     void aCollectionDuringTheFrameStartFreesNothingUnderIt()
     {
-        QImage image(128, 128, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QVERIFY(image.save("grow.png"));
-        Write("picture.frag", "uniform sampler2D picture;\nvoid main() { gl_FragColor = texture2D(picture, vec2(0.5)); }\n");
+        QImage image = SaveSolid("grow.png", 128, Qt::red);
+        Write("picture.frag", kPicture);
         Scene("", "");
         GpuBudget& budget = view->gpu->Budget();
         const std::size_t room = 7 * Bytes(image), filled = kScriptGpuMemoryLimit - budget.InUse() - room;
@@ -459,9 +469,7 @@ private slots:
                  std::string());
         QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(255, 0, 0));
         const std::size_t objects = view->gpu->Objects();
-        image = QImage(160, 160, QImage::Format_RGB32);
-        image.fill(Qt::green);
-        QVERIFY(image.save("grow.png"));
+        image = SaveSolid("grow.png", 160, Qt::green);
         view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("grow.png").toStdString());
         QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(0, 255, 0));
         view->Frame();
@@ -475,9 +483,7 @@ private slots:
     // budget taken.
     void anObjectWhoseUserdataCannotBeMadeTakesNoBudget()
     {
-        QImage image(8, 8, QImage::Format_RGB32);
-        image.fill(Qt::gray);
-        QVERIFY(image.save("small.png"));
+        SaveSolid("small.png", 8, Qt::gray);
         Scene("", "");
         const std::size_t inUse = view->gpu->Budget().InUse();
         lua_State* L = g_luaState;
@@ -539,10 +545,8 @@ private slots:
     // GL reports no error, and the triangles after a pass keep the colour set before it.
     void callsInsideAnOpenShapeWorkAndKeepTheColour()
     {
-        QImage blue(16, 16, QImage::Format_RGB32);
-        blue.fill(Qt::blue);
-        QVERIFY(blue.save("blue.png"));
-        Write("picture.frag", "uniform sampler2D picture;\nvoid main() { gl_FragColor = texture2D(picture, vec2(0.5)); }\n");
+        SaveSolid("blue.png", 16, Qt::blue);
+        Write("picture.frag", kPicture);
         Write("nothing.frag", "void main() { gl_FragColor = vec4(0.0); }\n");
         Write("colour.frag", "void main() { gl_FragColor = gl_Color; }\n");
         const std::string setup = "s, nothing, colour = loadShader('picture.frag'), loadShader('nothing.frag'), "
