@@ -1,7 +1,7 @@
 // Shader passes, targets and feedback at 1280x720 on the capture's offscreen view, each frame
 // bracketed by glFinish so that it holds the rasterising too, against a frame that only clears;
-// the host's state reset after render(); a 200-line shader's compile after a save to its first
-// frame.
+// the host's state reset after render() and a call through the gate; a 200-line shader's compile
+// after a save to its first frame.
 
 #include <GL/gl.h>
 
@@ -134,6 +134,11 @@ int RunShaderBench(BenchResults& results)
     results.Add("shaders.feedback_added_ms",
                 AddedMs(view, world, "drawFullscreen(fade) drawFullscreen(post)",
                         "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)"));
+    // A call through the gate inside an open shape: the shape ended and begun again, GL state
+    // saved and put back around a call that does next to nothing.
+    results.Add("shaders.gate_call_us", 1000 * AddedMs(view, world, "beginTriGL() endGL()",
+                                                      "beginTriGL() for i = 1, 1000 do useShader(nil) end endGL()")
+                                            / 1000);
     results.Add("shaders.spectrum_bound_ms",
                 AddedMs(view, world, "drawFullscreen(nomusic)", "drawFullscreen(music)"));
     {

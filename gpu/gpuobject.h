@@ -9,8 +9,8 @@
 //    object's budget bytes back and nothing more: a finaliser may run inside any collection,
 //    also the one the budget runs to make room, in the middle of the owner's own walk of its
 //    objects, with or without a GL context. The owner frees dead objects, GL names and all, at
-//    its next frame start with its context current (and, when something new is adopted, those
-//    that hold no GL names).
+//    its next frame start with its context current; also as it adopts a new object, but then
+//    those holding GL names only if the context is current.
 // 2. An object makes GL calls only when its owner calls it: with the context current and no
 //    shape open (bindings get there through the gate, script/gpugate.h). It may leave bindings,
 //    enables and matrices changed; the gate puts them back, so objects save nothing themselves.
