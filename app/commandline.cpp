@@ -19,6 +19,7 @@ static constexpr int kLargestFps = 1000;
 static constexpr long kSmallestSide = 2;
 static constexpr long kLargestSide = 16384;
 static constexpr double kSecondsPerMinute = 60;
+static constexpr long kLargestPort = 65535;
 
 static const char kIntroduction[] =
     "Plays the scene prod.lua of FOLDER (default: the working directory) with its soundtrack\n"
@@ -220,6 +221,26 @@ static std::string Music(CommandLine& line, const std::string& value)
     return "";
 }
 
+// HOST:PORT, an IPv6 host in brackets; or off.
+static std::string Sync(CommandLine& line, const std::string& value)
+{
+    if (value == "off") {
+        line.syncHost.clear();
+        return "";
+    }
+    const size_t colon = value.rfind(':');
+    std::string host = colon == std::string::npos ? "" : value.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    long port = 0;
+    if (host.empty() || colon == std::string::npos || value.find_first_not_of("0123456789", colon + 1) != std::string::npos
+        || !ParseWhole(value.substr(colon + 1), port) || port < 1 || port > kLargestPort)
+        return "--sync takes the sync editor's HOST:PORT (a port from 1 to 65535), or off, not '" + value + "'";
+    line.syncHost = host;
+    line.syncPort = int(port);
+    return "";
+}
+
 static std::string Hold(CommandLine& line, const std::string&)
 {
     line.hold = true;
@@ -259,6 +280,8 @@ struct Option {
 static const Option kOptions[] = {
     {"--music", nullptr, "FILE", Scope::Any,
      "play FILE, in any format SDL_mixer decodes, in place of Ondrelle.mp3", Music},
+    {"--sync", nullptr, "HOST:PORT", Scope::Window,
+     "the sync editor to connect to (default 127.0.0.1:1338), or off for none", Sync},
     {"--hold", nullptr, nullptr, Scope::Window,
      "keep the window open at the music's end (the clock stands there; F6 goes back)", Hold},
     {"--capture", nullptr, "FILE", Scope::Capture,
@@ -353,7 +376,9 @@ CommandLine ParseCommandLine(int argc, char* argv[])
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        const int toolkitCount = optionsEnded ? 0 : ToolkitArgumentCount(argument);
+        // Our own options come first: Qt's -sync is not our --sync.
+        const bool own = argument.rfind("--", 0) == 0 && FindOption(argument.substr(0, argument.find('=')));
+        const int toolkitCount = optionsEnded || own ? 0 : ToolkitArgumentCount(argument);
         const std::string toolkitName = toolkitCount != 0 ? ToolkitOptionName(argument) : "";
         if (toolkitCount < 0)
             return Failed(line, "Qt takes -" + toolkitName + " and its value as two arguments, not "

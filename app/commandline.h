@@ -1,6 +1,6 @@
 #pragma once
-// The program's command line: a scene folder, the soundtrack, the capture and its options,
-// --help and --version. The toolkit's own options (-platform, -display, -style ...) are passed
+// The program's command line: a scene folder, the soundtrack, the sync editor, the capture and
+// its options, --help and --version. The toolkit's own options (-platform, -display, -style ...) are passed
 // on to it.
 
 #include <string>
@@ -16,6 +16,9 @@ struct CommandLine {
     std::string folder;
     // The window stays open at the music's end instead of ending the program.
     bool hold = false;
+    // The sync editor the window connects to; an empty host for none (--sync off).
+    std::string syncHost = "127.0.0.1";
+    int syncPort = 1338;
     // Also the soundtrack of the window (music, musicPath).
     CaptureSettings capture;
     // What is wrong, for Action::Error.

@@ -5,6 +5,7 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/soundtrack.h"
+#include "app/synclink.h"
 #include "app/windowsystem.h"
 #include "capture/capture.h"
 #include "world/viewgl.h"
@@ -44,6 +45,7 @@ int main(int argc, char* argv[])
         return kNoDisplay;
     }
     ChooseSoundtrack(line.capture.musicPath, line.capture.music, line.hold);
+    ChooseSyncEditor(line.syncHost, line.syncPort);
     QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;
     {

@@ -15,6 +15,7 @@
 #include "app/scenewatcher.h"
 #include "app/soundtrack.h"
 #include "app/stopkeywatcher.h"
+#include "app/synclink.h"
 #include "app/ui_mainwindow.h"
 #include "console/historyfile.h"
 #include "console/repledit.h"
@@ -27,9 +28,9 @@
 
 MainWindow* g_mainWindow = nullptr;
 
-// F6 and F7 jump this far back or forward in the music; F7 stops this far before its end.
+// F6 and F7 jump this far back or forward in the music; F7 stops kMusicEndMarginSeconds before
+// its end.
 constexpr double kMusicStepSeconds = 5;
-constexpr double kMusicEndMarginSeconds = 1;
 // The soundtrack starts once the first frame has been shown, or this long after start-up in a
 // window that is never shown.
 constexpr int kSoundtrackLatestStartMs = 2000;
@@ -113,9 +114,11 @@ MainWindow::MainWindow(QWidget* parent)
     ui->splitter->setSizes(QList<int>{500, 0});
     FitConsoleFocusToItsSize();
     connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
+    // Before the start script, which may load shaders and textures and make sync tracks.
     sceneWatcher = new SceneWatcher(ui->world->gpu, this);
     // The files of the objects a frame made are watched once it is drawn.
     connect(ui->world->frameTimer, &QTimer::timeout, sceneWatcher, &SceneWatcher::FollowObjectFiles);
+    new SyncLink(sceneWatcher, ui->world->frameTimer, this);
     // A save made while a chunk ran away shows within a frame of the chunk being stopped.
     g_world->beforeEachChunk = [this] {
         if (TakeChunkInterrupted())

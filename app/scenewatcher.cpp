@@ -75,7 +75,7 @@ SceneWatcher::SceneWatcher(ScriptGpu* gpu, QObject* parent)
     }
     Watched& start = files[startScript];
     start.script = true;
-    Watch(startScript);
+    KeepWatching(startScript);
     start.lastSeen = TakeStamp(startScript, false);
 }
 
@@ -90,7 +90,7 @@ void SceneWatcher::RunStartScript()
     for (auto it = files.begin(); it != files.end(); ++it) {
         if (!it->script)
             continue;
-        Watch(it.key());
+        KeepWatching(it.key());
         it->lastSeen = TakeStamp(it.key(), false);
         it->stillAt = 0;
     }
@@ -121,12 +121,21 @@ void SceneWatcher::FollowObjectFiles()
         Watched& file = files[path];
         file.loaded.file = source.stamp;
         file.lastSeen = TakeStamp(path, false);
-        Watch(path);
+        KeepWatching(path);
         // Saved after the object read it and before it was watched: no signal tells of that.
         if (file.lastSeen != file.loaded)
             file.stillAt = now + kSettleMs;
     }
     ArmSettleTimer();
+}
+
+void SceneWatcher::Watch(const QString& path)
+{
+    if (files.contains(path))
+        return;
+    Watched& file = files[path];
+    file.loaded = file.lastSeen = TakeStamp(path, false);
+    KeepWatching(path);
 }
 
 SceneWatcher::Stamp SceneWatcher::TakeStamp(const QString& path, bool withContents)
@@ -155,7 +164,7 @@ bool SceneWatcher::ScriptsChanged() const
 
 // A watch stays with the file it was put on, which a save by rename or by delete and create
 // replaces, and a file that does not exist yet is seen through its folder.
-void SceneWatcher::Watch(const QString& path)
+void SceneWatcher::KeepWatching(const QString& path)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!fileWatcher->directories().contains(folder))
@@ -232,9 +241,10 @@ void SceneWatcher::Settled(const QString& path, Watched& file, bool& scriptSettl
         return;
     // Taken before the objects read the file again, at the next frame start.
     file.loaded = file.lastSeen;
-    Watch(path);
+    KeepWatching(path);
     if (gpu)
         gpu->MarkFileChanged(Encoded(path));
+    emit FileChanged(path);
 }
 
 void SceneWatcher::ApplyWaitingReload()

@@ -37,6 +37,14 @@ public:
     // every frame, where scripts make objects.
     void FollowObjectFiles();
 
+    // Watches a file something else has just read (a sync track's), as it is now.
+    void Watch(const QString& path);
+
+signals:
+    // A file other than prod.lua and those it loaded has been saved, once the save has
+    // settled; after the script objects made from it are marked.
+    void FileChanged(const QString& path);
+
 private:
     // What a look at a file tells about it; the content hash is 0 unless asked for.
     struct Stamp {
@@ -54,7 +62,7 @@ private:
 
     static Stamp TakeStamp(const QString& path, bool withContents);
     bool ScriptsChanged() const;
-    void Watch(const QString& path);
+    void KeepWatching(const QString& path);
     void OnChange();
     void OnSettleTimer();
     void ArmSettleTimer();

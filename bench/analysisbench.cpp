@@ -55,27 +55,6 @@ static long PeakResidentKiB()
     return 0;
 }
 
-// CPU time in milliseconds: of this thread, or of the whole process with the analysis thread.
-// On a machine shared with other work the wall clock would count the time spent waiting for a
-// core as well.
-static double CpuMs(clockid_t clock)
-{
-    timespec now;
-    clock_gettime(clock, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-// Microseconds a call of the chunk, run kCalls times in one Lua loop, less the empty loop's.
-static double MicrosecondsACall(const std::string& call)
-{
-    const std::string loop = "for i = 1, " + std::to_string(kCalls) + " do ";
-    double start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
-    RunLuaString(loop + "end");
-    const double empty = CpuMs(CLOCK_THREAD_CPUTIME_ID) - start;
-    start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
-    RunLuaString(loop + call + " end");
-    return (CpuMs(CLOCK_THREAD_CPUTIME_ID) - start - empty) * 1e3 / kCalls;
-}
 
 int RunAnalysisBench(BenchResults& results)
 {
@@ -105,11 +84,11 @@ int RunAnalysisBench(BenchResults& results)
     g_musicClock = &clock;
     InitLua();
     RegisterLuaBindings();
-    results.Add("analysis.band_narrow_us", MicrosecondsACall("getMusicBand(40, 120)"));
-    results.Add("analysis.band_whole_us", MicrosecondsACall("getMusicBand(0, 22050)"));
+    results.Add("analysis.band_narrow_us", MicrosecondsACall("getMusicBand(40, 120)", kCalls));
+    results.Add("analysis.band_whole_us", MicrosecondsACall("getMusicBand(0, 22050)", kCalls));
     RunLuaString("bands = {}");
-    results.Add("analysis.spectrum64_us", MicrosecondsACall("getMusicSpectrum(64, bands)"));
-    results.Add("analysis.onset_us", MicrosecondsACall("getMusicOnset(40, 120)"));
+    results.Add("analysis.spectrum64_us", MicrosecondsACall("getMusicSpectrum(64, bands)", kCalls));
+    results.Add("analysis.onset_us", MicrosecondsACall("getMusicOnset(40, 120)", kCalls));
     CloseLua();
     std::vector<float> bands(64);
     double start = CpuMs(CLOCK_THREAD_CPUTIME_ID);

@@ -25,3 +25,6 @@ int RunShaderBench(BenchResults& results);
 int RunAnalysisBench(BenchResults& results);
 // A static mesh against C++ immediate mode, a large upload, and memory over frames of meshes.
 int RunMeshBench(BenchResults& results);
+// track:value() on a track of 10,000 keys, and the longest frame while the editor accepts the
+// connection and never answers.
+int RunSyncBench(BenchResults& results);

@@ -31,6 +31,24 @@ double NowMs()
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+double CpuMs(clockid_t clock)
+{
+    timespec now;
+    clock_gettime(clock, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+double MicrosecondsACall(const std::string& call, int calls)
+{
+    const std::string loop = "for i = 1, " + std::to_string(calls) + " do ";
+    double start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+    RunLuaString(loop + "end");
+    const double empty = CpuMs(CLOCK_THREAD_CPUTIME_ID) - start;
+    start = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+    RunLuaString(loop + call + " end");
+    return (CpuMs(CLOCK_THREAD_CPUTIME_ID) - start - empty) * 1e3 / calls;
+}
+
 double Median(std::vector<double> values)
 {
     if (values.empty())

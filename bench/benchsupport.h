@@ -2,13 +2,23 @@
 // What every benchmark needs: a clock, medians, the process's resident memory, and the program's
 // window built as its entry point builds it.
 
+#include <time.h>
+
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 class OpenGLEmptyWorldWidget;
 
 double NowMs();
+// CPU time in milliseconds: of this thread, or of the whole process with the analysis thread.
+// On a machine shared with other work the wall clock would count the time spent waiting for a
+// core as well.
+double CpuMs(clockid_t clock);
+// CPU microseconds a call of the chunk, run that many times in one Lua loop (i counting), less
+// the empty loop's.
+double MicrosecondsACall(const std::string& call, int calls);
 double Median(std::vector<double> values);
 double Minimum(const std::vector<double>& values);
 // Milliseconds of one draw into a cleared frame, from an idle GL pipeline to the draw's last

@@ -1,6 +1,6 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip, shaders, analysis, mesh.
+// console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync.
 
 #include <cstdio>
 #include <cstring>
@@ -56,6 +56,8 @@ int main(int argc, char* argv[])
         return RunAnalysisBench(results);
     if (std::strcmp(mode, "mesh") == 0)
         return RunMeshBench(results);
+    if (std::strcmp(mode, "sync") == 0)
+        return RunSyncBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

@@ -214,6 +214,21 @@ def rows(f):
                 "draw call alone", "<= 0.2 ms", "not measured" if value is None else "%.3f ms; call %.0f us" % (
                     value, f.get("readout.draw_us", 0)), value is not None and value <= 0.2))
     out += mesh_rows(f)
+    out += sync_rows(f)
+    return out
+
+
+def sync_rows(f):
+    """A track's value from Lua, and a frame's longest wait on an editor that never answers."""
+    value = f.get("sync.value_us")
+    out = [("13. track:value() on a track of 10,000 keys, a call from Lua (CPU time)", "<= 0.5 us",
+            "not measured" if value is None else "%.3f us" % value, value is not None and value <= 0.5)]
+    value = f.get("sync.silent_editor_longest_ms")
+    out.append(("13. A frame's longest wait on a sync editor that accepts and never answers", "<= 1 ms",
+                "not measured" if value is None else "%.3f ms, median %.3f ms, over %d frames (connecting, the wait for "
+                "the greeting running out twice, trying again)" % (value, f["sync.silent_editor_median_ms"],
+                                                                   f["sync.silent_editor_frames"]),
+                value is not None and value <= 1))
     return out
 
 

@@ -19,6 +19,7 @@ extern "C" {
 #include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
+#include "script/syncbindings.h"
 #include "script/transformbindings.h"
 #include "world/kestrovaworld.h"
 
@@ -219,6 +220,7 @@ void RegisterLuaBindings()
     RegisterMusicAnalysisBindings(g_luaState);
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
+    RegisterSyncBindings(g_luaState);
     lua_getglobal(g_luaState, "dofile");
     lua_pushcclosure(g_luaState, RegularDofile, 1);
     lua_setglobal(g_luaState, "dofile");

@@ -23,6 +23,9 @@ public:
     virtual bool Loop(double& /*from*/, double& /*to*/) const { return false; }
 };
 
+// A jump forward from the keys or the sync editor stops this far before the music's end.
+constexpr double kMusicEndMarginSeconds = 1;
+
 // The clock the script functions and the keys use; null while there is none, which reads as
 // time 0 and length 0.
 extern MusicClock* g_musicClock;

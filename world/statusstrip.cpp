@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include <QFontMetrics>
@@ -12,6 +13,7 @@
 #include "world/overlaygl.h"
 
 static constexpr double kTimeShownAfterJumpSeconds = 2;
+static constexpr std::chrono::seconds kNoticeShown{4};
 // A clock may run for ever without music; the display stops at 99999 minutes.
 static constexpr double kLongestShownSeconds = 99999 * 60.0;
 // More of an error's first line than any view is wide.
@@ -46,9 +48,19 @@ static QString MusicTimeText(double seconds)
                              centiseconds % 100);
 }
 
+static QString g_notice;
+static std::chrono::steady_clock::time_point g_noticeShown;
+
+void StatusStrip::ShowNotice(const QString& line)
+{
+    g_notice = line;
+    g_noticeShown = std::chrono::steady_clock::now();
+}
+
 StatusStrip::Text StatusStrip::Current()
 {
     Text text;
+    const bool noticeShown = !g_notice.isEmpty() && std::chrono::steady_clock::now() - g_noticeShown < kNoticeShown;
     if (const ScriptFailure* failure = g_scriptFailures.Latest()) {
         text.error = true;
         // A shader's messages name their file and line already.
@@ -58,6 +70,8 @@ StatusStrip::Text StatusStrip::Current()
         const int frames = g_scriptFailures.failedFrames;
         if ((failure == &g_scriptFailures.update || failure == &g_scriptFailures.render) && frames > 0)
             text.count = frames == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames in a row").arg(frames);
+    } else if (noticeShown) {
+        text.message = g_notice;
     } else if (g_musicClock
                && (g_musicClock->Paused() || SecondsSinceMusicJump() < kTimeShownAfterJumpSeconds)) {
         text.message = MusicTimeText(g_musicClock->Time());

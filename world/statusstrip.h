@@ -1,6 +1,7 @@
 #pragma once
-// The strip along the bottom edge of the view: the script's latest error, or else the music's
-// time while it is paused and for a moment after a jump. The view draws it over the finished
+// The strip along the bottom edge of the view: the script's latest error, or else, for a few
+// seconds, the latest notice (the sync editor connected or lost), or else the music's time while
+// it is paused and for a moment after a jump. The view draws it over the finished
 // frame; while it has nothing to say it draws nothing and touches no GL state.
 
 #include <QColor>
@@ -26,6 +27,8 @@ public:
 
     // What the strip says now: an empty message while it is hidden.
     static Text Current();
+    // Shows a line for a few seconds, unless an error is shown.
+    static void ShowNotice(const QString& line);
     // Cuts the message with an ellipsis to fit width pixels beside the count; drops the count
     // when too little would be left of the message.
     static void Fit(Text& text, const QFontMetrics& metrics, int width);

@@ -99,3 +99,18 @@ TEST(CommandLine, APathToProdLuaStandsForItsFolder)
     std::remove(other.c_str());
     rmdir(folder);
 }
+
+// --sync is ours, Qt's -sync stays Qt's; the editor's address defaults to the port it listens on.
+TEST(CommandLine, SyncNamesTheEditorOrNoneAndQtsSyncFlagStaysQts)
+{
+    const CommandLine defaults = Parse({});
+    EXPECT_EQ(defaults.syncHost + ":" + std::to_string(defaults.syncPort), "127.0.0.1:1338");
+    const CommandLine named = Parse({"--sync", "[::1]:9", "-sync"});
+    ASSERT_EQ(named.action, CommandLine::Action::Play) << named.error;
+    EXPECT_EQ(named.syncHost + " " + std::to_string(named.syncPort), "::1 9");
+    EXPECT_EQ(Toolkit(named), (std::vector<std::string>{"quillmere", "-sync"}));
+    EXPECT_EQ(Parse({"--sync=off"}).syncHost, "");
+    for (const char* value : {"editor", ":1338", "host:0", "host:65536", "host:+1", "host:", "[]:1"})
+        EXPECT_EQ(Parse({"--sync", value}).action, CommandLine::Action::Error) << value;
+    EXPECT_EQ(Parse({"--capture", "a.mp4", "--sync", "off"}).action, CommandLine::Action::Error);
+}

@@ -58,7 +58,7 @@ class CommandLine(Runs):
         self.assertEqual((status, err), (0, ""))
         usage = out.splitlines()[0]
         for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--version",
-                       "--music FILE", "--hold"):
+                       "--music FILE", "--sync HOST:PORT", "--hold"):
             self.assertIn(option, usage)
             self.assertIn("\n  " + option, out.replace("-h, ", ""))
         self.assertIn("-platform", out)
