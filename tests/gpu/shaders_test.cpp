@@ -424,7 +424,7 @@ private slots:
                  Case{"loadTexture('notanimage.png')", "loadTexture: notanimage.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('missing.png')", "loadTexture: missing.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('wide.png')", "loadTexture: wide.png: an image of at most 8192 pixels a side, got 8193x1"},
-                 Case{"drawFullscreen(t)", "drawFullscreen: expected a shader, got target"},
+                 Case{"drawFullscreen(t)", "drawFullscreen: expected a shader or a Shadertoy import, got target"},
                  Case{"setUniform(s, 'x', 1, 2, 3, 4, 5)", "setUniform: expected 1 to 4 or 16 numbers, or a texture or target, got 5 values"},
                  Case{"setUniform(s, 'x', 1, 'two')", "setUniform: expected numbers, or a texture or target, got string"},
                  Case{"setUniform(s, 'x', t, t)", "setUniform: expected one texture or target, got 2 values"},
