@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #include "app/mainwindow.h"
-#include "app/scriptwatcher.h"
+#include "app/scenewatcher.h"
 #include "app/ui_mainwindow.h"
 #include "script/luaengine.h"
 #include "world/openglemptyworldwidget.h"
@@ -138,9 +138,9 @@ void SetTimeLimitCheck(bool on)
 
 void SetScriptWatching(bool on)
 {
-    ScriptWatcher*& watcher = g_mainWindow->scriptWatcher;
+    SceneWatcher*& watcher = g_mainWindow->sceneWatcher;
     if (on && !watcher)
-        watcher = new ScriptWatcher(g_mainWindow);
+        watcher = new SceneWatcher(g_mainWindow->ui->world->gpu, g_mainWindow);
     if (!on) {
         delete watcher;
         watcher = nullptr;

@@ -203,6 +203,9 @@ def rows(f):
     value = get("shaders.reset_ms")
     out.append(("10. Shaders: the host's state reset after render()", "<= 0.05 ms",
                 "not measured" if value is None else "%.4f ms" % value, value is not None and value <= 0.05))
+    value = get("shaders.gate_call_us")
+    out.append(("10. Shaders: a call through the gate inside an open shape (useShader(nil) between beginTriGL and endGL)",
+                "(reported)", "not measured" if value is None else "%.2f us" % value, None))
     value = get("shaders.compile_to_frame_ms")
     out.append(("10. Shaders: a 200-line shader's save to its first frame (the watcher's 100 ms settle and the compile to the frame drawn)",
                 "<= 200 ms", "not measured" if value is None else "%.0f ms (100 ms + %.0f ms, median of 9; the same frame "

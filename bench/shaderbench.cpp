@@ -1,7 +1,7 @@
 // Shader passes, targets and feedback at 1280x720 on the capture's offscreen view, each frame
 // bracketed by glFinish so that it holds the rasterising too, against a frame that only clears;
-// the host's state reset after render(); a 200-line shader's compile after a save to its first
-// frame.
+// the host's state reset after render() and a call through the gate; a 200-line shader's compile
+// after a save to its first frame.
 
 #include <GL/gl.h>
 
@@ -17,9 +17,8 @@
 #include "bench/benchresults.h"
 #include "bench/benchsupport.h"
 #include "capture/offscreenview.h"
-#include "gpu/musictexture.h"
-#include "gpu/scriptframe.h"
-#include "gpu/scriptresource.h"
+#include "gpu/scriptgpu.h"
+#include "analysis/soundtrackanalysis.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "world/kestrovaworld.h"
@@ -135,15 +134,22 @@ int RunShaderBench(BenchResults& results)
     results.Add("shaders.feedback_added_ms",
                 AddedMs(view, world, "drawFullscreen(fade) drawFullscreen(post)",
                         "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)"));
+    // A call through the gate inside an open shape: the shape ended and begun again, GL state
+    // saved and put back around a call that does next to nothing.
+    results.Add("shaders.gate_call_us", 1000 * AddedMs(view, world, "beginTriGL() endGL()",
+                                                      "beginTriGL() for i = 1, 1000 do useShader(nil) end endGL()")
+                                            / 1000);
     results.Add("shaders.spectrum_bound_ms",
                 AddedMs(view, world, "drawFullscreen(nomusic)", "drawFullscreen(music)"));
     {
         std::vector<double> times[2];
         for (int i = 0; i < 2 * kUploads; ++i) {
             const double begin = NowMs();
-            BeginScriptGpuFrame();
-            if (i % 2)
-                CurrentMusicTexture();
+            view.Gpu().BeginFrame();
+            if (i % 2) {
+                view.Gpu().Music().Source(MusicRows{FillMusicTextureRows, kMusicTextureWidth}, 0);
+                view.Gpu().Music().SampleTexture();
+            }
             glFinish();
             times[i % 2].push_back(NowMs() - begin);
         }
@@ -152,8 +158,8 @@ int RunShaderBench(BenchResults& results)
 
     const double start = NowMs();
     for (int i = 0; i < kResets; ++i) {
-        NoteScriptGlState();
-        RestoreScriptGlState();
+        view.Gpu().PutBack();
+        view.Gpu().EndChunk();
     }
     results.Add("shaders.reset_ms", (NowMs() - start) / kResets);
 
@@ -168,7 +174,7 @@ int RunShaderBench(BenchResults& results)
     for (int i = 1; i <= kCompiles; ++i) {
         Write("long.frag", LongShader(kLongShaderLines, i));
         const double saved = NowMs();
-        MarkScriptFileChanged(path);
+        view.Gpu().MarkFileChanged(path);
         world.Tick(0.05f), view.Draw(world), view.Finish();
         compiles.push_back(NowMs() - saved);
         const double again = NowMs();

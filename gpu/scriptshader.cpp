@@ -7,21 +7,18 @@
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 
-#include <cerrno>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 
-#include "gpu/gpumemory.h"
-#include "gpu/scriptframe.h"
+#include "gpu/scriptsampler.h"
 #include "gpu/shadersource.h"
-
-static std::function<void(const std::string&, const std::string&)> g_errorHook;
-static std::map<std::string, std::function<unsigned()>> g_hostTextures;
 
 // Script samplers start at unit 1: a sampler the script never set reads unit 0, which the
 // host keeps empty, and so reads black rather than some other texture.
 static constexpr int kFirstScriptUnit = 1;
 static constexpr int kMatrixValues = 16;
+static const char kSpectrum[] = "iSpectrum";
 
 static const char kHostVertexStage[] =
     "#version 330 compatibility\n"
@@ -31,46 +28,6 @@ static const char kHostVertexStage[] =
     "    gl_BackColor = gl_Color;\n"
     "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
     "}\n";
-
-void SetShaderErrorHook(std::function<void(const std::string&, const std::string&)> hook)
-{
-    g_errorHook = std::move(hook);
-}
-
-void SetHostShaderTexture(const std::string& uniform, std::function<unsigned()> texture)
-{
-    if (texture)
-        g_hostTextures[uniform] = std::move(texture);
-    else
-        g_hostTextures.erase(uniform);
-}
-
-bool ReadShaderFile(const std::string& path, std::string& text, std::string& why)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        why = std::strerror(errno);
-        return false;
-    }
-    text.clear();
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-        text.append(buffer, n);
-        if (text.size() > size_t(kLargestShaderFile))
-            break;
-    }
-    const bool failed = std::ferror(file);
-    std::fclose(file);
-    if (failed) {
-        why = "it cannot be read";
-        return false;
-    }
-    if (text.size() > size_t(kLargestShaderFile)) {
-        why = "a shader file of at most 1 MiB, got a larger one";
-        return false;
-    }
-    return true;
-}
 
 ScriptShader::ScriptShader(std::string fragmentName, std::string fragmentPath, std::string vertexName,
                            std::string vertexPath)
@@ -83,28 +40,32 @@ ScriptShader::ScriptShader(std::string fragmentName, std::string fragmentPath, s
 
 ScriptShader::~ScriptShader()
 {
-    if (QOpenGLShaderProgram* p = program)
-        DeferGlRelease([p] { delete p; });
+    delete program;
 }
 
-std::vector<std::string> ScriptShader::Files() const
+unsigned ScriptShader::Program() const
 {
-    if (vertexPath.empty())
-        return {fragmentPath};
-    return {fragmentPath, vertexPath};
+    return program ? program->programId() : 0;
 }
 
-bool ScriptShader::Read(std::string& why)
+bool ScriptShader::Load(std::string& why)
 {
+    const char* const tooLarge = "a shader file of at most 1 MiB, got a larger one";
+    std::vector<SourceFile> read(vertexPath.empty() ? 1 : 2);
+    read[0].path = fragmentPath;
     std::string reason;
-    if (!ReadShaderFile(fragmentPath, fragmentText, reason)) {
+    if (!ReadSourceFile(fragmentPath, kLargestShaderFile, tooLarge, fragmentText, read[0].stamp, reason)) {
         why = fragmentName + ": " + reason;
         return false;
     }
-    if (!vertexPath.empty() && !ReadShaderFile(vertexPath, vertexText, reason)) {
-        why = vertexName + ": " + reason;
-        return false;
+    if (!vertexPath.empty()) {
+        read[1].path = vertexPath;
+        if (!ReadSourceFile(vertexPath, kLargestShaderFile, tooLarge, vertexText, read[1].stamp, reason)) {
+            why = vertexName + ": " + reason;
+            return false;
+        }
     }
+    sources = std::move(read);
     compileDue = true;
     return true;
 }
@@ -121,7 +82,7 @@ void ScriptShader::Refresh()
     if (changed) {
         changed = false;
         std::string why;
-        if (!Read(why)) {
+        if (!Load(why)) {
             Fail(why + "\n");
             return;
         }
@@ -130,22 +91,26 @@ void ScriptShader::Refresh()
         Compile();
 }
 
+void ScriptShader::ReportFailure(const std::string& why)
+{
+    Fail(fragmentName + ": " + why + "\n");
+}
+
 void ScriptShader::Fail(std::string message)
 {
     error = std::move(message);
     std::fputs(error.c_str(), stdout);
     std::fflush(stdout);
-    if (g_errorHook)
-        g_errorHook(fragmentName, error);
+    shared->reports.push_back(GpuReport{fragmentName, error});
 }
 
 // Compiles into a new program, which replaces the last good one only once it links.
 void ScriptShader::Compile()
 {
     compileDue = false;
-    auto* next = new QOpenGLShaderProgram;
-    auto* fragment = new QOpenGLShader(QOpenGLShader::Fragment, next);
-    auto* vertex = new QOpenGLShader(QOpenGLShader::Vertex, next);
+    std::unique_ptr<QOpenGLShaderProgram> next(new QOpenGLShaderProgram);
+    auto* fragment = new QOpenGLShader(QOpenGLShader::Fragment, next.get());
+    auto* vertex = new QOpenGLShader(QOpenGLShader::Vertex, next.get());
     std::string message;
     if (!fragment->compileSourceCode(PrepareShaderSource(fragmentText, true).c_str()))
         message += TranslateShaderLog(fragment->log().toStdString(), fragmentName);
@@ -160,14 +125,13 @@ void ScriptShader::Compile()
             message = TranslateShaderLog(next->log().toStdString(), fragmentName);
     }
     if (!message.empty()) {
-        delete next;
         Fail(message);
         return;
     }
     delete program;
-    program = next;
+    program = next.release();
     active.clear();
-    QOpenGLFunctions* gl = ScriptGl();
+    QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
     GLint count = 0;
     gl->glGetProgramiv(program->programId(), GL_ACTIVE_UNIFORMS, &count);
     for (GLint i = 0; i < count; ++i) {
@@ -184,14 +148,23 @@ void ScriptShader::Compile()
     }
     // Told even when this object never failed: the file's line may be an older object's.
     error.clear();
-    if (g_errorHook)
-        g_errorHook(fragmentName, error);
+    shared->reports.push_back(GpuReport{fragmentName, error});
+}
+
+// A number for an int or bool uniform: not-a-number is 0, and values past the range of int
+// stop at its ends, where a plain conversion would be undefined.
+static GLint WholeNumber(float value)
+{
+    if (!(value == value))
+        return 0;
+    const double limit = 2147483647.0;
+    return GLint(std::fmax(-limit, std::fmin(limit, double(value))));
 }
 
 // Values of another count than the uniform's type takes are not set: GL would refuse them.
 void ScriptShader::Apply(const Active& uniform, const float* v, int count) const
 {
-    QOpenGLFunctions* gl = ScriptGl();
+    QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
     const int at = uniform.location;
     switch (uniform.type) {
     case GL_FLOAT: if (count == 1) gl->glUniform1f(at, v[0]); break;
@@ -200,19 +173,19 @@ void ScriptShader::Apply(const Active& uniform, const float* v, int count) const
     case GL_FLOAT_VEC4: if (count == 4) gl->glUniform4fv(at, 1, v); break;
     case GL_FLOAT_MAT4: if (count == kMatrixValues) gl->glUniformMatrix4fv(at, 1, GL_FALSE, v); break;
     case GL_INT:
-    case GL_BOOL: if (count == 1) gl->glUniform1i(at, GLint(v[0])); break;
+    case GL_BOOL: if (count == 1) gl->glUniform1i(at, WholeNumber(v[0])); break;
     default: break;
     }
 }
 
-bool ScriptShader::Use(const ShaderFrameInputs& inputs)
+bool ScriptShader::Use(const ShaderFrameInputs& inputs, int& units)
 {
+    units = 0;
     if (compileDue && !g_compilesHeld)
         Compile();
     if (!program)
         return false;
     program->bind();
-    NoteScriptGlState();
     const struct { const char* name; const float* values; int count; } frameInputs[] = {
         {"iResolution", inputs.resolution, 3}, {"iTime", &inputs.time, 1}, {"iTimeDelta", &inputs.timeDelta, 1},
         {"iFrame", &inputs.frame, 1},          {"iMouse", inputs.mouse, 4},
@@ -222,13 +195,13 @@ bool ScriptShader::Use(const ShaderFrameInputs& inputs)
         if (found != active.end())
             Apply(found->second, input.values, input.count);
     }
-    QOpenGLFunctions* gl = ScriptGl();
-    int unit = kFirstScriptUnit;
-    const auto bindSampler = [&](const Active& a, unsigned name) {
-        gl->glActiveTexture(GL_TEXTURE0 + unit);
-        glBindTexture(GL_TEXTURE_2D, name);
-        gl->glUniform1i(a.location, unit++);
+    // Every texture is asked for before any unit is bound: a texture's first upload, or a
+    // target's first framebuffer, binds what it makes on the active unit.
+    struct Sampled {
+        int location;
+        unsigned texture;
     };
+    std::vector<Sampled> sampled;
     for (const auto& [name, uniform] : uniforms) {
         const auto found = active.find(name);
         if (found == active.end())
@@ -236,15 +209,25 @@ bool ScriptShader::Use(const ShaderFrameInputs& inputs)
         if (!uniform.sampler)
             Apply(found->second, uniform.values.data(), int(uniform.values.size()));
         else if (found->second.type == GL_SAMPLER_2D)
-            bindSampler(found->second, uniform.sampler->SampleTexture());
+            sampled.push_back({found->second.location, uniform.sampler->SampleTexture()});
     }
-    for (const auto& [name, texture] : g_hostTextures) {
-        const auto found = active.find(name);
-        if (found != active.end() && found->second.type == GL_SAMPLER_2D && !uniforms.count(name))
-            bindSampler(found->second, texture());
+    const auto spectrum = active.find(kSpectrum);
+    if (inputs.spectrum && spectrum != active.end() && spectrum->second.type == GL_SAMPLER_2D && !uniforms.count(kSpectrum))
+        sampled.push_back({spectrum->second.location, inputs.spectrum->SampleTexture()});
+    QOpenGLFunctions* gl = QOpenGLContext::currentContext()->functions();
+    int unit = kFirstScriptUnit;
+    for (const Sampled& s : sampled) {
+        // Past the context's units a sampler reads unit 0, which is empty: black.
+        if (unit >= inputs.units) {
+            gl->glUniform1i(s.location, 0);
+            continue;
+        }
+        gl->glActiveTexture(GL_TEXTURE0 + unit);
+        glBindTexture(GL_TEXTURE_2D, s.texture);
+        gl->glUniform1i(s.location, unit++);
     }
-    NoteScriptTextureUnits(unit);
     gl->glActiveTexture(GL_TEXTURE0);
+    units = unit;
     return true;
 }
 
@@ -258,9 +241,10 @@ void ScriptShader::SetUniformSampler(const std::string& name, ScriptSampler* sam
     uniforms[name] = Uniform{{}, sampler};
 }
 
-void ScriptShader::DropGl()
+void ScriptShader::FreeGl()
 {
     delete program;
     program = nullptr;
     active.clear();
+    compileDue = true;
 }

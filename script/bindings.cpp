@@ -4,14 +4,16 @@
 #include <cstdint>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include <GL/gl.h>
 
 extern "C" {
 #include <lua.h>
 }
 
-#include "gpu/gpumemory.h"
 #include "script/drawstate.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/meshbindings.h"
 #include "script/musicanalysisbindings.h"
@@ -54,28 +56,25 @@ static GLubyte Channel(lua_State* L, int index)
 // never end what is not open, and step out of an open shape to draw a line. While a mesh is
 // recorded nothing is drawn.
 
-// Lines are never lit.
+// Lines are never lit. Without a context there is nothing to draw into, and nothing is drawn.
 static int w_drawLine(lua_State* L)
 {
     const float x1 = Coordinate(L, 1), y1 = Coordinate(L, 2), z1 = Coordinate(L, 3);
     const float x2 = Coordinate(L, 4), y2 = Coordinate(L, 5), z2 = Coordinate(L, 6);
+    if (!g_drawState.recording && GlReady())
+        GlCall(L, "drawLine", [&](ScriptGpu&, std::string&) {
+            LightFor(false);
+            glBegin(GL_LINES);
+            glColor4ub(255, 255, 255, 255);
+            glVertex3f(x1, y1, z1);
+            glVertex3f(x2, y2, z2);
+            glEnd();
+            return true;
+        });
+    // The colour stays white afterwards.
     const GLubyte white[4] = {255, 255, 255, 255};
-    std::memcpy(g_drawState.colour, white, sizeof white);  // stays the current colour afterwards
-    if (g_drawState.recording) {
-        glColor4ubv(white);
-        return 0;
-    }
-    LeaveShape();
-    if (g_drawState.immediateLit)
-        glDisable(GL_LIGHTING);
-    glBegin(GL_LINES);
+    std::memcpy(g_drawState.colour, white, sizeof white);
     glColor4ubv(white);
-    glVertex3f(x1, y1, z1);
-    glVertex3f(x2, y2, z2);
-    glEnd();
-    if (g_drawState.immediateLit)
-        glEnable(GL_LIGHTING);
-    ReenterShape();
     return 0;
 }
 
@@ -128,6 +127,24 @@ static int w_beginTriGL(lua_State*)
     s.shapeOpen = true;
     s.shapeVertices = 0;
     return 0;
+}
+
+// dofile(name, ...) as Lua's own (upvalue 1), but no name (standard input) and a name that is
+// no regular file (a FIFO, a device) are refused as a missing file is: reading them would hold
+// the window for ever. No C++ object lives here: the call may raise.
+static int RegularDofile(lua_State* L)
+{
+    struct stat status;
+    if (lua_isnoneornil(L, 1) || (lua_type(L, 1) == LUA_TSTRING && ::stat(lua_tostring(L, 1), &status) == 0
+                                  && !S_ISREG(status.st_mode))) {
+        lua_pushfstring(L, "cannot open %s: not a regular file",
+                        lua_isnoneornil(L, 1) ? "standard input" : lua_tostring(L, 1));
+        return lua_error(L);
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
 }
 
 // What the engine calls at the end of every chunk.
@@ -205,8 +222,9 @@ void RegisterLuaBindings()
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
     RegisterSyncBindings(g_luaState);
+    lua_getglobal(g_luaState, "dofile");
+    lua_pushcclosure(g_luaState, RegularDofile, 1);
+    lua_setglobal(g_luaState, "dofile");
     RegisterViewBindings(g_luaState);
     SetChunkEndHook(EndChunk);
-    lua_State* L = g_luaState;
-    SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });
 }

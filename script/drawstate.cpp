@@ -3,7 +3,6 @@
 
 #include <GL/gl.h>
 
-#include "script/meshbindings.h"
 
 DrawState g_drawState;
 
@@ -74,6 +73,26 @@ void ReenterShape()
     if (g_drawState.shapeOpen)
         glBegin(GL_TRIANGLES);
     g_drawState.shapeVertices = 0;
+}
+
+void PlaceLightFor(bool normals)
+{
+    if (normals && g_drawState.lightOn && !g_drawState.lightPlaced)
+        g_drawState.stale = true;
+}
+
+void LightFor(bool normals)
+{
+    if (normals && g_drawState.lightOn)
+        glEnable(GL_LIGHTING);
+    else
+        glDisable(GL_LIGHTING);
+}
+
+void DropMeshRecording()
+{
+    g_drawState.recording = false;
+    std::vector<RecordedVertex>().swap(g_drawState.recorded);
 }
 
 void EndChunkDrawing()

@@ -9,14 +9,24 @@
 // GL lighting, like the matrices, is back as the host left it when every chunk ends.
 
 #include <cstdint>
+#include <vector>
 
 #include "mathlib/ML_Maths.h"
 #include "mathlib/transformstack.h"
+
+// A vertex recorded between beginMesh and endMesh, in the mesh's own coordinates, with the
+// colour and normal current then.
+struct RecordedVertex {
+    float position[3];
+    float normal[3];
+    std::uint8_t colour[4];
+};
 
 struct DrawState {
     bool shapeOpen = false;          // between glBegin and glEnd
     std::uint32_t shapeVertices = 0;  // since the shape's glBegin
     bool recording = false;          // vertices go into a mesh, nothing is drawn
+    std::vector<RecordedVertex> recorded;
 
     std::uint8_t colour[4] = {255, 255, 255, 255};
     Vector3 normal = Vector3(0, 0, 1);
@@ -47,10 +57,17 @@ inline void SyncForVertex()
     if (g_drawState.stale && g_drawState.shapeVertices % 3 == 0)
         SyncInsideShape();
 }
-// Steps out of an open shape, for a line or a mesh, and catches GL up.
+// Steps out of an open shape, and catches GL up: the gate's first step (script/gpugate.h).
 void LeaveShape();
 // Steps back into it; a triangle left half done is lost, as GL drops it at glEnd.
 void ReenterShape();
+// Before vertices of arrays are drawn through the gate: they will be lit with normals while the
+// light is on, so the light is placed as the gate catches GL up.
+void PlaceLightFor(bool normals);
+// Inside the gate: GL lighting on for arrays with normals while the light is on, off otherwise.
+void LightFor(bool normals);
+// Ends a recording and forgets what it held.
+void DropMeshRecording();
 // At the end of every chunk: ends an open shape and a recording, drops the transforms and the
 // normal, and pops what SyncDrawState pushed. Touches GL only where the chunk did.
 void EndChunkDrawing();

@@ -2,7 +2,7 @@
 
 #include <GL/gl.h>
 
-#include "gpu/scriptframe.h"
+#include "gpu/scriptgpu.h"
 #include "world/world.h"
 
 void SetupViewGL()
@@ -10,11 +10,9 @@ void SetupViewGL()
     glClearColor(0, 0, 0, 1);
 }
 
-void PaintWorld(World& world)
+void PaintWorld(World& world, ScriptGpu& gpu)
 {
-    // Frees the names of script objects collected since the last frame while their context is
-    // current, and notes the framebuffer and viewport the script's drawing returns to.
-    BeginScriptGpuFrame();
+    gpu.BeginFrame();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     world.Draw();
 }

@@ -65,6 +65,20 @@ TEST(ShaderSource, MainImageGetsTheUniformsItDoesNotDeclareAndAMain)
               std::string::npos);
 }
 
+// Text of any length or shape is scanned in steps: no recursion per character, no number too
+// large to read.
+TEST(ShaderSource, TextOfAnyShapeIsPreparedAndItsLogTranslated)
+{
+    const std::string blanks = "void" + std::string(30000, ' ') + "mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }\n";
+    EXPECT_NE(PrepareShaderSource(blanks, true).find("mainImage(colour, gl_FragCoord.xy)"), std::string::npos);
+    const std::string huge = PrepareShaderSource("#version 33000000000\nvoid main() {}\n", true);
+    EXPECT_EQ(huge.rfind("#version 33000000000\n#line 2\nvoid main", 0), 0u);
+    const std::string longLine = "0:3(1): error: " + std::string(100000, 'x') + "\n";
+    EXPECT_EQ(TranslateShaderLog(longLine, "a.frag"), "a.frag:3: error: " + std::string(100000, 'x') + "\n");
+    EXPECT_EQ(TranslateShaderLog("0:99999999999999999999(1): error: far\n1:(2): x\n", "a.frag"),
+              "a.frag:99999999999999999999: error: far\na.frag: 1:(2): x\n");
+}
+
 TEST(ShaderSource, MesaMessagesGetTheFilesNameAndLine)
 {
     const std::string log = "0:12(3): error: `foo' undeclared\r\n\n0:7(1): warning: unused\nerror: linking failed  \n";

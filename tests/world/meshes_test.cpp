@@ -2,6 +2,7 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QTest>
 #include <QTimer>
@@ -11,8 +12,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "gpu/gpumemory.h"
+#include "gpu/scriptgpu.h"
 #include "script/bindings.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
@@ -192,6 +194,9 @@ private slots:
         glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &after[1]);
         QCOMPARE(QList<GLint>({after[0], after[1]}), QList<GLint>({depths[0], depths[1]}));
         QCOMPARE(bool(glIsEnabled(GL_LIGHTING)), false);
+        GLint arrayBuffer = -1;
+        glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
+        QCOMPARE(QList<int>({arrayBuffer, glIsEnabled(GL_VERTEX_ARRAY), glIsEnabled(GL_COLOR_ARRAY)}), QList<int>({0, 0, 0}));
         Run("setLight(nil)");
         QVERIFY(failing != empty);
         // The host's drawing is the empty scene's wherever the script drew nothing.
@@ -276,7 +281,8 @@ setLight(0, 1, 0))"),
     {
         Run("collectgarbage()");
         view->Frame();
-        const std::size_t inUse = ScriptGpuMemoryInUse();
+        GpuBudget& budget = view->gpu->Budget();
+        const std::size_t inUse = budget.InUse();
         for (const auto& [chunk, error] : {
                  std::pair{"newMesh({0,0,0, 0,0,0, 0,0})", "newMesh: expected whole triangles of 21 numbers, got 8 numbers: the last from index 1 is cut short"},
                  std::pair{"newMesh({0,0,0, 0,0,0, 0,0,0, 1}, 'xyz')", "newMesh: expected whole triangles of 9 numbers, got 10 numbers: the last from index 10 is cut short"},
@@ -292,6 +298,11 @@ setLight(0, 1, 0))"),
                  std::pair{"beginMesh() beginMesh()", "beginMesh: expected endMesh for the mesh begun before, got beginMesh"}}) {
             QCOMPARE(Run(std::string("local m = ") + chunk + " print(m)"), std::string(error) + "\n");
         }
+        // Without the view's context current there is nothing to draw into, and drawMesh says so.
+        QOpenGLContext::currentContext()->doneCurrent();
+        QCOMPARE(Run("drawMesh(mesh)"),
+                 std::string("drawMesh: expected to be called while the view draws (from render()), got no GL context\n"));
+        QVERIFY(view->MakeCurrent());
         // A recording left open by an error ends with its chunk: the next draws are drawn.
         QCOMPARE(Run("beginMesh() vectorGL(1, 2, 3) nosuch()").empty(), false);
         QVERIFY(Render("drawMesh(mesh)") != empty);
@@ -299,16 +310,16 @@ setLight(0, 1, 0))"),
                  std::string("mesh: 0 vertices\r\nmesh: 3 vertices\r\n"));
         Run("collectgarbage()");
         view->Frame();
-        QCOMPARE(ScriptGpuMemoryInUse(), inUse);
+        QCOMPARE(budget.InUse(), inUse);
         // Near the budget, the meshes nothing refers to any more are collected to make room.
-        QVERIFY(ReserveScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 1000));
+        QVERIFY(budget.Take(kScriptGpuMemoryLimit - inUse - 1000, nullptr));
         QCOMPARE(Run("collectgarbage('stop') for i = 1, 50 do local m = newMesh(tri) end collectgarbage('restart')"),
                  std::string());
-        ReleaseScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 1000);
+        budget.Give(kScriptGpuMemoryLimit - inUse - 1000);
         // Past the budget, after a collection, the refusal says so.
-        QVERIFY(ReserveScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 50));
+        QVERIFY(budget.Take(kScriptGpuMemoryLimit - inUse - 50, CollectScriptObjects));
         QCOMPARE(QString::fromStdString(Run("newMesh(tri)")).startsWith("newMesh: expected room for 96 more bytes in the 512 MiB"), true);
-        ReleaseScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 50);
+        budget.Give(kScriptGpuMemoryLimit - inUse - 50);
     }
 
     // Meshes made and dropped, 1,000 a frame, give their GPU memory and GL names back between
@@ -317,11 +328,12 @@ setLight(0, 1, 0))"),
     {
         QCOMPARE(Run("function update() made = {} for i = 1, 1000 do made[i] = newMesh(tri) end end "
                      "function render() for i = 1, #made do drawMesh(made[i]) end end"), std::string());
+        const std::size_t objects = view->gpu->Objects();
         std::size_t most = 0;
         long resident = 0;
         for (int frame = 0; frame < 300; ++frame) {
             view->Frame();
-            most = std::max(most, ScriptGpuMemoryInUse());
+            most = std::max(most, view->gpu->Budget().InUse());
             if (frame == 50)
                 resident = ResidentKiB();
         }
@@ -330,7 +342,7 @@ setLight(0, 1, 0))"),
         QVERIFY2(!kFreedMemoryLeavesResidence || growth < 16 * 1024, qPrintable(QString::number(growth)));
         Run("function update() end function render() end made = nil collectgarbage()");
         view->Frame();
-        QCOMPARE(PendingGlReleases(), std::size_t(0));
+        QVERIFY(view->gpu->Objects() <= objects);
     }
 };
 

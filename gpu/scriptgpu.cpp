@@ -1,0 +1,301 @@
+// The owner of a view's script GL objects and of the script's drawing state.
+#include "gpu/scriptgpu.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+
+#include "gpu/scriptmesh.h"
+#include "gpu/scriptshader.h"
+#include "gpu/scripttarget.h"
+
+#ifndef GL_DRAW_FRAMEBUFFER_BINDING
+#define GL_DRAW_FRAMEBUFFER_BINDING 0x8CA6
+#endif
+
+static ScriptGpu* g_current = nullptr;
+
+static QOpenGLFunctions* Gl()
+{
+    return QOpenGLContext::currentContext()->functions();
+}
+
+ScriptGpu::ScriptGpu(GpuCollect collect)
+    : previous(g_current)
+{
+    shared.collect = collect;
+    music.shared = &shared;
+    g_current = this;
+}
+
+ScriptGpu::~ScriptGpu()
+{
+    const bool withGl = context && QOpenGLContext::currentContext() == context;
+    for (GpuObject* object : objects)
+        Free(object, withGl);
+    if (withGl)
+        music.FreeGl();
+    if (g_current == this) {
+        g_current = previous;
+        return;
+    }
+    for (ScriptGpu* later = g_current; later; later = later->previous)
+        if (later->previous == this)
+            later->previous = previous;
+}
+
+ScriptGpu* ScriptGpu::Current()
+{
+    return g_current;
+}
+
+void ScriptGpu::Adopt(GpuHandle& handle, GpuObject* object)
+{
+    Sweep();
+    try {
+        objects.push_back(object);
+    } catch (...) {
+        delete object;
+        throw;
+    }
+    object->shared = &shared;
+    object->handle = &handle;
+    handle.object = object;
+}
+
+bool ScriptGpu::Loaded(GpuObject* object, std::string& why)
+{
+    if (!object->Load(why))
+        return false;
+    for (const SourceFile& source : object->Sources())
+        if (std::none_of(files.begin(), files.end(), [&](const SourceFile& f) { return f.path == source.path; }))
+            files.push_back(source);
+    return true;
+}
+
+void ScriptGpu::Free(GpuObject* object, bool withGl)
+{
+    if (withGl && object->HoldsGl())
+        object->FreeGl();
+    if (object->handle)
+        object->handle->object = nullptr;
+    shared.budget.Give(object->held);
+    delete object;
+}
+
+// A dead object holding GL names waits for its context. Nothing that walks the objects can be
+// under way: a sweep runs at the frame start and as an object is adopted, never from inside an
+// object's call.
+void ScriptGpu::Sweep()
+{
+    const bool withGl = context && QOpenGLContext::currentContext() == context;
+    auto kept = objects.begin();
+    for (GpuObject* object : objects) {
+        if (object->dead && (withGl || !object->HoldsGl()))
+            Free(object, withGl);
+        else
+            *kept++ = object;
+    }
+    objects.erase(kept, objects.end());
+}
+
+void ScriptGpu::MarkFileChanged(const std::string& path)
+{
+    for (GpuObject* object : objects)
+        for (const SourceFile& source : object->Sources())
+            if (source.path == path && !object->dead)
+                object->MarkChanged();
+}
+
+std::vector<GpuReport> ScriptGpu::TakeReports()
+{
+    std::vector<GpuReport> taken;
+    taken.swap(shared.reports);
+    return taken;
+}
+
+bool ScriptGpu::ContextCurrent() const
+{
+    QOpenGLContext* current = QOpenGLContext::currentContext();
+    return current && (!context || current == context);
+}
+
+void ScriptGpu::BeginFrame()
+{
+    context = QOpenGLContext::currentContext();
+    Sweep();
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &hostFramebuffer);
+    glGetIntegerv(GL_VIEWPORT, hostViewport);
+    SetViewSize(hostViewport[2], hostViewport[3]);
+    ++shared.frame;
+    // By index: a refresh makes no object, and a collection it runs only marks some dead.
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        GpuObject* object = objects[i];
+        std::string why;
+        if (!object->dead && !Guarded([object] { object->Refresh(); return true; }, why))
+            object->ReportFailure(why);
+    }
+}
+
+void ScriptGpu::SetViewSize(int width, int height)
+{
+    shared.viewWidth = width;
+    shared.viewHeight = height;
+}
+
+int ScriptGpu::DrawWidth() const
+{
+    return target ? target->Width() : shared.viewWidth;
+}
+
+int ScriptGpu::DrawHeight() const
+{
+    return target ? target->Height() : shared.viewHeight;
+}
+
+void ScriptGpu::Inputs(ShaderFrameInputs& in)
+{
+    if (shared.frame != timedFrame) {
+        timeDelta = timedFrame < 0 ? 0 : host.time - frameTime;
+        timedFrame = shared.frame;
+        frameTime = host.time;
+    }
+    in.resolution[0] = float(DrawWidth());
+    in.resolution[1] = float(DrawHeight());
+    in.time = float(host.time);
+    in.timeDelta = float(timeDelta);
+    in.frame = float(shared.frame > 0 ? shared.frame - 1 : 0);
+    std::copy(host.mouse, host.mouse + 4, in.mouse);
+    music.Source(host.music, host.time);
+    in.spectrum = &music;
+    if (!units)
+        glGetIntegerv(GL_MAX_COMBINED_TEXTURE_IMAGE_UNITS, &units);
+    in.units = units;
+}
+
+bool ScriptGpu::ApplyShader(ScriptShader* shader)
+{
+    ShaderFrameInputs inputs;
+    Inputs(inputs);
+    int used = 0;
+    const bool bound = shader->Use(inputs, used);
+    unitsUsed = std::max(unitsUsed, used);
+    return bound;
+}
+
+void ScriptGpu::BindDrawTarget()
+{
+    if (target) {
+        target->BindForDrawing();
+        return;
+    }
+    // Before the first frame nothing is known of the host's framebuffer: whatever is bound is.
+    if (shared.frame == 0)
+        return;
+    Gl()->glBindFramebuffer(GL_FRAMEBUFFER, GLuint(hostFramebuffer));
+    glViewport(hostViewport[0], hostViewport[1], hostViewport[2], hostViewport[3]);
+}
+
+const char* ScriptGpu::SetTarget(ScriptTarget* next)
+{
+    drew = true;
+    if (target)
+        target->EndDrawing();
+    target = nullptr;
+    const char* error = next ? next->BeginDrawing() : nullptr;
+    if (!error)
+        target = next;
+    BindDrawTarget();
+    // What the shader in use draws now has the target's size.
+    if (usedShader && !error)
+        ApplyShader(usedShader);
+    return error;
+}
+
+void ScriptGpu::UseShader(ScriptShader* shader)
+{
+    drew = true;
+    usedShader = shader;
+    if (!shader || !ApplyShader(shader))
+        Gl()->glUseProgram(0);
+}
+
+void ScriptGpu::UniformChanged(ScriptShader* shader)
+{
+    if (shader == usedShader)
+        UseShader(shader);
+}
+
+// A quad over the whole target, texture coordinates 0 to 1, blended as the script's triangles
+// are; no depth is tested or written.
+static void DrawPass()
+{
+    glDisable(GL_DEPTH_TEST);
+    glDepthMask(GL_FALSE);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glBegin(GL_QUADS);
+    glColor4f(1, 1, 1, 1);
+    glTexCoord2f(0, 0), glVertex2f(-1, -1);
+    glTexCoord2f(1, 0), glVertex2f(1, -1);
+    glTexCoord2f(1, 1), glVertex2f(1, 1);
+    glTexCoord2f(0, 1), glVertex2f(-1, 1);
+    glEnd();
+}
+
+void ScriptGpu::DrawFullscreen(ScriptShader* shader)
+{
+    drew = true;
+    if (ApplyShader(shader))
+        DrawPass();
+}
+
+void ScriptGpu::DrawMesh(ScriptMesh* mesh)
+{
+    mesh->Draw();
+}
+
+void ScriptGpu::PutBack()
+{
+    drew = true;
+    if (!context)
+        context = QOpenGLContext::currentContext();
+    GLint program = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    const GLuint wanted = usedShader ? usedShader->Program() : 0;
+    if (GLuint(program) != wanted && !(usedShader && ApplyShader(usedShader)))
+        Gl()->glUseProgram(0);
+    BindDrawTarget();
+    Gl()->glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void ScriptGpu::EndChunk()
+{
+    usedShader = nullptr;
+    if (target)
+        target->EndDrawing();
+    target = nullptr;
+    if (!drew || !ContextCurrent())
+        return;
+    drew = false;
+    QOpenGLFunctions* gl = Gl();
+    gl->glUseProgram(0);
+    for (int unit = unitsUsed - 1; unit >= 0; --unit) {
+        gl->glActiveTexture(GL_TEXTURE0 + unit);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    unitsUsed = 0;
+    gl->glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    BindDrawTarget();
+    glEnable(GL_DEPTH_TEST);
+    glDepthMask(GL_TRUE);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
