@@ -49,6 +49,18 @@ bool ScriptShader::Load(std::string& why)
     return true;
 }
 
+static bool g_compilesHeld = false;
+
+void HoldShaderCompiles(bool held)
+{
+    g_compilesHeld = held;
+}
+
+bool ShaderCompilesHeld()
+{
+    return g_compilesHeld;
+}
+
 void ScriptShader::Refresh()
 {
     if (changed) {
@@ -59,7 +71,7 @@ void ScriptShader::Refresh()
             return;
         }
     }
-    if (compileDue)
+    if (compileDue && !g_compilesHeld)
         Compile();
 }
 
@@ -85,16 +97,15 @@ void ScriptShader::Compile()
         Fail(message);
         return;
     }
-    if (!error.empty()) {
-        error.clear();
-        shared->reports.push_back(GpuReport{fragmentName, error});
-    }
+    // Told even when this object never failed: the file's line may be an older object's.
+    error.clear();
+    shared->reports.push_back(GpuReport{fragmentName, error});
 }
 
 bool ScriptShader::Use(const ShaderFrameInputs& inputs, int& units)
 {
     units = 0;
-    if (compileDue)
+    if (compileDue && !g_compilesHeld)
         Compile();
     if (!program.Id())
         return false;

@@ -66,3 +66,8 @@ private:
     ShaderProgram program;
     std::map<std::string, Uniform> uniforms;
 };
+
+// While held, programs are not compiled: a shader not compiled yet draws nothing, as before its
+// first compile. The window holds them until its first frame is shown, which then comes sooner.
+void HoldShaderCompiles(bool held);
+bool ShaderCompilesHeld();

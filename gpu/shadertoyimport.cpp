@@ -12,6 +12,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 
+#include "gpu/scriptshader.h"
 #include "gpu/scripttexture.h"
 
 #ifndef GL_RGBA16F
@@ -250,7 +251,7 @@ void ShadertoyImport::Refresh()
             return;
         }
     }
-    if (compileDue)
+    if (compileDue && !ShaderCompilesHeld())
         Compile();
 }
 
@@ -298,10 +299,9 @@ void ShadertoyImport::Compile()
         passes[i].program = std::move(built[i]);
     }
     compiled = true;
-    if (!error.empty()) {
-        error.clear();
-        shared->reports.push_back(GpuReport{name, error});
-    }
+    // Told even when this object never failed: the file's line may be an older object's.
+    error.clear();
+    shared->reports.push_back(GpuReport{name, error});
 }
 
 void ShadertoyImport::FreeBuffers()
@@ -439,7 +439,7 @@ void ShadertoyImport::BindChannels(const Pass& pass, ShaderFrameInputs& inputs, 
 void ShadertoyImport::RunBuffers(ShaderFrameInputs inputs, void (*drawQuad)(), int& units)
 {
     units = 0;
-    if (compileDue)
+    if (compileDue && !ShaderCompilesHeld())
         Compile();
     if (!compiled || ranFrame == shared->frame)
         return;
@@ -473,7 +473,7 @@ void ShadertoyImport::RunBuffers(ShaderFrameInputs inputs, void (*drawQuad)(), i
 bool ShadertoyImport::UseImage(ShaderFrameInputs inputs, int& units)
 {
     units = 0;
-    if (compileDue)
+    if (compileDue && !ShaderCompilesHeld())
         Compile();
     if (!compiled)
         return false;
