@@ -138,11 +138,12 @@ static Kept Current(const std::vector<SourceScan::Condition>& open);
 SourceScan::SourceScan(const std::string& text) : code(text)
 {
     // Comments to blanks, keeping line breaks.
-    for (size_t at = 0; at < code.size(); ++at) {
-        if (code.compare(at, 2, "//") == 0) {
+    for (size_t at = code.find('/'); at < code.size(); at = code.find('/', at + 1)) {
+        const char next = at + 1 < code.size() ? code[at + 1] : 0;
+        if (next == '/') {
             for (; at < code.size() && code[at] != '\n'; ++at)
                 code[at] = ' ';
-        } else if (code.compare(at, 2, "/*") == 0) {
+        } else if (next == '*') {
             const size_t end = code.find("*/", at + 2);
             const size_t stop = end == std::string::npos ? code.size() : end + 2;
             for (; at < stop; ++at)

@@ -81,15 +81,17 @@ bool ShadertoyImport::ParseInput(const QJsonObject& input, const std::string& pa
     if (source.empty())
         source = Text(input.value("filepath"));
     const QJsonObject sampler = input.value("sampler").toObject();
-    const std::string filter = Text(sampler.value("filter"));
-    const std::string wrap = Text(sampler.value("wrap"));
+    // Without a sampler the site reads a buffer linear and clamped, a texture mipmapped and repeated.
+    const bool buffer = ctype == "buffer";
+    const std::string filter = sampler.contains("filter") ? Text(sampler.value("filter")) : buffer ? "linear" : "mipmap";
+    const std::string wrap = sampler.contains("wrap") ? Text(sampler.value("wrap")) : buffer ? "clamp" : "repeat";
     Channel channel;
     channel.minFilter = filter == "nearest" ? GL_NEAREST : filter == "linear" ? GL_LINEAR : GL_LINEAR_MIPMAP_LINEAR;
     channel.magFilter = filter == "nearest" ? GL_NEAREST : GL_LINEAR;
     const bool mipmaps = channel.minFilter == GL_LINEAR_MIPMAP_LINEAR;
     channel.wrap = wrap == "clamp" ? GL_CLAMP_TO_EDGE : wrap == "mirror" ? GL_MIRRORED_REPEAT : GL_REPEAT;
     Pass& reader = parsed.passes.back();
-    if (ctype == "buffer") {
+    if (buffer) {
         const std::string id = Text(input.value("id"));
         // Older exports name the buffer only by its picture, buffer00.png for A.
         const size_t digit = source.find("buffer0");

@@ -16,6 +16,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "capture/offscreenview.h"
 #include "gpu/scriptshader.h"
 #include "gpu/shadertoyimport.h"
 #include "script/bindings.h"
@@ -23,6 +24,7 @@ extern "C" {
 #include "script/luaengine.h"
 #include "script/musicclock.h"
 #include "tests/world/framebufferview.h"
+#include "world/kestrovaworld.h"
 #include "world/viewgl.h"
 
 static constexpr int kWidth = 320;
@@ -206,6 +208,36 @@ TEST(ShadertoyImport, BuffersRunInOrderOnceAFrameWithTheFrameBeforeWhereTheSiteH
         EXPECT_TRUE(Near(image, 10, 10, qRgb(quarterN, quarterN, before))) << "frame " << n;
     }
     EXPECT_EQ(Global<ShadertoyImport>("s", "quillmere.shadertoy")->Error(), "");
+}
+
+// In a capture the buffers take the video's size, and two runs give the same pictures (the
+// export is the one the test above wrote).
+TEST(ShadertoyImport, ACaptureDrawsTheSameTwice)
+{
+    QImage frames[2];
+    for (QImage& frame : frames) {
+        g_view->MakeCurrent();
+        CloseLua();
+        {
+            OffscreenView offscreen(200, 100);
+            std::string error;
+            ASSERT_TRUE(offscreen.Create(error)) << error;
+            KestrovaWorld world;
+            world.showGrid = world.showGround = world.showPivotMarker = world.pickPivot = false;
+            InitLua(), RegisterLuaBindings();
+            ASSERT_EQ(RunChunk("s = loadShadertoy('chain.json') function render() drawFullscreen(s) end"), "");
+            for (int i = 0; i < 3; ++i)
+                world.Tick(0.05f), offscreen.Draw(world);
+            std::vector<unsigned char> pixels(200 * 100 * 4);
+            offscreen.Read(pixels.data());
+            frame = QImage(pixels.data(), 200, 100, QImage::Format_RGB32).mirrored();
+            CloseLua();
+        }
+        g_world = static_cast<KestrovaWorld*>(g_view->world);
+        InitLua(), RegisterLuaBindings();
+    }
+    EXPECT_EQ(frames[0], frames[1]);
+    EXPECT_TRUE(Near(frames[0], 150, 25, qRgb(48, 48, 32)));
 }
 
 // Repeat against clamp at 1.25, and the vertical flip, on a 2x2 texture read nearest.
