@@ -6,7 +6,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 
-#include <cstdio>
 #include <memory>
 
 #include "gpu/scriptsampler.h"
@@ -18,7 +17,8 @@ static const char kSpectrum[] = "iSpectrum";
 
 ScriptShader::ScriptShader(std::string fragmentName, std::string fragmentPath, std::string vertexName,
                            std::string vertexPath)
-    : fragmentName(std::move(fragmentName))
+    : CompiledObject(fragmentName)
+    , fragmentName(std::move(fragmentName))
     , fragmentPath(std::move(fragmentPath))
     , vertexName(std::move(vertexName))
     , vertexPath(std::move(vertexPath))
@@ -49,45 +49,6 @@ bool ScriptShader::Load(std::string& why)
     return true;
 }
 
-static bool g_compilesHeld = false;
-
-void HoldShaderCompiles(bool held)
-{
-    g_compilesHeld = held;
-}
-
-bool ShaderCompilesHeld()
-{
-    return g_compilesHeld;
-}
-
-void ScriptShader::Refresh()
-{
-    if (changed) {
-        changed = false;
-        std::string why;
-        if (!Load(why)) {
-            Fail(why + "\n");
-            return;
-        }
-    }
-    if (compileDue && !g_compilesHeld)
-        Compile();
-}
-
-void ScriptShader::ReportFailure(const std::string& why)
-{
-    Fail(fragmentName + ": " + why + "\n");
-}
-
-void ScriptShader::Fail(std::string message)
-{
-    error = std::move(message);
-    std::fputs(error.c_str(), stdout);
-    std::fflush(stdout);
-    shared->reports.push_back(GpuReport{fragmentName, error});
-}
-
 // A failed compile keeps the last good program.
 void ScriptShader::Compile()
 {
@@ -97,16 +58,13 @@ void ScriptShader::Compile()
         Fail(message);
         return;
     }
-    // Told even when this object never failed: the file's line may be an older object's.
-    error.clear();
-    shared->reports.push_back(GpuReport{fragmentName, error});
+    Succeeded();
 }
 
 bool ScriptShader::Use(const ShaderFrameInputs& inputs, int& units)
 {
     units = 0;
-    if (compileDue && !g_compilesHeld)
-        Compile();
+    CompileIfDue();
     if (!program.Id())
         return false;
     program.Bind();

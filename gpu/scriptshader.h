@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "gpu/gpuobject.h"
+#include "gpu/compiledobject.h"
 #include "gpu/shaderprogram.h"
 
 class ScriptSampler;
@@ -21,7 +21,7 @@ class ScriptSampler;
 // The largest shader file a script may load.
 constexpr long kLargestShaderFile = 1 << 20;
 
-class ScriptShader : public GpuObject {
+class ScriptShader : public CompiledObject {
 public:
     // Paths as the script gave them (the names shown in messages) and as absolute paths; no
     // vertex file gives the host's vertex stage, which passes position, colour and texture
@@ -43,11 +43,6 @@ public:
     void SetUniform(const std::string& name, const float* values, int count);
     // The sampler must live as long as it is set here (the binding keeps it referenced).
     void SetUniformSampler(const std::string& name, ScriptSampler* sampler);
-    // The translated messages of the last compile or read that failed; "" while all is well.
-    const std::string& Error() const { return error; }
-
-    void Refresh() override;
-    void ReportFailure(const std::string& why) override;
     bool HoldsGl() const override { return program.Id() != 0; }
     void FreeGl() override;
 
@@ -56,18 +51,10 @@ private:
         std::vector<float> values;
         ScriptSampler* sampler = nullptr;
     };
-    void Compile();
-    void Fail(std::string message);
+    void Compile() override;
 
     std::string fragmentName, fragmentPath, vertexName, vertexPath;
     std::string fragmentText, vertexText;
-    std::string error;
-    bool compileDue = true;
     ShaderProgram program;
     std::map<std::string, Uniform> uniforms;
 };
-
-// While held, programs are not compiled: a shader not compiled yet draws nothing, as before its
-// first compile. The window holds them until its first frame is shown, which then comes sooner.
-void HoldShaderCompiles(bool held);
-bool ShaderCompilesHeld();

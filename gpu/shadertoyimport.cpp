@@ -4,7 +4,6 @@
 #include <GL/gl.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,7 +11,6 @@
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 
-#include "gpu/scriptshader.h"
 #include "gpu/scripttexture.h"
 
 #ifndef GL_RGBA16F
@@ -58,7 +56,8 @@ static std::string KindName(const std::string& ctype)
 }
 
 ShadertoyImport::ShadertoyImport(std::string name, std::string path)
-    : name(std::move(name))
+    : CompiledObject(name)
+    , name(std::move(name))
     , path(std::move(path))
 {
 }
@@ -243,33 +242,6 @@ bool ShadertoyImport::Load(std::string& why)
     return true;
 }
 
-void ShadertoyImport::Refresh()
-{
-    if (changed) {
-        changed = false;
-        std::string why;
-        if (!Load(why)) {
-            Fail(why + "\n");
-            return;
-        }
-    }
-    if (compileDue && !ShaderCompilesHeld())
-        Compile();
-}
-
-void ShadertoyImport::ReportFailure(const std::string& why)
-{
-    Fail(name + ": " + why + "\n");
-}
-
-void ShadertoyImport::Fail(std::string message)
-{
-    error = std::move(message);
-    std::fputs(error.c_str(), stdout);
-    std::fflush(stdout);
-    shared->reports.push_back(GpuReport{name, error});
-}
-
 // Every pass or none: a failed one keeps all the last good programs.
 void ShadertoyImport::Compile()
 {
@@ -301,9 +273,7 @@ void ShadertoyImport::Compile()
         passes[i].program = std::move(built[i]);
     }
     compiled = true;
-    // Told even when this object never failed: the file's line may be an older object's.
-    error.clear();
-    shared->reports.push_back(GpuReport{name, error});
+    Succeeded();
 }
 
 void ShadertoyImport::FreeBuffers()
@@ -441,8 +411,7 @@ void ShadertoyImport::BindChannels(const Pass& pass, ShaderFrameInputs& inputs, 
 void ShadertoyImport::RunBuffers(ShaderFrameInputs inputs, void (*drawQuad)(), int& units)
 {
     units = 0;
-    if (compileDue && !ShaderCompilesHeld())
-        Compile();
+    CompileIfDue();
     if (!compiled || ranFrame == shared->frame)
         return;
     ranFrame = shared->frame;
@@ -475,8 +444,7 @@ void ShadertoyImport::RunBuffers(ShaderFrameInputs inputs, void (*drawQuad)(), i
 bool ShadertoyImport::UseImage(ShaderFrameInputs inputs, int& units)
 {
     units = 0;
-    if (compileDue && !ShaderCompilesHeld())
-        Compile();
+    CompileIfDue();
     if (!compiled)
         return false;
     const Pass& image = passes.back();

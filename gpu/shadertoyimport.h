@@ -16,7 +16,7 @@
 
 #include <QImage>
 
-#include "gpu/gpuobject.h"
+#include "gpu/compiledobject.h"
 #include "gpu/shaderprogram.h"
 
 // The largest JSON export a script may load.
@@ -24,7 +24,7 @@ constexpr long kLargestShadertoyFile = 16 << 20;
 
 class QJsonObject;
 
-class ShadertoyImport : public GpuObject {
+class ShadertoyImport : public CompiledObject {
 public:
     // The path as the script gave it (the name in messages) and as an absolute path.
     ShadertoyImport(std::string name, std::string path);
@@ -33,8 +33,6 @@ public:
     // Reads the export and its textures; false with the reason, which names the pass and the
     // channel of an input the host does not have.
     bool Load(std::string& why) override;
-    void Refresh() override;
-    void ReportFailure(const std::string& why) override;
     bool HoldsGl() const override { return holdsGl; }
     void FreeGl() override;
 
@@ -47,8 +45,6 @@ public:
     bool UseImage(ShaderFrameInputs inputs, int& units);
     // Lets go of the samplers UseImage bound, once the Image pass is drawn.
     void EndImage();
-    // The messages of the last compile or read that failed; "" while all is well.
-    const std::string& Error() const { return error; }
 
 private:
     enum class Source { None, Buffer, Texture };
@@ -93,8 +89,7 @@ private:
 
     bool Parse(const std::string& json, Parsed& parsed, std::string& why) const;
     bool ParseInput(const QJsonObject& input, const std::string& pass, Parsed& parsed, std::string& why) const;
-    void Compile();
-    void Fail(std::string message);
+    void Compile() override;
     bool PrepareBuffers();
     void BindChannels(const Pass& pass, ShaderFrameInputs& inputs, int& units);
     unsigned Sampler(const Channel& channel);
@@ -115,8 +110,6 @@ private:
     int madeWidth = 0;
     int madeHeight = 0;
     long ranFrame = -1;
-    bool compileDue = true;
     bool compiled = false;
     bool holdsGl = false;
-    std::string error;
 };

@@ -27,6 +27,7 @@ extern "C" {
 #include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "tests/gpu/musicclockat.h"
 #include "script/scriptfailures.h"
 #include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
@@ -95,19 +96,6 @@ static QRgb At(const QImage& image, int x, int y)
 {
     return image.pixel(x, image.height() - 1 - y);
 }
-
-// A music clock standing at one time.
-class MusicClockAt : public MusicClock {
-public:
-    explicit MusicClockAt(double time) : time(time) { g_musicClock = this; }
-    ~MusicClockAt() override { g_musicClock = nullptr; }
-    double Time() override { return time; }
-    double Length() const override { return 0; }
-    bool Paused() const override { return false; }
-    void SetPaused(bool) override {}
-    void Seek(double) override {}
-    double time;
-};
 
 // The music's rows as a ramp across the spectrum and a steady waveform, counting the fills.
 static constexpr int kRampWidth = 512;

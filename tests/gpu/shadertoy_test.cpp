@@ -23,6 +23,7 @@ extern "C" {
 #include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "tests/gpu/musicclockat.h"
 #include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
 #include "world/viewgl.h"
@@ -77,17 +78,6 @@ static T* Global(const char* name, const char* type)
     return object;
 }
 
-class MusicClockAt : public MusicClock {
-public:
-    explicit MusicClockAt(double time) : time(time) { g_musicClock = this; }
-    ~MusicClockAt() override { g_musicClock = nullptr; }
-    double Time() override { return time; }
-    double Length() const override { return 0; }
-    bool Paused() const override { return false; }
-    void SetPaused(bool) override {}
-    void Seek(double) override {}
-    double time;
-};
 
 // Each snippet failed, or drew wrongly, before: the file and the colour it draws at the middle.
 TEST(PastedShaders, DrawAsTheSiteDrawsThem)
