@@ -46,11 +46,14 @@ void SyncDrawState()
         glEnable(GL_LIGHTING);
     else
         glDisable(GL_LIGHTING);
-    // On unit 0, the one active outside the gate's calls.
-    if (s.textured)
+    // On unit 0, the one active outside the gate's calls; the texture's colour times the
+    // vertices', whatever mode something else left.
+    if (s.textured) {
         glEnable(GL_TEXTURE_2D);
-    else
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    } else {
         glDisable(GL_TEXTURE_2D);
+    }
     if (!s.transforms.TopIsIdentity())
         glMultMatrixf(s.transforms.Top().m);
     s.stale = false;
