@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "gpu/scriptgpu.h"
@@ -117,35 +118,26 @@ function byVectorGL()
 end
 )";
 
-// Within 8 of each channel: a 2x2 texture is filtered linearly, so a probe a pixel off a
-// texel's centre blends in a little of the next.
-static bool Near(QRgb a, QRgb b)
+// Each channel within 8: a 2x2 texture is filtered linearly, so a probe a pixel off a texel's
+// centre blends in a little of the next.
+static bool Near(const QList<QRgb>& a, const QList<QRgb>& b)
 {
-    constexpr int kTolerance = 8;
-    return std::abs(qRed(a) - qRed(b)) <= kTolerance && std::abs(qGreen(a) - qGreen(b)) <= kTolerance
-        && std::abs(qBlue(a) - qBlue(b)) <= kTolerance;
+    const auto near = [](QRgb p, QRgb q) {
+        return std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))}) <= 8;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), near);
 }
-#define QCOMPARE_RGB(actual, expected)                                                                  \
-    QVERIFY2(Near(actual, expected), qPrintable(QString("%1 against %2").arg(actual, 8, 16).arg(expected, 8, 16)))
 
-// A quad of two triangles as x, y, z, u, v in `quad`, drawn by texCoordGL, and the same
-// vertices with a normal and a colour between for the other mesh formats.
+// A quad as x, y, z, u, v, drawn by texCoordGL, and as meshes of each format with uv.
 static const char kTexturedQuad[] = R"(
 quad = {170,5,200, 0,0,  230,5,200, 1,0,  230,65,200, 1,1,  170,5,200, 0,0,  230,65,200, 1,1,  170,65,200, 0,1}
 function byTexCoordGL()
-  for b = 0, #quad - 1, 5 do
-    texCoordGL(quad[b + 4], quad[b + 5])
-    vectorGL(quad[b + 1], quad[b + 2], quad[b + 3])
-  end
+  beginTriGL() for b = 0, 29, 5 do texCoordGL(quad[b + 4], quad[b + 5]) vectorGL(quad[b + 1], quad[b + 2], quad[b + 3]) end endGL()
 end
-function vertices(normal, colour)
-  local t = {}
-  local function add(list) for _, n in ipairs(list) do t[#t + 1] = n end end
-  for b = 0, #quad - 1, 5 do
-    add({quad[b + 1], quad[b + 2], quad[b + 3]}) add(normal) add({quad[b + 4], quad[b + 5]}) add(colour)
-  end
-  return t
-end
+local t = {}
+for b = 0, 29, 5 do for k = 1, 9 do t[#t + 1] = k <= 5 and quad[b + k] or ({255, 128, 0, 255})[k - 5] end end
+plain, tinted = newMesh(quad, 'xyzuv'), newMesh(t, 'xyzuvrgba')
+beginMesh() colorGL(255, 128, 0, 255) normalGL(0, 0, 1) byTexCoordGL() lit = endMesh()
 )";
 
 class MeshesTest : public QObject {
@@ -323,6 +315,8 @@ setLight(0, 1, 0))"),
                  std::pair{"newMesh({1,2,3, 0,1,0, 0,0,0,0, 1,2,3, 0,1,0, 0,0,0,0, 1,2,3, 0,1,0, 0,0,300,0}, 'xyznxnynzrgba')",
                            "newMesh: expected a colour channel from 0 to 255 at index 29, got 300"},
                  std::pair{"newMesh({0,0,0,0,0, 0,0,0,0,0}, 'xyzuv')", "newMesh: expected whole triangles of 15 numbers, got 10 numbers: the last from index 1 is cut short"},
+                 std::pair{"newMesh({0,0,0, 0,0, 0,0,0,300, 0,0,0, 0,0, 0,0,0,0, 0,0,0, 0,0, 0,0,0,0}, 'xyzuvrgba')", "newMesh: expected a colour channel from 0 to 255 at index 9, got 300"},
+                 std::pair{"useTexture(5)", "useTexture: expected a texture, a target or nil, got number"},
                  std::pair{"newMesh({}, 'rgb')", "newMesh: expected the format \"xyzrgba\", \"xyz\", \"xyznxnynzrgba\", \"xyzuv\", \"xyzuvrgba\" or \"xyznxnynzuvrgba\", got rgb"},
                  std::pair{"newMesh('x')", "newMesh: expected a table of numbers, got string"},
                  std::pair{"drawMesh({})", "drawMesh: expected a mesh, got table"},
@@ -355,78 +349,40 @@ setLight(0, 1, 0))"),
         budget.Give(kScriptGpuMemoryLimit - inUse - 50);
     }
 
-    // A 2x2 texture lies on a quad by its vertices' coordinates, (0, 0) at the image's bottom
-    // left, modulated by their colour: by texCoordGL, by meshes of every format with uv and by
-    // a recorded mesh alike, and a shader's vertex stage passes the coordinate on. Texturing
-    // spares lines, and ends with useTexture(nil) and with the chunk.
+    // A 2x2 texture lies on a quad by texCoordGL, by meshes with uv and by a recorded mesh alike,
+    // (0, 0) at the image's bottom left, modulated by the colour; a shader's vertex stage passes
+    // the coordinate on. Lines are spared; useTexture(nil) and the chunk's end stop texturing.
     void aTextureLiesOnTrianglesByTheirCoordinates()
     {
         QTemporaryDir folder;
-        QImage image(2, 2, QImage::Format_RGB32);
-        const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255), white = qRgb(255, 255, 255);
-        image.setPixel(0, 0, red), image.setPixel(1, 0, green), image.setPixel(0, 1, blue), image.setPixel(1, 1, white);
-        QVERIFY(image.save(folder.filePath("four.png")));
-        QFile shader(folder.filePath("uv.frag"));
-        QVERIFY(shader.open(QIODevice::WriteOnly));
-        shader.write("void main() { gl_FragColor = vec4(gl_TexCoord[0].st, 0.0, 1.0); }\n");
-        shader.close();
-        QCOMPARE(Run(kTexturedQuad + ("four = loadTexture('" + folder.filePath("four.png") + "') uv = loadShader('"
-                                      + folder.filePath("uv.frag") + "')").toStdString()),
-                 std::string());
-        QCOMPARE(Run("plain = newMesh(vertices({}, {}), 'xyzuv') "
-                     "tinted = newMesh(vertices({}, {255,128,0,255}), 'xyzuvrgba') "
-                     "lit = newMesh(vertices({0,0,1}, {255,128,0,255}), 'xyznxnynzuvrgba') "
-                     "beginMesh() colorGL(255,255,255,255) beginTriGL() byTexCoordGL() endGL() recorded = endMesh() "
-                     "print(tostring(recorded))"),
-                 std::string("mesh: 6 vertices\r\n"));
-        const QPoint lowerLeft = Pixel(185, 20, 200), lowerRight = Pixel(215, 20, 200);
-        const QPoint upperLeft = Pixel(185, 50, 200), upperRight = Pixel(215, 50, 200);
-        const QImage drawn = Render("useTexture(four) colorGL(255,255,255,255) beginTriGL() byTexCoordGL() endGL()");
-        QCOMPARE_RGB(drawn.pixel(upperLeft), red);
-        QCOMPARE_RGB(drawn.pixel(upperRight), green);
-        QCOMPARE_RGB(drawn.pixel(lowerLeft), blue);
-        QCOMPARE_RGB(drawn.pixel(lowerRight), white);
-        QCOMPARE(LargestGap(Render("useTexture(four) colorGL(255,255,255,255) drawMesh(plain)"), drawn), 0);
-        QCOMPARE(LargestGap(Render("useTexture(four) drawMesh(recorded)"), drawn), 0);
-        const QImage tinted = Render("useTexture(four) drawMesh(tinted)");
-        QCOMPARE_RGB(tinted.pixel(upperLeft), red);
-        QCOMPARE_RGB(tinted.pixel(upperRight), qRgb(0, 128, 0));
-        QCOMPARE_RGB(tinted.pixel(lowerLeft), qRgb(0, 0, 0));
-        QCOMPARE_RGB(tinted.pixel(lowerRight), qRgb(255, 128, 0));
-        QCOMPARE(LargestGap(Render("useTexture(four) drawMesh(lit)"), tinted), 0);
-        // A target is a texture too: a new one is black.
-        QCOMPARE_RGB(Render("useTexture(newTarget(4, 4)) drawMesh(tinted)").pixel(lowerRight), qRgb(0, 0, 0));
-
-        const QImage coordinates = Render("useShader(uv) beginTriGL() byTexCoordGL() endGL()");
-        QCOMPARE_RGB(coordinates.pixel(lowerLeft), qRgb(64, 64, 0));
-        QCOMPARE_RGB(coordinates.pixel(upperRight), qRgb(191, 191, 0));
-        QCOMPARE(LargestGap(Render("useShader(uv) drawMesh(plain)"), coordinates), 0);
-
-        QVERIFY(Near(Render("colorGL(255,255,255,255) useTexture(four) useTexture(nil) beginTriGL() byTexCoordGL() endGL()")
-                         .pixel(upperLeft),
-                     white));
+        const QRgb pixels[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
+        QVERIFY(QImage(reinterpret_cast<const uchar*>(pixels), 2, 2, QImage::Format_RGB32).save(folder.filePath("four.png")));
+        const std::string shader = folder.filePath("uv.frag").toStdString();
+        std::ofstream(shader) << "void main() { gl_FragColor = vec4(gl_TexCoord[0].st, 0.0, 1.0); }\n";
+        const std::string load = "loadTexture('" + folder.filePath("four.png").toStdString() + "')";
+        QCOMPARE(Run(kTexturedQuad + ("four = " + load + " uv = loadShader('" + shader + "')")), std::string());
+        const QList<QPoint> at = {Pixel(185, 50, 200), Pixel(215, 50, 200), Pixel(185, 20, 200), Pixel(215, 20, 200)};
+        const auto probe = [&](const std::string& body) {
+            const QImage image = Render(body);
+            return QList<QRgb>{image.pixel(at[0]), image.pixel(at[1]), image.pixel(at[2]), image.pixel(at[3])};
+        };
+        const QList<QRgb> quadrants(std::begin(pixels), std::end(pixels)), white(4, pixels[3]);
+        QVERIFY(Near(probe("useTexture(four) colorGL(255, 255, 255, 255) byTexCoordGL()"), quadrants));
+        QVERIFY(Near(probe("useTexture(four) colorGL(255, 255, 255, 255) drawMesh(plain)"), quadrants));
+        const QList<QRgb> tinted = {qRgb(255, 0, 0), qRgb(0, 128, 0), qRgb(0, 0, 0), qRgb(255, 128, 0)};
+        QVERIFY(Near(probe("useTexture(four) drawMesh(tinted)"), tinted));
+        QVERIFY(Near(probe("useTexture(four) drawMesh(lit)"), tinted));
+        QVERIFY(Near(probe("useTexture(newTarget(4, 4)) drawMesh(tinted)"), QList<QRgb>(4, qRgb(0, 0, 0))));  // new: black
+        const QList<QRgb> coordinates = {qRgb(64, 191, 0), qRgb(191, 191, 0), qRgb(64, 64, 0), qRgb(191, 64, 0)};
+        QVERIFY(Near(probe("useShader(uv) byTexCoordGL()"), coordinates));
+        QVERIFY(Near(probe("colorGL(255, 255, 255, 255) useTexture(four) useTexture(nil) byTexCoordGL()"), white));
         // The next chunk holds no texture, which may be freed in between.
-        Render("useTexture(loadTexture('" + folder.filePath("four.png").toStdString() + "'))");
-        Run("collectgarbage()");
-        QVERIFY(Near(Render("colorGL(255,255,255,255) beginTriGL() byTexCoordGL() endGL() drawMesh(plain)").pixel(upperLeft),
-                     white));
+        probe("useTexture(" + load + ")"), Run("collectgarbage()");
+        QVERIFY(Near(probe("colorGL(255, 255, 255, 255) byTexCoordGL() drawMesh(plain)"), white));
         QCOMPARE(Render(""), empty);
-        QCOMPARE(QList<int>({glIsEnabled(GL_TEXTURE_2D), glIsEnabled(GL_TEXTURE_COORD_ARRAY)}), QList<int>({0, 0}));
         const QImage line = Render("useTexture(four) texCoordGL(0.25, 0.25) drawLine(150, 20, 200, 250, 20, 200)");
         const QPoint on = Pixel(200, 20, 200);
         QCOMPARE(std::max({Brightness(line, on), Brightness(line, on + QPoint(0, 1)), Brightness(line, on - QPoint(0, 1))}), 3 * 255);
-
-        for (const auto& [chunk, error] :
-             {std::pair{"useTexture(5)", "useTexture: expected a texture, a target or nil, got number"},
-              std::pair{"useTexture(uv)", "useTexture: expected a texture, a target or nil, got shader"},
-              std::pair{"tinted:setVertices(1, {0,0,0, 0,0, 0,0,0})",
-                        "setVertices: expected whole vertices of 9 numbers, got 8 numbers: the last from index 1 is cut short"},
-              std::pair{"tinted:setVertices(1, {0,0,0, 0,0, 0,0,0,256})",
-                        "setVertices: expected a colour channel from 0 to 255 at index 9, got 256"},
-              std::pair{"lit:setVertices(6, {0,0,0, 0,0,1, 0.5,'v', 0,0,0,0})",
-                        "setVertices: expected a number at index 8, got string"}})
-            QCOMPARE(Run(chunk), std::string(error) + "\n");
-        QCOMPARE(LargestGap(Render("useTexture(four) drawMesh(tinted)"), tinted), 0);
     }
 
     // Meshes made and dropped, 1,000 a frame, give their GPU memory and GL names back between
