@@ -120,17 +120,6 @@ TEST(ShaderSource, MainAndDeclarationsCountOnlyWhereThePreprocessorKeepsThem)
               std::string::npos);
 }
 
-// A file with its own main gets what it uses and does not declare, nothing more.
-TEST(ShaderSource, AFilesOwnMainGetsTheInputsItUses)
-{
-    const std::string prepared = PrepareShaderSource(
-        "uniform float iTime;\nvoid main() { gl_FragColor = vec4(iGlobalTime + iTime, iDate.x, iChannelResolution[0].x, 1.0); }\n", true);
-    for (const char* declared : {"uniform float iGlobalTime;", "uniform vec4 iDate;", "uniform vec3 iChannelResolution[4];"})
-        EXPECT_NE(prepared.find(declared), std::string::npos) << declared;
-    for (const char* left : {"uniform float iTime;\nuniform", "iResolution", "iChannel0", "quillmereFragColor"})
-        EXPECT_EQ(prepared.find(left), std::string::npos) << left;
-}
-
 // #extension lines stay ahead of the host's declarations, also in a condition; an ES file gets
 // precision and an output of its own.
 TEST(ShaderSource, ExtensionsStayFirstAndEsFilesGetWhatEsNeeds)
