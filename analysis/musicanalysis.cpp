@@ -11,7 +11,7 @@
 
 constexpr double kFloorDb = -60;
 constexpr double kCeilDb = 0;
-// Bins are kept in half decibels from -100 dB, so that a band summing many quiet bins still
+// Cells are kept in half decibels from -100 dB, so that a band summing many quiet bins still
 // counts them: 0.25 dB at most off, a 240th of the mapped range.
 constexpr double kCodeFloorDb = -100;
 constexpr double kCodesPerDb = 2;
@@ -32,13 +32,32 @@ constexpr int kThresholdSteps = 8;
 constexpr double kOnsetMargin = 0.01;
 constexpr double kOnsetGain = 6;
 constexpr int kCancelCheckSteps = 256;
-constexpr int kBinsABlock = 32;
 constexpr size_t kSpectrumBinSets = 4;
-constexpr int kBlocks = (kAnalysisBins + kBinsABlock - 1) / kBinsABlock;
+// A cell is the bin it starts at divided by this wide, and at least one bin: below twice this
+// bin every bin is a cell of its own.
+constexpr int kCellShare = 32;
+constexpr int kChunkSteps = 4096;
+// Frames read from the music at a time.
+constexpr long long kPieceFrames = 4096;
+
+static constexpr int CellWidth(int firstBin)
+{
+    return firstBin / kCellShare > 1 ? firstBin / kCellShare : 1;
+}
+
+static constexpr int CountCells()
+{
+    int cells = 0;
+    for (int bin = 0; bin < kAnalysisBins; bin += CellWidth(bin))
+        ++cells;
+    return cells;
+}
+
+constexpr int kCells = CountCells();
 
 // log2 of a positive float to within 1e-4: its exponent, and a polynomial for its mantissa in
-// [1, 2). A fraction of the 0.25 dB the bins are kept to, and many times quicker than log2f, which
-// the spectrum would otherwise spend most of its time in.
+// [1, 2). A fraction of the 0.25 dB the cells are kept to, and many times quicker than log2f,
+// which the spectrum would otherwise spend most of its time in.
 static float FastLog2(float x)
 {
     uint32_t bits;
@@ -59,22 +78,37 @@ static double Mapped(double db)
 
 namespace {
 
-struct CodeTables {
+struct Tables {
     float power[kCodes];
     float mapped[kCodes];
-    CodeTables()
+    // The first bin of each cell, and one past the last bin of the last; the cell of each bin.
+    int cellStart[kCells + 1];
+    int cellOf[kAnalysisBins];
+    Tables()
     {
         for (int c = 0; c < kCodes; ++c) {
             const double db = c / kCodesPerDb + kCodeFloorDb;
             power[c] = c == 0 ? 0.0f : float(std::pow(10.0, db / 10));
             mapped[c] = float(Mapped(db));
         }
+        int cell = 0;
+        for (int bin = 0; bin < kAnalysisBins; bin += CellWidth(bin))
+            cellStart[cell++] = bin;
+        cellStart[kCells] = kAnalysisBins;
+        for (int c = 0; c < kCells; ++c)
+            for (int bin = cellStart[c]; bin < cellStart[c + 1]; ++bin)
+                cellOf[bin] = c;
+    }
+    // How many of the cell's bins lie in the range.
+    int Covered(int cell, MusicAnalysis::BinRange bins) const
+    {
+        return std::min(cellStart[cell + 1], bins.last + 1) - std::max(cellStart[cell], bins.first);
     }
 };
 
-const CodeTables& Tables()
+const Tables& TheTables()
 {
-    static const CodeTables tables;
+    static const Tables tables;
     return tables;
 }
 
@@ -87,77 +121,122 @@ double Interpolate(double position, At at)
     return at((long long)(k)) * (1 - a) + at((long long)(k) + 1) * a;
 }
 
-} // namespace
-
-std::vector<int16_t> MusicAnalysis::MixToMono(const int16_t* samples, long long frames, int channels)
+// The onset of the step whose flux is flux[kThresholdSteps], given the flux of the steps
+// around it.
+double OverThreshold(const double* flux)
 {
-    std::vector<int16_t> mono(size_t(std::max(0LL, frames)));
-    for (long long f = 0; f < frames; ++f) {
-        int sum = 0;
-        for (int c = 0; c < channels; ++c)
-            sum += samples[f * channels + c];
-        mono[size_t(f)] = int16_t(sum / channels);
-    }
-    return mono;
+    double mean = 0;
+    for (int i = 0; i <= 2 * kThresholdSteps; ++i)
+        mean += flux[i];
+    mean /= 2 * kThresholdSteps + 1;
+    return std::clamp(kOnsetGain * (flux[kThresholdSteps] - mean - kOnsetMargin), 0.0, 1.0);
 }
 
-std::unique_ptr<MusicAnalysis> MusicAnalysis::Analyse(std::vector<int16_t> mono, int rate,
+} // namespace
+
+// The Hann window and the transform every step goes through.
+struct MusicAnalysis::StepTransform {
+    kiss_fftr_cfg fft = kiss_fftr_alloc(kAnalysisWindow, 0, nullptr, nullptr);
+    float window[kAnalysisWindow];
+    double windowPower = 0;
+    StepTransform()
+    {
+        for (int i = 0; i < kAnalysisWindow; ++i) {
+            window[i] = float(0.5 - 0.5 * std::cos(2 * M_PI * i / kAnalysisWindow));
+            windowPower += double(window[i]) * window[i];
+        }
+    }
+    ~StepTransform() { kiss_fftr_free(fft); }
+};
+
+std::unique_ptr<MusicAnalysis> MusicAnalysis::Analyse(const MusicPieces& read, int rate, int channels,
                                                       const std::atomic<bool>& cancel)
 {
+    if (rate <= 0 || channels <= 0)
+        return nullptr;
     std::unique_ptr<MusicAnalysis> analysis(new MusicAnalysis);
     analysis->rate = rate;
-    analysis->mono = std::move(mono);
-    analysis->AnalyseSteps(cancel);
+    analysis->AnalyseSteps(read, channels, cancel);
     if (cancel.load())
         return nullptr;
     analysis->tempo = EstimateTempo(analysis->OnsetCurve(), double(rate) / kAnalysisHop);
     return analysis;
 }
 
-void MusicAnalysis::AnalyseSteps(const std::atomic<bool>& cancel)
+// Reads the music a piece at a time, mixed to mono, and analyses each step once the samples of
+// its window have come; only the samples that later windows still need are kept.
+void MusicAnalysis::AnalyseSteps(const MusicPieces& read, int channels, const std::atomic<bool>& cancel)
 {
-    const long long steps = (long long)(mono.size()) / kAnalysisHop + 1;
-    float window[kAnalysisWindow];
-    double windowPower = 0;
-    for (int i = 0; i < kAnalysisWindow; ++i) {
-        window[i] = float(0.5 - 0.5 * std::cos(2 * M_PI * i / kAnalysisWindow));
-        windowPower += double(window[i]) * window[i];
+    const StepTransform transform;
+    const long long longest = (long long)(kLongestMusicSeconds * rate);
+    std::vector<int16_t> piece(size_t(kPieceFrames * channels));
+    // The mono samples from monoStart on.
+    std::vector<int16_t> mono;
+    long long monoStart = 0;
+    bool ended = false;
+    while (!cancel.load()) {
+        if (!ended) {
+            const long long got = frames < longest ? read(piece.data(), std::min(kPieceFrames, longest - frames)) : 0;
+            ended = got <= 0;
+            for (long long f = 0; f < got; ++f) {
+                int sum = 0;
+                for (int c = 0; c < channels; ++c)
+                    sum += piece[size_t(f * channels + c)];
+                mono.push_back(int16_t(sum / channels));
+            }
+            frames += std::max(0LL, got);
+        }
+        // A step is analysed once its window is whole, or once the music has ended.
+        for (long long k = Steps(); ended ? k <= frames / kAnalysisHop : k * kAnalysisHop + kAnalysisWindow / 2 <= frames; ++k) {
+            if (k % kCancelCheckSteps == 0 && cancel.load())
+                return;
+            AddStep(transform, mono.data(), k * kAnalysisHop - kAnalysisWindow / 2 - monoStart,
+                    frames - monoStart);
+        }
+        if (ended)
+            return;
+        const long long keepFrom = Steps() * kAnalysisHop - kAnalysisWindow / 2;
+        if (keepFrom > monoStart) {
+            mono.erase(mono.begin(), mono.begin() + (keepFrom - monoStart));
+            monoStart = keepFrom;
+        }
     }
-    kiss_fftr_cfg fft = kiss_fftr_alloc(kAnalysisWindow, 0, nullptr, nullptr);
+}
+
+// The next step, whose window starts at `start` in `mono`, which holds `available` samples
+// (before 0 and from `available` on: silence).
+void MusicAnalysis::AddStep(const StepTransform& transform, const int16_t* mono, long long start, long long available)
+{
+    const Tables& tables = TheTables();
     float input[kAnalysisWindow];
     kiss_fft_cpx output[kAnalysisBins];
-    codes.assign(size_t(steps) * kAnalysisBins, 0);
-    blocks.assign(size_t(steps) * kBlocks, 0.0f);
-    const float* powerOf = Tables().power;
-    levels.assign(size_t(steps), 0);
-    const long long length = (long long)(mono.size());
-    const float binScale = float(kBinScale * kBinScale);
-    for (long long k = 0; k < steps; ++k) {
-        if (k % kCancelCheckSteps == 0 && cancel.load())
-            break;
-        const long long start = k * kAnalysisHop - kAnalysisWindow / 2;
-        double energy = 0;
-        for (int i = 0; i < kAnalysisWindow; ++i) {
-            const long long at = start + i;
-            const float x = at >= 0 && at < length ? float(mono[size_t(at)] * kSampleScale) : 0.0f;
-            input[i] = x * window[i];
-            energy += double(input[i]) * input[i];
-        }
-        levels[size_t(k)] = float(energy > 0 ? Mapped(10 * std::log10(2 * energy / windowPower)) : 0);
-        kiss_fftr(fft, input, output);
-        uint8_t* row = &codes[size_t(k) * kAnalysisBins];
-        for (int b = 0; b < kAnalysisBins; ++b) {
-            const float power = (output[b].r * output[b].r + output[b].i * output[b].i) * binScale;
-            if (power <= 0)
-                continue;
-            const float code = (kDecibelsPerOctave * FastLog2(power) - float(kCodeFloorDb)) * float(kCodesPerDb);
-            row[b] = uint8_t(std::clamp(int(std::lround(code)), 0, kCodes - 1));
-        }
-        float* block = &blocks[size_t(k) * kBlocks];
-        for (int b = 0; b < kAnalysisBins; ++b)
-            block[b / kBinsABlock] += powerOf[row[b]];
+    double energy = 0;
+    for (int i = 0; i < kAnalysisWindow; ++i) {
+        const long long at = start + i;
+        const float x = at >= 0 && at < available ? float(mono[at] * kSampleScale) : 0.0f;
+        input[i] = x * transform.window[i];
+        energy += double(input[i]) * input[i];
     }
-    kiss_fftr_free(fft);
+    levels.push_back(float(energy > 0 ? Mapped(10 * std::log10(2 * energy / transform.windowPower)) : 0));
+    kiss_fftr(transform.fft, input, output);
+    const long long step = Steps() - 1;
+    if (step % kChunkSteps == 0)
+        cellChunks.emplace_back(new uint8_t[size_t(kChunkSteps) * kCells]);
+    uint8_t* cells = cellChunks.back().get() + size_t(step % kChunkSteps) * kCells;
+    const float binScale = float(kBinScale * kBinScale);
+    for (int c = 0; c < kCells; ++c) {
+        float power = 0;
+        for (int b = tables.cellStart[c]; b < tables.cellStart[c + 1]; ++b)
+            power += (output[b].r * output[b].r + output[b].i * output[b].i) * binScale;
+        power /= float(tables.cellStart[c + 1] - tables.cellStart[c]);
+        const float code = power > 0 ? (kDecibelsPerOctave * FastLog2(power) - float(kCodeFloorDb)) * float(kCodesPerDb) : 0;
+        cells[c] = uint8_t(std::clamp(int(std::lround(code)), 0, kCodes - 1));
+    }
+}
+
+const uint8_t* MusicAnalysis::CellsAt(long long step) const
+{
+    return cellChunks[size_t(step / kChunkSteps)].get() + size_t(step % kChunkSteps) * kCells;
 }
 
 MusicAnalysis::BinRange MusicAnalysis::Bins(double lowHz, double highHz) const
@@ -175,22 +254,11 @@ double MusicAnalysis::BandAt(long long step, BinRange bins) const
 {
     if (step < 0 || step >= Steps())
         return 0;
-    const float* power = Tables().power;
-    const uint8_t* row = &codes[size_t(step) * kAnalysisBins];
-    // The bins before the first whole block and after the last, and the whole blocks between.
-    const int firstBlock = (bins.first + kBinsABlock - 1) / kBinsABlock;
-    const int endBlock = (bins.last + 1) / kBinsABlock;
-    const int headEnd = firstBlock < endBlock ? firstBlock * kBinsABlock : bins.last + 1;
+    const Tables& tables = TheTables();
+    const uint8_t* cells = CellsAt(step);
     float sum = 0;
-    for (int b = bins.first; b < headEnd; ++b)
-        sum += power[row[b]];
-    if (firstBlock < endBlock) {
-        const float* block = &blocks[size_t(step) * kBlocks];
-        for (int i = firstBlock; i < endBlock; ++i)
-            sum += block[i];
-        for (int b = endBlock * kBinsABlock; b <= bins.last; ++b)
-            sum += power[row[b]];
-    }
+    for (int c = tables.cellOf[bins.first]; c <= tables.cellOf[bins.last]; ++c)
+        sum += tables.power[cells[c]] * float(tables.Covered(c, bins));
     return sum > 0 ? Mapped(kDecibelsPerOctave * FastLog2(sum / float(kHannLeakage))) : 0;
 }
 
@@ -198,18 +266,28 @@ double MusicAnalysis::FluxAt(long long step, BinRange bins) const
 {
     if (step < 1 || step >= Steps())
         return 0;
-    const float* mapped = Tables().mapped;
-    const uint8_t* row = &codes[size_t(step) * kAnalysisBins];
-    const uint8_t* before = row - kAnalysisBins;
+    const Tables& tables = TheTables();
+    const uint8_t* now = CellsAt(step);
+    const uint8_t* before = CellsAt(step - 1);
     // Averaged over the bins that sound in either step, so that a narrow sound in a wide band
     // counts as much as a wide one.
     float rise = 0;
     int sounding = 0;
-    for (int b = bins.first; b <= bins.last; ++b) {
-        rise += std::max(0.0f, mapped[row[b]] - mapped[before[b]]);
-        sounding += std::max(mapped[row[b]], mapped[before[b]]) > 0;
+    for (int c = tables.cellOf[bins.first]; c <= tables.cellOf[bins.last]; ++c) {
+        const float a = tables.mapped[now[c]], b = tables.mapped[before[c]];
+        const int covered = tables.Covered(c, bins);
+        rise += std::max(0.0f, a - b) * float(covered);
+        sounding += std::max(a, b) > 0 ? covered : 0;
     }
     return sounding > 0 ? rise / float(sounding) : 0;
+}
+
+double MusicAnalysis::OnsetAt(long long step, BinRange bins) const
+{
+    double flux[2 * kThresholdSteps + 1];
+    for (int i = 0; i <= 2 * kThresholdSteps; ++i)
+        flux[i] = FluxAt(step - kThresholdSteps + i, bins);
+    return OverThreshold(flux);
 }
 
 double MusicAnalysis::Level(double seconds) const
@@ -270,31 +348,22 @@ double MusicAnalysis::Onset(double seconds, double lowHz, double highHz) const
     const long long k = (long long)(std::floor(position));
     const BinRange bins = Bins(lowHz, highHz);
     // The flux of the steps around k and k + 1, whose onsets are interpolated.
-    constexpr int kSpan = 2 * kThresholdSteps + 2;
-    double flux[kSpan];
-    for (int i = 0; i < kSpan; ++i)
+    double flux[2 * kThresholdSteps + 2];
+    for (int i = 0; i < 2 * kThresholdSteps + 2; ++i)
         flux[i] = FluxAt(k - kThresholdSteps + i, bins);
-    const auto onset = [&](int j) {
-        double mean = 0;
-        for (int i = j; i <= j + 2 * kThresholdSteps; ++i)
-            mean += flux[i];
-        mean /= 2 * kThresholdSteps + 1;
-        return std::clamp(kOnsetGain * (flux[j + kThresholdSteps] - mean - kOnsetMargin), 0.0, 1.0);
-    };
     const double a = position - double(k);
-    return onset(0) * (1 - a) + onset(1) * a;
+    return OverThreshold(flux) * (1 - a) + OverThreshold(flux + 1) * a;
 }
 
-void MusicAnalysis::Waveform(double seconds, int n, float* samples) const
+// The onset lies on a line between two steps, so its greatest value over a span is at one of
+// the span's ends or at a step inside it.
+double MusicAnalysis::StrongestOnset(double from, double to, double lowHz, double highHz) const
 {
-    const long long length = (long long)(mono.size());
-    // Far outside the music every sample is silence; the clamp keeps the sample index in range.
-    const double at = std::isnan(seconds) ? -1.0 : std::clamp(seconds, -1.0, Length() + 1);
-    const long long centre = std::llround(at * rate);
-    for (int i = 0; i < n; ++i) {
-        const long long at = centre - n / 2 + i;
-        samples[i] = float(0.5 + 0.5 * (at >= 0 && at < length ? mono[size_t(at)] * kSampleScale : 0.0));
-    }
+    double strongest = std::max(Onset(from, lowHz, highHz), Onset(to, lowHz, highHz));
+    const double stepSeconds = double(kAnalysisHop) / rate;
+    for (double k = std::ceil(from / stepSeconds - kOnsetLagSteps); (k + kOnsetLagSteps) * stepSeconds < to; ++k)
+        strongest = std::max(strongest, Onset((k + kOnsetLagSteps) * stepSeconds, lowHz, highHz));
+    return strongest;
 }
 
 // The whole band's flux over its local mean, a step per hop, placed at the time of the hit.

@@ -19,6 +19,7 @@ static constexpr int kLargestFps = 1000;
 static constexpr long kSmallestSide = 2;
 static constexpr long kLargestSide = 16384;
 static constexpr double kSecondsPerMinute = 60;
+static constexpr long kMostSegments = 1000;
 static constexpr long kLargestPort = 65535;
 
 static const char kIntroduction[] =
@@ -29,8 +30,9 @@ static const char kFolderHelp[] =
 static const char kToolkitHelp[] =
     "  -platform NAME, -display DISPLAY, -style NAME, -qwindowgeometry WxH+X+Y ...  Qt's own\n";
 static const char kStatusHelp[] =
-    "Exit status: 0 the window was closed or the video written, 1 the music ended, 2 bad command\n"
-    "line or input, 3 ffmpeg or OpenGL failed during a capture, 130 or 143 a capture stopped by\n"
+    "Exit status: 0 the window was closed (Escape in the player) or the video written, 1 the\n"
+    "music ended, 2 bad command line or input, 3 ffmpeg, OpenGL or a segment failed during a\n"
+    "capture, 4 the video was written but the scene had errors, 130 or 143 a capture stopped by\n"
     "SIGINT or SIGTERM. The manual page quillmere(1) has the details.\n";
 static const char kLicence[] =
     "Copyright (c) 2026 The Quillmere developers\n"
@@ -160,6 +162,7 @@ static std::string CaptureFile(CommandLine& line, const std::string& value)
     return "";
 }
 
+// The window's pace, or the video's rate in a capture.
 static std::string Fps(CommandLine& line, const std::string& value)
 {
     long whole = 0;
@@ -167,24 +170,46 @@ static std::string Fps(CommandLine& line, const std::string& value)
         return "--fps takes a whole number of frames a second from 1 to "
             + std::to_string(kLargestFps) + ", not '" + value + "'";
     line.capture.fps = int(whole);
+    line.show.fps = int(whole);
     return "";
 }
 
-static bool IsSide(long side)
+// WIDTHxHEIGHT (x or X) with both sides in range, and even where a video needs it.
+static bool ParseSize(const std::string& value, bool even, long& width, long& height)
 {
-    return side >= kSmallestSide && side <= kLargestSide && side % 2 == 0;
+    const size_t x = value.find_first_of("xX");
+    const auto isSide = [even](long side) {
+        return side >= kSmallestSide && side <= kLargestSide && (!even || side % 2 == 0);
+    };
+    return x != std::string::npos && ParseWhole(value.substr(0, x), width)
+        && ParseWhole(value.substr(x + 1), height) && isSide(width) && isSide(height);
 }
 
 static std::string Size(CommandLine& line, const std::string& value)
 {
-    const size_t x = value.find_first_of("xX");
     long width = 0, height = 0;
-    if (x == std::string::npos || !ParseWhole(value.substr(0, x), width)
-        || !ParseWhole(value.substr(x + 1), height) || !IsSide(width) || !IsSide(height))
+    if (!ParseSize(value, true, width, height))
         return "--size takes WIDTHxHEIGHT in pixels, both even and from 2 to "
             + std::to_string(kLargestSide) + ", not '" + value + "'";
     line.capture.width = int(width);
     line.capture.height = int(height);
+    return "";
+}
+
+static std::string Player(CommandLine& line, const std::string&)
+{
+    line.show.player = true;
+    return "";
+}
+
+static std::string PlayerWindow(CommandLine& line, const std::string& value)
+{
+    long width = 0, height = 0;
+    if (!ParseSize(value, false, width, height))
+        return "--window takes WIDTHxHEIGHT in pixels, from 2 to " + std::to_string(kLargestSide)
+            + ", not '" + value + "'";
+    line.show.width = int(width);
+    line.show.height = int(height);
     return "";
 }
 
@@ -212,13 +237,59 @@ static std::string NoOverlays(CommandLine& line, const std::string&)
     return "";
 }
 
-static std::string Music(CommandLine& line, const std::string& value)
+static std::string Quality(CommandLine& line, const std::string& value)
+{
+    for (CaptureQuality quality : kCaptureQualities) {
+        if (value == QualityName(quality)) {
+            line.capture.quality = quality;
+            return "";
+        }
+    }
+    return "--quality takes normal, high or lossless, not '" + value + "'";
+}
+
+static std::string RunUp(CommandLine& line, const std::string& value)
+{
+    if (!ParseSeconds(value, line.capture.runUp))
+        return "--run-up takes seconds from 0 on, not '" + value + "'";
+    return "";
+}
+
+static std::string Segments(CommandLine& line, const std::string& value)
+{
+    long count = 0;
+    if (!ParseWhole(value, count) || count < 1 || count > kMostSegments)
+        return "--segments takes a whole number from 1 to " + std::to_string(kMostSegments) + ", not '"
+            + value + "'";
+    line.capture.segments = int(count);
+    return "";
+}
+
+// A file as given, for messages, and as a path from the folder the program starts in.
+static std::string File(const std::string& value, const char* problem, std::string& given, std::string& path)
 {
     if (value.empty())
-        return "--music takes a sound file, not ''";
-    line.capture.music = value;
-    line.capture.musicPath = Absolute(value);
+        return problem;
+    given = value;
+    path = Absolute(value);
     return "";
+}
+
+static std::string Hosts(CommandLine& line, const std::string& value)
+{
+    return File(value, "--hosts takes a file of GNU parallel's sshlogins, not ''", line.capture.hosts,
+                line.capture.hostsPath);
+}
+
+static std::string PrintSegments(CommandLine& line, const std::string&)
+{
+    line.capture.printSegments = true;
+    return "";
+}
+
+static std::string Music(CommandLine& line, const std::string& value)
+{
+    return File(value, "--music takes a sound file, not ''", line.capture.music, line.capture.musicPath);
 }
 
 // HOST:PORT, an IPv6 host in brackets; or off.
@@ -284,10 +355,14 @@ static const Option kOptions[] = {
      "the sync editor to connect to (default 127.0.0.1:1338), or off for none", Sync},
     {"--hold", nullptr, nullptr, Scope::Window,
      "keep the window open at the music's end (the clock stands there; F6 goes back)", Hold},
+    {"--player", nullptr, nullptr, Scope::Window,
+     "show the scene alone on the whole screen, no console or guides; Escape ends", Player},
+    {"--window", nullptr, "WxH", Scope::Window,
+     "with --player: in a window of WxH pixels instead of the whole screen", PlayerWindow},
+    {"--fps", nullptr, "N", Scope::Any,
+     "frames a second, start to start (default: work + 10 ms); a capture's rate (60)", Fps},
     {"--capture", nullptr, "FILE", Scope::Capture,
      "render the scene offline into the video FILE (.mp4, .m4v, .mov, .mkv) and exit", CaptureFile},
-    {"--fps", nullptr, "N", Scope::Capture,
-     "video frames a second, one frame of the program each (default 60)", Fps},
     {"--size", nullptr, "WxH", Scope::Capture,
      "video size in pixels, both even, x or X between (default 1280x720)", Size},
     {"--from", nullptr, "SECONDS", Scope::Capture,
@@ -296,6 +371,16 @@ static const Option kOptions[] = {
      "music time where the video ends (default: the music's end, 10 without music)", To},
     {"--no-overlays", nullptr, nullptr, Scope::Capture,
      "leave the grid, the ground box and the pivot marker out of the video", NoOverlays},
+    {"--quality", nullptr, "Q", Scope::Capture,
+     "normal, high (4:4:4: a one-pixel line keeps its colour) or lossless (default normal)", Quality},
+    {"--run-up", nullptr, "SECONDS", Scope::Capture,
+     "seconds drawn unwritten before --from, for feedback to settle (default 2)", RunUp},
+    {"--segments", nullptr, "N", Scope::Capture,
+     "render N runs of frames in processes of their own through GNU parallel, and join them", Segments},
+    {"--hosts", nullptr, "FILE", Scope::Capture,
+     "run the segments on the machines of GNU parallel's sshlogin FILE, over ssh", Hosts},
+    {"--print-segments", nullptr, nullptr, Scope::Capture,
+     "print the segments' commands and the join instead of running them", PrintSegments},
     {"--help", "-h", nullptr, Scope::Any, "print this help and exit", ShowHelp},
     {"--version", nullptr, nullptr, Scope::Any, "print the version and the licence, and exit",
      ShowVersion},
@@ -431,6 +516,11 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         return Failed(line, "the option " + onlyWithCapture + " is used only with --capture FILE");
     if (line.action == CommandLine::Action::Capture && !onlyInWindow.empty())
         return Failed(line, "the option " + onlyInWindow + " is for the window, not for --capture");
+    if (line.show.width > 0 && !line.show.player)
+        return Failed(line, "the option --window is used only with --player");
+    if (line.capture.segments == 0 && (!line.capture.hosts.empty() || line.capture.printSegments))
+        return Failed(line, std::string("the option ") + (line.capture.printSegments ? "--print-segments" : "--hosts")
+                                + " is used only with --segments N");
     if (line.capture.to >= 0 && line.capture.to <= line.capture.from) {
         std::ostringstream text;
         text << "--to " << line.capture.to << " must come after --from " << line.capture.from;
@@ -440,6 +530,9 @@ CommandLine ParseCommandLine(int argc, char* argv[])
         if (const std::string problem = SceneFolderProblem(line.folder); !problem.empty())
             return Failed(line, problem);
     }
+    line.capture.folder = Absolute(line.folder);
+    while (line.capture.folder.size() > 1 && line.capture.folder.back() == '/')
+        line.capture.folder.pop_back();
     line.toolkitArgumentCount = int(line.toolkitArguments.size());
     line.toolkitArguments.push_back(nullptr);
     return line;

@@ -1,11 +1,12 @@
 #pragma once
-// The program's command line: a scene folder, the soundtrack, the sync editor, the capture and
-// its options, --help and --version. The toolkit's own options (-platform, -display, -style ...) are passed
-// on to it.
+// The program's command line: a scene folder, the soundtrack, the player and the pace, the sync
+// editor, the capture and its options, --help and --version. The toolkit's own options
+// (-platform, -display, -style ...) are passed on to it.
 
 #include <string>
 #include <vector>
 
+#include "app/showsettings.h"
 #include "capture/capturesettings.h"
 
 struct CommandLine {
@@ -19,6 +20,8 @@ struct CommandLine {
     // The sync editor the window connects to; an empty host for none (--sync off).
     std::string syncHost = "127.0.0.1";
     int syncPort = 1338;
+    // The player, its window size and the window's pace (--fps is also the capture's rate).
+    ShowSettings show;
     // Also the soundtrack of the window (music, musicPath).
     CaptureSettings capture;
     // What is wrong, for Action::Error.

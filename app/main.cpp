@@ -26,6 +26,9 @@ int main(int argc, char* argv[])
         Capture capture(line.capture);
         if (!capture.Prepare())
             return kCaptureBadInput;
+        // Segments are drawn by processes of their own, which find or make their display.
+        if (line.capture.segments > 0)
+            return capture.Run();
         if (const std::string problem = DisplayProblem(line.platform, line.display); !problem.empty()) {
             std::fprintf(stderr, "quillmere: --capture draws with OpenGL on a display, and %s (run it "
                          "under xvfb-run, or scripts/capture in the source tree)\n", problem.c_str());
@@ -49,7 +52,7 @@ int main(int argc, char* argv[])
     QApplication application(line.toolkitArgumentCount, line.toolkitArguments.data());
     int result;
     {
-        MainWindow window;
+        MainWindow window(line.show);
         window.show();
         result = application.exec();
     }

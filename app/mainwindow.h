@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "app/showsettings.h"
+
 class HistoryFile;
 class SceneWatcher;
 class StopKeyWatcher;
@@ -14,7 +16,7 @@ struct Ui_MainWindow;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(const ShowSettings& show = ShowSettings(), QWidget* parent = nullptr);
     ~MainWindow() override;
 
     Ui_MainWindow* ui;
@@ -25,13 +27,23 @@ public:
 public slots:
     void RunREPLCommand(QString sCommand);
 
+protected:
+    // In the player: the window's keys to the view.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void ShowAsPlayer(const ShowSettings& show);
+    // F11: a picture of the next frame in the scene's folder, and where it went in the strip.
+    void SaveScreenshot();
+    void Announce(const std::string& text);
     void ToggleConsole();
     void FitConsoleFocusToItsSize();
-    void StartSoundtrackOnce();
+    // After the first frame: the soundtrack and the shader passes.
+    void FinishStartUpOnce();
 
     QMetaObject::Connection firstFrameWatch;
-    bool soundtrackStarted = false;
+    bool startUpFinished = false;
+    bool player = false;
 };
 
 extern MainWindow* g_mainWindow;

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "gpu/scriptgpu.h"
+#include "script/framecallback.h"
 #include "script/luaengine.h"
 #include "script/scenefiles.h"
 #include "script/scriptfailures.h"
@@ -87,6 +88,7 @@ void SceneWatcher::RunStartScript()
     g_loadingWatcher = this;
     g_scriptFailures.Run(g_scriptFailures.load, kStartChunk);
     g_loadingWatcher = nullptr;
+    RetryFrameCallbacks(true);
     for (auto it = files.begin(); it != files.end(); ++it) {
         if (!it->script)
             continue;

@@ -9,7 +9,6 @@
 #include "app/soundtrackclock.h"
 #include "script/scenefiles.h"
 
-constexpr int kMixRate = 44100;
 constexpr int kSoftwareChannels = 32;
 constexpr unsigned int kInitFlags = 1;
 constexpr unsigned int kStreamMode = 0x20000;
@@ -68,9 +67,31 @@ void ChooseSoundtrack(const std::string& path, const std::string& name, bool hol
     g_holdAtEnd = holdAtEnd;
 }
 
+// A length of music as H:MM:SS, whole seconds.
+static std::string MusicLengthText(double seconds)
+{
+    const long whole = long(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
+    return text;
+}
+
+// The analysis keeps a few bytes for each step of the music, so the music's length is bounded to
+// keep the program's memory bounded; a longer soundtrack is closed again with a line that says so.
+static void RefuseOverlongSoundtrack()
+{
+    const double length = FSOUND_Stream_GetLength(g_soundtrackStream);
+    if (length <= kLongestMusicSeconds)
+        return;
+    std::fprintf(stderr, "quillmere: no soundtrack (%s: %s of music, longer than the %s a soundtrack may last)\n",
+                 g_soundtrackName.c_str(), MusicLengthText(length).c_str(), MusicLengthText(kLongestMusicSeconds).c_str());
+    FSOUND_Stream_Close(g_soundtrackStream);
+    g_soundtrackStream = nullptr;
+}
+
 void StartSoundtrack()
 {
-    if (!FSOUND_Init(kMixRate, kSoftwareChannels, kInitFlags))
+    if (!FSOUND_Init(kMusicMixRate, kSoftwareChannels, kInitFlags))
         ReportSoundError();
     g_soundtrackStream = FSOUND_Stream_Open(g_soundtrackPath.c_str(), kStreamMode, 0, 0);
     if (!g_soundtrackStream) {
@@ -79,14 +100,12 @@ void StartSoundtrack()
         // Standard output keeps the sound library's two lines; this one says which file it was.
         std::fprintf(stderr, "quillmere: no soundtrack (%s: %s)\n", g_soundtrackName.c_str(),
                      SoundErrorString(code));
+    } else {
+        RefuseOverlongSoundtrack();
     }
     g_soundtrackClock->Start(g_soundtrackStream);
-    // The stream's own decoded sound plays its loops; it is handed over before the stream can
-    // close, which waits for the analysis thread first.
     if (g_soundtrackStream)
-        StartMusicAnalysis(g_soundtrackPath, [stream = g_soundtrackStream](std::shared_ptr<const DecodedSound> sound) {
-            FSOUND_Stream_SetDecodedSound(stream, std::move(sound));
-        });
+        StartMusicAnalysis(FSOUND_Stream_GetFile(g_soundtrackStream), FSOUND_GetOutputRate(), g_soundtrackName);
     // With a null stream both calls are refused and the program runs on without music.
     FSOUND_Stream_Play(kAnyFreeChannel, g_soundtrackStream);
     FSOUND_Stream_SetEndCallback(g_soundtrackStream, OnSoundtrackEnd, nullptr);

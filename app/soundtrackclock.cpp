@@ -98,14 +98,27 @@ void SoundtrackClock::Start(FSOUND_STREAM* soundtrack)
         looping = false;
     }
     if (looping)
-        FSOUND_Stream_SetLoopPoints(stream, loopFrom, loopTo);
+        looping = PlaceLoop(loopFrom, loopTo);
     if (paused)
         FSOUND_Stream_SetPaused(stream, 1);
 }
 
+// Hands the loop to the stream; false, with a line that says why when it is the stream's format,
+// when the stream refuses it.
+bool SoundtrackClock::PlaceLoop(double from, double to)
+{
+    if (FSOUND_Stream_SetLoopPoints(stream, from, to))
+        return true;
+    if (FSOUND_GetError() == FSOUND_ERR_FILE_FORMAT) {
+        std::printf("setMusicLoop: the soundtrack's format cannot loop (WAV, FLAC, Ogg Vorbis, Opus and MP3 can); no loop\n");
+        std::fflush(stdout);
+    }
+    return false;
+}
+
 void SoundtrackClock::SetLoop(double from, double to)
 {
-    if (started && stream && !FSOUND_Stream_SetLoopPoints(stream, from, to))
+    if (started && stream && !PlaceLoop(from, to))
         return;
     looping = true;
     loopFrom = from;

@@ -28,6 +28,7 @@ public:
 
 private:
     using WallClock = std::chrono::steady_clock;
+    bool PlaceLoop(double from, double to);
 
     FSOUND_STREAM* stream = nullptr;
     bool started = false;

@@ -64,7 +64,8 @@ int RunAnalysisBench(BenchResults& results)
     std::vector<double> walls, cpus;
     for (int run = 0; run < kAnalysisRuns; ++run) {
         const double start = NowMs(), cpuStart = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
-        StartMusicAnalysis("Ondrelle.mp3");
+        int error = 0;
+        StartMusicAnalysis(SoundFile::Open("Ondrelle.mp3", error), kMusicMixRate, "Ondrelle.mp3");
         if (!WaitForMusicAnalysis())
             return 1;
         walls.push_back(NowMs() - start);

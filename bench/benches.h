@@ -5,6 +5,9 @@
 class BenchResults;
 
 int RunFrameBench(BenchResults& results, const char* scene);
+// The loop at --fps 60 with the scene in the working directory: the period, start to start, and
+// its spread.
+int RunPacingBench(BenchResults& results);
 int RunDrawBench(BenchResults& results);
 // Fails unless the script's render() and the C++ loop draw the same picture.
 int RunDrawCheck();
@@ -15,6 +18,7 @@ int RunStartupChild();
 int RunReloadBench(BenchResults& results);
 // Captures the demo in the working directory, with its soundtrack, into a video and removes it.
 int RunCaptureBench(BenchResults& results);
+int RunCaptureSegmentsBench(BenchResults& results);
 // The status strip hidden, showing an error, and showing a text that changes every frame; the
 // frame readout shown.
 int RunStripBench(BenchResults& results);
@@ -28,3 +32,6 @@ int RunMeshBench(BenchResults& results);
 // track:value() on a track of 10,000 keys, and the longest frame while the editor accepts the
 // connection and never answers.
 int RunSyncBench(BenchResults& results);
+// The callbacks' error bookkeeping a frame, without errors and failing every frame; resident
+// memory around a state that ran out of memory and was freed.
+int RunErrorBench(BenchResults& results);

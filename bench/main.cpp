@@ -1,6 +1,7 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
-// figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, draw,
-// console, memory, startup, reload, capture, strip, shaders, analysis, mesh, sync.
+// figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, pacing,
+// draw, console, memory, startup, reload, capture, capture-segments, strip, shaders, analysis,
+// mesh, sync, errors.
 
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,8 @@ int main(int argc, char* argv[])
         return RunFrameBench(results, "demo");
     if (std::strcmp(mode, "frame-music") == 0)
         return RunFrameBench(results, "music");
+    if (std::strcmp(mode, "pacing") == 0)
+        return RunPacingBench(results);
     if (std::strcmp(mode, "draw-check") == 0)
         return RunDrawCheck();
     if (std::strcmp(mode, "draw") == 0)
@@ -48,6 +51,8 @@ int main(int argc, char* argv[])
         return RunReloadBench(results);
     if (std::strcmp(mode, "capture") == 0)
         return RunCaptureBench(results);
+    if (std::strcmp(mode, "capture-segments") == 0)
+        return RunCaptureSegmentsBench(results);
     if (std::strcmp(mode, "strip") == 0)
         return RunStripBench(results);
     if (std::strcmp(mode, "shaders") == 0)
@@ -58,6 +63,8 @@ int main(int argc, char* argv[])
         return RunMeshBench(results);
     if (std::strcmp(mode, "sync") == 0)
         return RunSyncBench(results);
+    if (std::strcmp(mode, "errors") == 0)
+        return RunErrorBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

@@ -70,6 +70,17 @@ def rows(f):
         out.append((name, goal, "%.3f (watched %.2f ms, not %.2f ms); work %.3f (%.2f ms, %.2f ms)" % (
             period, f[p + "period_ms"], f[p + "unwatched_period_ms"], work, f[p + "work_ms"],
             f[p + "unwatched_work_ms"]), period <= 1.02))
+    value = get("pacing.period_ms")
+    name, goal = "1. Frame pacing at --fps 60, empty scene", "period within 1 % of 16.67 ms, none shorter"
+    if value is None:
+        out.append((name, goal, "not measured", False))
+    else:
+        target = 1000.0 / f["pacing.rate"]
+        out.append((name, goal, "%.2f ms (median of 5 runs of 300 frames, the farthest run %.2f ms); spread %.2f ms "
+                    "(standard deviation), shortest %.3f ms, median %.2f ms, longest %.1f ms" % (
+                        value, f["pacing.period_worst_run_ms"], f["pacing.spread_ms"], f["pacing.shortest_ms"],
+                        f["pacing.median_ms"], f["pacing.longest_ms"]),
+                    abs(value - target) <= 0.01 * target and f["pacing.shortest_ms"] >= target - 0.001))
     for n in (10000, 50000):
         p = "draw.%d." % n
         if get(p + "ratio") is None:
@@ -158,6 +169,14 @@ def rows(f):
                     "waiting for ffmpeg %.1f ms)" % (f[p + "speed"], f[p + "frame_ms"], f[p + "draw_ms"],
                                                       f[p + "readback_ms"], f[p + "encoder_ms"]),
                     f[p + "speed"] >= 1.0 if fps == 30 else None))
+    catch_up, run_up = get("capture.60.catch_up_s"), get("capture.60.run_up_s")
+    out.append(("8. Capture of the demo from 0:30 at 60 fps: the frames before it, update() alone / with the "
+                "2 s run-up drawn", "(reported)", "not measured" if run_up is None else "%.2f s / %.2f s" % (
+                    catch_up or 0, run_up), None))
+    whole, parts = get("capture.minute.whole_s"), get("capture.minute.segments2_s")
+    out.append(("8. A minute of the demo captured at 1280x720, 60 fps: one process / --segments 2 on this "
+                "machine", "(reported)", "not measured" if parts is None else "%.1f s / %.1f s (%.2fx)" % (
+                    whole, parts, whole / parts), None))
     name = "9. Status strip hidden: the call, and frame work with it less without"
     value = get("strip.hidden_call_ns")
     out.append((name, "call <= 1000 ns", "not measured" if value is None else "%.0f ns; frame %+.3f ms" % (
@@ -201,6 +220,13 @@ def rows(f):
                 "%.1f MiB more resident after the three" % (value, f["analysis.music_s"], f.get("analysis.cpu_ms", 0), f["analysis.peak_mib"],
                                    f["analysis.kept_mib"]),
                 value is not None and value <= 1000 and f["analysis.peak_mib"] <= 64))
+    value = get("longmusic.peak_mib")
+    out.append(("11. A three-hour soundtrack (mp3), played inside a loop near its end while it is analysed: the whole "
+                "program's peak resident memory, and the analysis", "<= 512 MiB, the loop holds",
+                "not measured" if value is None else "%.1f MiB for %.0f s of music; analysis ready %.0f s after the start "
+                "(CPU %.0f s for the whole program by then); %d times round the loop" % (
+                    value, f["longmusic.music_s"], f["longmusic.ready_s"], f["longmusic.cpu_s"], f["longmusic.loop_rounds"]),
+                value is not None and value <= 512 and f["longmusic.loop_rounds"] >= 1))
     for key, label, goal in (("band_narrow", "getMusicBand(40, 120)", 2), ("band_whole", "getMusicBand(0, 22050)", 2),
                              ("spectrum64", "getMusicSpectrum(64, t)", 20), ("onset", "getMusicOnset(40, 120)", None),
                              ("texture_rows", "the shader texture's two rows filled (not uploaded)", None)):
@@ -213,6 +239,7 @@ def rows(f):
     out.append(("9. Frame readout (F9) shown, new figures every frame: frame work with it less without; the "
                 "draw call alone", "<= 0.2 ms", "not measured" if value is None else "%.3f ms; call %.0f us" % (
                     value, f.get("readout.draw_us", 0)), value is not None and value <= 0.2))
+    out += error_rows(f)
     out += mesh_rows(f)
     out += sync_rows(f)
     return out
@@ -229,6 +256,25 @@ def sync_rows(f):
                 "the greeting running out twice, trying again)" % (value, f["sync.silent_editor_median_ms"],
                                                                    f["sync.silent_editor_frames"]),
                 value is not None and value <= 1))
+    return out
+
+
+def error_rows(f):
+    """The callbacks' error bookkeeping a frame, and memory after running out."""
+    out = []
+    for key, label, goal in (("clean", "a frame without errors", 0.01), ("failing", "a frame whose render() fails", 0.1)):
+        value = f.get("errors.%s_us" % key)
+        out.append(("13. Error bookkeeping of update() and render(), %s: against the chunks run bare" % label,
+                    "<= %g ms" % goal, "not measured" if value is None else "%.4f ms" % (value / 1000),
+                    value is not None and value / 1000 <= goal))
+    value = f.get("errors.oom_kept_mib")
+    measured = "not measured"
+    if value is not None:
+        measured = "%.1f MiB more than before (%.0f MiB more while full); the next command %s" % (
+            value, f["errors.oom_full_mib"], "failed" if f["errors.oom_next_command_failed"] else "ran")
+    out.append(("13. Out of memory: resident after `t = nil collectgarbage()`, against before the state filled",
+                "<= 100 MiB more", measured,
+                value is not None and value <= 100 and not f["errors.oom_next_command_failed"]))
     return out
 
 

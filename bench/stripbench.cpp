@@ -97,7 +97,8 @@ int RunStripBench(BenchResults& results)
     g_scriptFailures.Run(g_scriptFailures.load, "error('prod.lua:12: an error that stays the same')");
     results.Add("strip.error_ms", StripCostMs(view));
     g_scriptFailures.Run(g_scriptFailures.load, "");
-    RunLuaString("function render() error('a new count of failed frames on every frame') end");
+    // The only version of render() fails: it is called, and counted, on every frame.
+    RunLuaString("rendered = false function render() if rendered then error('a new count of failed frames on every frame') end rendered = true end");
     results.Add("strip.counting_ms", StripCostMs(view));
     RunLuaString("function render() end");
     clock.paused = true;

@@ -21,13 +21,16 @@
 
 #include "analysis/soundtrackanalysis.h"
 #include "capture/captureclock.h"
+#include "capture/capturesegments.h"
 #include "capture/captureprogress.h"
 #include "capture/childprocess.h"
 #include "capture/offscreenview.h"
 #include "capture/videoencoder.h"
+#include "gpu/scriptgpu.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "script/scenefiles.h"
+#include "script/scriptfailures.h"
 #include "world/kestrovaworld.h"
 
 static constexpr int kEncoderLinesShown = 8;
@@ -39,6 +42,9 @@ static constexpr double kMicrosecondsPerSecond = 1e6;
 static constexpr double kLengthTolerance = 1e-3;
 // mkstemps replaces six characters of a part file's name.
 static constexpr size_t kUniqueLength = 6;
+// The folder where a capture's segments are made is named as its part file, with this in place of
+// the video's extension.
+static const char kSegmentsExtension[] = ".segments";
 
 // The signal that asked the capture to stop, 0 while none has. Set on whichever thread the
 // signal lands, read by the drawing thread and, through VideoEncoder, by a wait for a buffer.
@@ -153,8 +159,7 @@ bool Capture::Prepare()
         return ReportProblem("--capture needs the program ffmpeg, which is not installed "
                              "(Debian package ffmpeg)");
     ProbeSoundtrack();
-    const double end = settings.to >= 0 ? settings.to
-                                        : hasSoundtrack ? musicLength : kSilentCaptureSeconds;
+    end = settings.to >= 0 ? settings.to : hasSoundtrack ? musicLength : kSilentCaptureSeconds;
     if (hasSoundtrack && settings.to > musicLength + kLengthTolerance)
         return ReportProblem("--to " + Number(settings.to) + " lies past the end of the music ("
                              + Number(musicLength) + " s)");
@@ -162,8 +167,29 @@ bool Capture::Prepare()
         return ReportProblem("--from " + Number(settings.from) + " lies at or past the end of the "
                              + (hasSoundtrack ? "music (" : "capture without a soundtrack (")
                              + Number(end) + " s)");
-    frameCount = int(std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance));
-    return CheckFolder();
+    const double frames = std::ceil((end - settings.from) * settings.fps - kFrameCountTolerance);
+    if (frames > INT_MAX)
+        return ReportProblem("--to " + Number(end) + " makes " + Number(frames) + " frames at " + std::to_string(settings.fps)
+                             + " fps, more than the " + std::to_string(INT_MAX) + " a capture can make");
+    frameCount = int(frames);
+    grid = FrameGrid(settings.from, settings.fps);
+    return CheckFolder() && CheckSegments();
+}
+
+bool Capture::CheckSegments()
+{
+    if (settings.segments == 0)
+        return true;
+    if (settings.segments > frameCount)
+        return ReportProblem("--segments " + std::to_string(settings.segments) + " asks for more segments than the "
+                             + std::to_string(frameCount) + " frames of the video");
+    if (!settings.hosts.empty()) {
+        if (const std::string problem = HostsFileProblem(settings.hosts, settings.hostsPath); !problem.empty())
+            return ReportProblem(problem);
+    }
+    if (!settings.printSegments && !ChildProcess::IsInstalled("parallel"))
+        return ReportProblem("--segments needs GNU parallel, which is not installed (Debian package parallel)");
+    return true;
 }
 
 // The length is the decoded sound's, which ffmpeg finds by decoding it all: the length a file's
@@ -186,6 +212,11 @@ void Capture::ProbeSoundtrack()
         const std::string error = probe.ErrorTail(1);
         silenceReason = music + " holds no sound that can be decoded"
             + (error.empty() ? "" : " (" + error + ")");
+        return;
+    }
+    if (length > kLongestMusicSeconds) {
+        silenceReason = music + " lasts " + Number(length) + " s, longer than the " + Number(kLongestMusicSeconds)
+            + " s a soundtrack may last";
         return;
     }
     hasSoundtrack = true;
@@ -238,8 +269,8 @@ static bool PartFileOwner(const std::string& name, pid_t& owner)
     return pid > 0;
 }
 
-// A capture killed outright (SIGKILL, a power cut) leaves its part file behind; once its
-// process is gone, the next capture into the folder removes it.
+// A capture killed outright (SIGKILL, a power cut) leaves its part file, or its segments' folder,
+// behind; once its process is gone, the next capture into the folder removes it.
 static void RemoveAbandonedPartFiles(const std::string& folder)
 {
     DIR* entries = opendir(folder.empty() ? "." : folder.c_str());
@@ -249,9 +280,14 @@ static void RemoveAbandonedPartFiles(const std::string& folder)
         pid_t owner = 0;
         struct stat status;
         const std::string path = folder + entry->d_name;
-        if (PartFileOwner(entry->d_name, owner) && owner != getpid() && kill(owner, 0) != 0
-            && errno == ESRCH && lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+        if (!PartFileOwner(entry->d_name, owner) || owner == getpid() || kill(owner, 0) == 0 || errno != ESRCH
+            || lstat(path.c_str(), &status) != 0)
+            continue;
+        if (S_ISREG(status.st_mode))
             unlink(path.c_str());
+        else if (S_ISDIR(status.st_mode) && path.size() > sizeof kSegmentsExtension
+                 && path.compare(path.size() - sizeof kSegmentsExtension + 1, std::string::npos, kSegmentsExtension) == 0)
+            RemoveSegmentsFolder(path);
     }
     closedir(entries);
 }
@@ -297,7 +333,7 @@ void Capture::RemoveTemporaryFile()
 int Capture::Run()
 {
     const int stop = g_stopSignal.load();
-    const int status = stop ? kSignalStatusBase + stop : Render();
+    const int status = stop ? kSignalStatusBase + stop : settings.segments > 0 ? RenderSegments() : Render();
     if (status != 0)
         RemoveTemporaryFile();
     if (status > kSignalStatusBase)
@@ -317,8 +353,10 @@ int Capture::Render()
 {
     const auto start = std::chrono::steady_clock::now();
     // Decoded and analysed while the view and the scene are made; the first frame waits for it.
+    int openError = 0;
     if (hasSoundtrack)
-        StartMusicAnalysis(settings.musicPath);
+        if (std::shared_ptr<SoundFile> file = SoundFile::Open(settings.musicPath, openError))
+            StartMusicAnalysis(file, kMusicMixRate, settings.music);
     OffscreenView view(settings.width, settings.height);
     std::string error;
     if (!view.Create(error))
@@ -330,15 +368,18 @@ int Capture::Render()
     KestrovaWorld world;
     SetUpWorld(world);
     CaptureClock clock(hasSoundtrack ? musicLength : 0);
-    clock.SetTime(settings.from);
+    // The scene starts at the grid's first frame, from which update() runs up to --from.
+    clock.SetTime(grid.Time(0));
     ScriptSession session(&clock);
-    RunLuaString(kStartChunk);
+    g_scriptFailures.Run(g_scriptFailures.load, kStartChunk);
 
     VideoEncoder encoder(g_stopSignal);
     if (!encoder.Start(Job(), error))
         return Fail(error);
     g_encoderPid.store(encoder.ProcessId());
     RenderFrames(view, world, clock, encoder);
+    g_scriptFailures.SayRepeats();
+    SayFoldedLog();
     const int status = FinishVideo(encoder);
     g_encoderPid.store(-1);
     times.total = SecondsSince(start);
@@ -359,6 +400,7 @@ EncoderJob Capture::Job() const
 {
     EncoderJob job;
     job.output = "file:" + temporaryPath;
+    job.quality = settings.quality;
     job.width = settings.width;
     job.height = settings.height;
     job.fps = settings.fps;
@@ -370,20 +412,41 @@ EncoderJob Capture::Job() const
     return job;
 }
 
+// The frames of the grid before --from, as a capture from the grid's start makes them but
+// unwritten: update() for each, and the draw too for those of the run-up, so that the state
+// update() builds and what render targets carry from frame to frame are as they would be.
+void Capture::RunUp(OffscreenView& view, World& world, CaptureClock& clock)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const long drawn = long(std::ceil(settings.runUp * settings.fps - kFrameCountTolerance));
+    for (long frame = 0; frame < grid.First() && !g_stopSignal; ++frame) {
+        clock.SetTime(grid.Time(frame));
+        world.Tick(kFrameStep);
+        // A frame left undrawn is counted all the same: shaders see the iFrame of a whole capture.
+        if (frame >= grid.First() - drawn)
+            view.Draw(world);
+        else
+            view.Skip();
+    }
+    times.runUp = SecondsSince(start);
+}
+
 // One frame of the program per video frame, each at its music time; ends early on a stop
 // signal or when ffmpeg stops reading.
 void Capture::RenderFrames(OffscreenView& view, World& world, CaptureClock& clock,
                            VideoEncoder& encoder)
 {
-    // A video never sees the zeros of an analysis still running.
+    // A video never sees the zeros of an analysis still running, nor does the run-up.
     WaitForMusicAnalysis();
+    RunUp(view, world, clock);
     CaptureProgress progress(frameCount);
     for (int i = 0; i < frameCount && !g_stopSignal; ++i) {
         auto phase = std::chrono::steady_clock::now();
-        clock.SetTime(settings.from + double(i) / settings.fps);
+        clock.SetTime(grid.Time(grid.First() + i));
         world.Tick(kFrameStep);
         view.Draw(world);
         view.Finish();
+        NoteErrors();
         times.draw += SecondsSince(phase);
         phase = std::chrono::steady_clock::now();
         unsigned char* pixels = encoder.FreeBuffer();
@@ -413,6 +476,31 @@ int Capture::FinishVideo(VideoEncoder& encoder)
     if (result != 0)
         return Fail("ffmpeg failed (status " + std::to_string(result) + "); its last lines:\n"
                     + encoder.ErrorTail(kEncoderLinesShown));
+    return PutInPlace();
+}
+
+// The failure that began first of those that stand, null while none does: a prod.lua that did
+// not load and a shader that did not compile stand for every frame after them.
+static const ScriptFailure* FirstStandingFailure()
+{
+    const std::vector<const ScriptFailure*> standing = g_scriptFailures.Standing();
+    return standing.empty() ? nullptr : standing.back();
+}
+
+void Capture::NoteErrors()
+{
+    const ScriptFailure* failure = FirstStandingFailure();
+    if (!failure)
+        return;
+    ++errorFrames;
+    if (firstError.empty()) {
+        const std::string& error = failure->error;
+        firstError = error.substr(0, error.find('\n'));
+    }
+}
+
+int Capture::PutInPlace()
+{
     g_videoComplete.store(true);
     if (rename(temporaryPath.c_str(), settings.path.c_str()) != 0) {
         g_videoComplete.store(false);
@@ -422,5 +510,47 @@ int Capture::FinishVideo(VideoEncoder& encoder)
     temporaryPath.clear();
     std::fprintf(stderr, "quillmere: wrote %s: %d frames at %d fps, %.3f s\n", settings.file.c_str(),
                  frameCount, settings.fps, double(frameCount) / settings.fps);
-    return 0;
+    if (errorFrames == 0 && firstError.empty())
+        return 0;
+    std::fprintf(stderr, "quillmere: %s%d of %d frames; the first: %s\n", kSceneErrorsStart, errorFrames,
+                 frameCount, firstError.c_str());
+    return kCaptureSceneErrors;
+}
+
+// The part file of the video is made first: its unique name names the segments' folder too.
+int Capture::RenderSegments()
+{
+    const auto start = std::chrono::steady_clock::now();
+    CaptureSegments segments(settings, CutIntoSegments(grid, frameCount, settings.segments, end));
+    if (settings.printSegments) {
+        EncoderJob job = Job();
+        job.output = "file:" + settings.path;
+        if (hasSoundtrack && settings.musicPath[0] != '/')
+            job.audioFile = "file:" + settings.folder + "/" + settings.musicPath;
+        segments.Print(job);
+        return 0;
+    }
+    if (!CreateTemporaryFile())
+        return kCaptureBadInput;
+    if (!hasSoundtrack)
+        std::fprintf(stderr, "quillmere: %s: the video is silent\n", silenceReason.c_str());
+    const std::string folder = temporaryPath.substr(0, temporaryPath.rfind('.')) + kSegmentsExtension;
+    if (const int status = segments.Render(folder, g_stopSignal); status != 0)
+        return status;
+    ChildProcess join;
+    if (!join.Start(JoinArguments(segments.ListFile(), Job()), -1, -1))
+        return Fail(std::string("cannot start ffmpeg: ") + std::strerror(errno));
+    g_encoderPid.store(join.Id());
+    const int result = join.Wait();
+    g_encoderPid.store(-1);
+    if (const int stop = g_stopSignal.load())
+        return kSignalStatusBase + stop;
+    if (result != 0)
+        return Fail("ffmpeg could not join the segments (status " + std::to_string(result) + "); its last lines:\n"
+                    + join.ErrorTail(kEncoderLinesShown));
+    errorFrames = segments.errorFrames;
+    firstError = segments.firstError;
+    times.total = SecondsSince(start);
+    times.frames = frameCount;
+    return PutInPlace();
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "capture/capturesettings.h"
+#include "capture/framegrid.h"
 #include "capture/videoencoder.h"
 
 class CaptureClock;
@@ -13,14 +14,21 @@ class World;
 
 // Exit statuses of a capture besides 0 (written).
 constexpr int kCaptureBadInput = 2;
-// ffmpeg reported an error, or no OpenGL context could be made.
+// ffmpeg reported an error, no OpenGL context could be made, or a segment failed.
 constexpr int kCaptureFailed = 3;
+// The video was written, but the scene raised errors or a shader did not compile.
+constexpr int kCaptureSceneErrors = 4;
+// How a capture counts its frames with errors, after "quillmere: ": this, then "N of M frames;
+// the first: ERROR".
+constexpr char kSceneErrorsStart[] = "the scene had errors in ";
 
 // Where a capture's time went, in seconds summed over its frames.
 struct CaptureTimes {
     double draw = 0;
     double readback = 0;
     double encoderWait = 0;
+    // The frames before --from: update() alone, and the run-up drawn.
+    double runUp = 0;
     double total = 0;
     int frames = 0;
 };
@@ -34,14 +42,16 @@ public:
     Capture& operator=(const Capture&) = delete;
 
     // Checks what can be checked before any window system is touched: ffmpeg, the soundtrack,
-    // the times against the music, and that the file's folder can be written. It writes
-    // nothing. From here on SIGINT and SIGTERM stop the capture cleanly, and a second one ends
+    // the times against the music, that the file's folder can be written, and for segments GNU
+    // parallel and the hosts file. It writes nothing. From here on SIGINT and SIGTERM stop the capture cleanly, and a second one ends
     // the program at once. False after one line on standard error saying what is wrong.
     bool Prepare();
     // Renders and encodes; needs the application object. The video is made in a hidden part
     // file beside it, created once the GL context exists, which replaces the file only when
     // the video is complete. Returns the exit status: 0 with the video in place,
-    // kCaptureBadInput, kCaptureFailed, or 128 plus the signal that stopped it.
+    // kCaptureBadInput, kCaptureFailed, kCaptureSceneErrors with the video in place, or 128 plus
+    // the signal that stopped it. Segments are rendered by processes of their own: this one then
+    // needs no application object and no display.
     int Run();
 
     CaptureTimes times;
@@ -51,11 +61,16 @@ private:
     bool CheckFolder();
     bool CreateTemporaryFile();
     void RemoveTemporaryFile();
+    bool CheckSegments();
     int Render();
+    int RenderSegments();
     void SetUpWorld(World& world) const;
     EncoderJob Job() const;
+    void RunUp(OffscreenView& view, World& world, CaptureClock& clock);
     void RenderFrames(OffscreenView& view, World& world, CaptureClock& clock, VideoEncoder& encoder);
+    void NoteErrors();
     int FinishVideo(VideoEncoder& encoder);
+    int PutInPlace();
     int Fail(const std::string& message);
 
     CaptureSettings settings;
@@ -63,6 +78,12 @@ private:
     // Why the video has no sound, when it has none.
     std::string silenceReason;
     double musicLength = 0;
+    // Where the video ends, in seconds of music.
+    double end = 0;
+    FrameGrid grid;
     int frameCount = 0;
+    // Frames written while an error of the scene stood, and the first such error.
+    int errorFrames = 0;
+    std::string firstError;
     std::string temporaryPath;
 };

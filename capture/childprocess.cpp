@@ -26,7 +26,7 @@ ChildProcess::~ChildProcess()
         close(errors);
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& arguments, int in, int out)
+bool ChildProcess::Start(const std::vector<std::string>& arguments, int in, int out, int err)
 {
     std::vector<char*> argv;
     for (const std::string& a : arguments)
@@ -35,10 +35,10 @@ bool ChildProcess::Start(const std::vector<std::string>& arguments, int in, int 
 
     if (errors >= 0)
         close(errors);
-    errors = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    errors = err >= 0 ? -1 : open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    const int fds[3] = {in, out, errors};
+    const int fds[3] = {in, out, err >= 0 ? err : errors};
     for (int target = 0; target < 3; ++target) {
         if (fds[target] >= 0)
             posix_spawn_file_actions_adddup2(&actions, fds[target], target);
@@ -88,6 +88,12 @@ void ChildProcess::Kill()
 {
     if (pid > 0)
         kill(pid, SIGKILL);
+}
+
+void ChildProcess::Terminate()
+{
+    if (pid > 0)
+        kill(pid, SIGTERM);
 }
 
 int ChildProcess::Run(const std::vector<std::string>& arguments, std::string& output)

@@ -19,14 +19,17 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts arguments[0], looked up on PATH, with the given descriptors as its standard input
-    // and output (-1: /dev/null); its standard error goes to a temporary file for ErrorTail. It
+    // and output (-1: /dev/null); its standard error goes to err, or with -1 to a temporary file
+    // for ErrorTail. It
     // runs in a process group of its own, so that Ctrl+C on the terminal reaches only this
     // program, which then stops the child itself. False, with errno set, when it cannot start.
-    bool Start(const std::vector<std::string>& arguments, int in, int out);
+    bool Start(const std::vector<std::string>& arguments, int in, int out, int err = -1);
     // Waits for the end; the exit status, 128 plus the signal that ended it, or -1 when there
     // is no end to wait for (never started, or reaped elsewhere: SIGCHLD ignored).
     int Wait();
     void Kill();
+    // Asks the child to end (SIGTERM), as a program that cleans up after itself wants to be asked.
+    void Terminate();
     // The running child's process id, -1 when there is none.
     pid_t Id() const { return pid; }
 

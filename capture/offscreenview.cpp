@@ -73,6 +73,13 @@ void OffscreenView::Draw(World& world)
     PaintWorld(world, *gpu);
 }
 
+void OffscreenView::Skip()
+{
+    framebuffer->bind();
+    glViewport(0, 0, width, height);
+    gpu->BeginFrame();
+}
+
 void OffscreenView::Finish()
 {
     glFinish();

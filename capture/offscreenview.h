@@ -23,6 +23,8 @@ public:
     bool Create(std::string& error);
     // One frame of the world, as the window's view paints it.
     void Draw(World& world);
+    // A frame counted but not drawn: its objects are refreshed and the dead ones freed.
+    void Skip();
     // Waits for the drawing to finish.
     void Finish();
     // The frame just drawn: rows from the bottom up, 4 bytes a pixel (blue, green, red, unused).

@@ -20,28 +20,59 @@ static std::string Seconds(double seconds)
     return text;
 }
 
+static const char* const kArgumentsFirst[] = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
+                                              "-nostats"};
+
+// The second input, the soundtrack, and what is made of it; nothing without one. The stretch is
+// cut from the decoded sound, to the sample: a seek in the mp3 itself would leave the first tens
+// of milliseconds silent while the decoder warms up.
+static void AddSound(std::vector<std::string>& a, const EncoderJob& job)
+{
+    if (job.audioFile.empty())
+        return;
+    a.insert(a.end(), {"-i", job.audioFile, "-map", "0:v", "-map", "1:a",
+                       "-af", "atrim=start=" + Seconds(job.audioStart) + ":duration="
+                           + Seconds(job.audioSeconds) + ",asetpts=PTS-STARTPTS",
+                       "-c:a", "aac", "-b:a", "192k"});
+}
+
+// GL's rows run from the bottom up. The colours are converted and tagged as BT.709, which players
+// assume for video of this kind; lossless frames stay in RGB, which that conversion would round.
+static void AddVideoCodec(std::vector<std::string>& a, CaptureQuality quality)
+{
+    if (quality == CaptureQuality::Lossless) {
+        a.insert(a.end(), {"-vf", "vflip", "-c:v", "libx264rgb", "-preset", "veryfast", "-qp", "0"});
+        return;
+    }
+    // Full chroma and a low crf keep a one-pixel line's colour, which 4:2:0 spreads over two.
+    const bool high = quality == CaptureQuality::High;
+    a.insert(a.end(), {
+        "-vf", std::string("vflip,scale=out_color_matrix=bt709:out_range=tv,format=")
+                   + (high ? "yuv444p" : "yuv420p"),
+        "-c:v", "libx264", "-preset", "veryfast", "-crf", high ? "10" : "18",
+        "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709", "-color_range", "tv"});
+}
+
 static std::vector<std::string> FfmpegArguments(const EncoderJob& job)
 {
-    std::vector<std::string> a = {
-        "ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats",
-        "-f", "rawvideo", "-pixel_format", "bgr0",
-        "-video_size", std::to_string(job.width) + "x" + std::to_string(job.height),
-        "-framerate", std::to_string(job.fps), "-i", "pipe:0"};
-    // The stretch is cut from the decoded sound, to the sample: a seek in the mp3 itself
-    // would leave the first tens of milliseconds silent while the decoder warms up.
-    if (!job.audioFile.empty()) {
-        a.insert(a.end(), {"-i", job.audioFile, "-map", "0:v", "-map", "1:a",
-                           "-af", "atrim=start=" + Seconds(job.audioStart) + ":duration="
-                               + Seconds(job.audioSeconds) + ",asetpts=PTS-STARTPTS",
-                           "-c:a", "aac", "-b:a", "192k"});
-    }
-    // GL's rows run from the bottom up. The colours are converted and tagged as BT.709, which
-    // players assume for video of this kind.
-    a.insert(a.end(), {
-        "-vf", "vflip,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p",
-        "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
-        "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc", "bt709",
-        "-color_range", "tv", "-y", job.output});
+    std::vector<std::string> a(std::begin(kArgumentsFirst), std::end(kArgumentsFirst));
+    a.insert(a.end(), {"-f", "rawvideo", "-pixel_format", "bgr0",
+                       "-video_size", std::to_string(job.width) + "x" + std::to_string(job.height),
+                       "-framerate", std::to_string(job.fps), "-i", "pipe:0"});
+    AddSound(a, job);
+    AddVideoCodec(a, job.quality);
+    a.insert(a.end(), {"-y", job.output});
+    return a;
+}
+
+std::vector<std::string> JoinArguments(const std::string& list, const EncoderJob& job)
+{
+    std::vector<std::string> a(std::begin(kArgumentsFirst), std::end(kArgumentsFirst));
+    // The joined frames keep the times they have in the list, from 0: otherwise ffmpeg moves them
+    // by the sound's priming a second time, after the muxer has.
+    a.insert(a.end(), {"-copyts", "-f", "concat", "-safe", "0", "-i", list});
+    AddSound(a, job);
+    a.insert(a.end(), {"-c:v", "copy", "-y", job.output});
     return a;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The ffmpeg program fed raw frames through a pipe: H.264 in yuv420p, the soundtrack's stretch
-// as AAC, in the container the output file's extension names.
+// The ffmpeg program fed raw frames through a pipe: H.264 (4:2:0, 4:4:4, or lossless in RGB), the
+// soundtrack's stretch as AAC, in the container the output file's extension names.
 
 #include <atomic>
 #include <condition_variable>
@@ -10,10 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "capture/capturesettings.h"
 #include "capture/childprocess.h"
 
 struct EncoderJob {
     std::string output;
+    CaptureQuality quality = CaptureQuality::Normal;
     int width = 0;
     int height = 0;
     int fps = 0;
@@ -22,6 +24,10 @@ struct EncoderJob {
     double audioStart = 0;
     double audioSeconds = 0;
 };
+
+// ffmpeg's arguments that join the videos listed in list (a file for its concat demuxer) as they
+// are, without encoding them again, and lay the job's sound under them.
+std::vector<std::string> JoinArguments(const std::string& list, const EncoderJob& job);
 
 // Frames go to ffmpeg from a thread of their own, so that the next frame is drawn while ffmpeg
 // takes the last one in: two buffers take turns between the drawing and the pipe.

@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QTextBlock>
 #include <QTextDocument>
 
 #include <memory>
@@ -123,6 +124,17 @@ void REPLEdit::ShowPrompt()
     setTextCursor(caret);
     // Undo reaches back no further than this prompt: the output and the prompt stay.
     document()->clearUndoRedoStacks();
+}
+
+void REPLEdit::ShowLine(const QString& sLine)
+{
+    QTextCursor above(inputStart.block());
+    // Not an edit of the input: undo must not take it back.
+    document()->setUndoRedoEnabled(false);
+    above.insertText(sLine);
+    above.insertBlock();
+    document()->setUndoRedoEnabled(true);
+    ensureCursorVisible();
 }
 
 void REPLEdit::SetHistory(const QStringList& entries)

@@ -28,6 +28,9 @@ public:
     void SetPrompt(const QString& sPrompt);
     // Prints the prompt on a new line and accepts keys again.
     void ShowPrompt();
+    // A line of output that comes while no command runs (a script's log()): shown above the
+    // prompt, the input being typed left as it is.
+    void ShowLine(const QString& sLine);
     // Replaces the history, oldest entry first; Ctrl+Up starts from the newest.
     void SetHistory(const QStringList& entries);
 

@@ -70,6 +70,13 @@ bool ScriptShader::Load(std::string& why)
     return true;
 }
 
+static bool g_compilesHeld = false;
+
+void HoldShaderCompiles(bool held)
+{
+    g_compilesHeld = held;
+}
+
 void ScriptShader::Refresh()
 {
     if (changed) {
@@ -80,7 +87,7 @@ void ScriptShader::Refresh()
             return;
         }
     }
-    if (compileDue)
+    if (compileDue && !g_compilesHeld)
         Compile();
 }
 
@@ -139,10 +146,9 @@ void ScriptShader::Compile()
         if (location >= 0)
             active[key] = Active{location, type};
     }
-    if (!error.empty()) {
-        error.clear();
-        shared->reports.push_back(GpuReport{fragmentName, error});
-    }
+    // Told even when this object never failed: the file's line may be an older object's.
+    error.clear();
+    shared->reports.push_back(GpuReport{fragmentName, error});
 }
 
 // A number for an int or bool uniform: not-a-number is 0, and values past the range of int
@@ -175,7 +181,7 @@ void ScriptShader::Apply(const Active& uniform, const float* v, int count) const
 bool ScriptShader::Use(const ShaderFrameInputs& inputs, int& units)
 {
     units = 0;
-    if (compileDue)
+    if (compileDue && !g_compilesHeld)
         Compile();
     if (!program)
         return false;

@@ -84,3 +84,7 @@ private:
     std::map<std::string, Active> active;
     std::map<std::string, Uniform> uniforms;
 };
+
+// While held, programs are not compiled: a shader not compiled yet draws nothing, as before its
+// first compile. The window holds them until its first frame is shown, which then comes sooner.
+void HoldShaderCompiles(bool held);

@@ -22,6 +22,7 @@ extern "C" {
 #include "script/syncbindings.h"
 #include "script/textbindings.h"
 #include "script/transformbindings.h"
+#include "script/viewbindings.h"
 #include "world/kestrovaworld.h"
 
 // The callbacks the world calls every frame, and the ones scripts may define for themselves;
@@ -226,5 +227,6 @@ void RegisterLuaBindings()
     lua_getglobal(g_luaState, "dofile");
     lua_pushcclosure(g_luaState, RegularDofile, 1);
     lua_setglobal(g_luaState, "dofile");
+    RegisterViewBindings(g_luaState);
     SetChunkEndHook(EndChunk);
 }

@@ -150,10 +150,6 @@ void EndGpuChunk()
     if (!gpu)
         return;
     gpu->EndChunk();
-    for (const GpuReport& report : gpu->TakeReports()) {
-        ScriptFailure& failure = g_scriptFailures.shader;
-        // A good compile clears the error only when it is this shader's.
-        if (!report.error.empty() || failure.chunk == report.name)
-            g_scriptFailures.Report(failure, report.name, report.error);
-    }
+    for (const GpuReport& report : gpu->TakeReports())
+        g_scriptFailures.Report(report.name, report.error);
 }

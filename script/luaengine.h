@@ -25,6 +25,24 @@ void SetChunkEndHook(void (*hook)());
 // ExecuteLua with the output thrown away: errors reach standard output only.
 void RunLuaString(std::string chunk);
 
+// How a chunk the host ran on its own ended; Interrupted is a stop from the keyboard or the time
+// limit.
+enum class ChunkEnd { Worked, Failed, Interrupted };
+// For the chunks the host runs on every frame, whose errors the caller says once: runs the chunk
+// as ExecuteLua does, but writes nothing to standard output, throws print's output away and gives
+// the whole message and "\n" in error. With callTop it calls the function on top of the stack
+// (popping it) in place of loading the chunk, whose text then only names it.
+ChunkEnd RunQuietly(const std::string& chunk, std::string& error, bool callTop = false);
+
+// Where log() lines of chunks other than console commands go besides standard output (the
+// console, above its prompt); null for nowhere else. A console command's lines join its output.
+void SetLogSink(void (*sink)(const std::string& line));
+// Writes the count of log() lines left out in the latest second, if any, as the end of a run.
+void SayFoldedLog();
+
+// A count as the host writes it in its lines: 1830 as "1,830".
+std::string GroupedNumber(long long n);
+
 // Asks the chunk running now, if one is, to stop at its next hook with "script interrupted:
 // stopped from the keyboard"; a chunk that begins later runs on. Safe to call from any thread.
 void StopRunningChunk();
@@ -32,4 +50,6 @@ void StopRunningChunk();
 bool TakeChunkInterrupted();
 
 // How long a chunk may run and how large the state may grow (10 s and 1 GiB unless changed).
+// Once a chunk has run out of memory, a reserve above the limit lets the next chunks run (to
+// free what filled it) until the state is back below the limit by the reserve's size.
 void SetLuaLimits(std::chrono::milliseconds timeLimit, size_t memoryLimit);

@@ -17,6 +17,21 @@ extern "C" {
 constexpr double kMixedRate = 44100;
 constexpr double kSecondsPerMinute = 60;
 constexpr double kFastestSetBpm = 1000;
+// A frame stands for the music since the frame before, unless the time went back or on by more
+// than this: that is a jump (or the first frame), which stands for one frame step before it.
+constexpr double kLongestFrameSpan = 0.25;
+// The frame step before any was seen.
+constexpr double kFirstFrameSpan = 1.0 / 60;
+
+// Frames are counted, and the music's time is read at a frame's first onset and kept for the
+// next frame's span, so that a scene that reads no onset has its clock read no more than before.
+static long g_frame = 0;
+static long g_timedFrame = -1;
+// The music's time at the first onset read this frame and at the frame before (NaN when that
+// frame read none), and the latest step between two frames that was not a jump.
+static double g_frameTime = NAN;
+static double g_lastFrameTime = NAN;
+static double g_frameSpan = kFirstFrameSpan;
 
 static double MusicTime()
 {
@@ -61,12 +76,40 @@ static int w_getMusicBand(lua_State* L)
     return 1;
 }
 
+void BeginMusicFrame()
+{
+    ++g_frame;
+}
+
+static void TimeFrame()
+{
+    if (g_timedFrame == g_frame)
+        return;
+    g_lastFrameTime = g_timedFrame == g_frame - 1 ? g_frameTime : NAN;
+    g_frameTime = MusicTime();
+    g_timedFrame = g_frame;
+    const double step = g_frameTime - g_lastFrameTime;
+    if (step > 0 && step <= kLongestFrameSpan)
+        g_frameSpan = step;
+}
+
+// The strongest onset since the frame before: a hit is high for one analysis step (12 ms), which
+// a frame's single time would fall beside at most frame rates. Paused, the span is the instant.
 static int w_getMusicOnset(lua_State* L)
 {
     double low, high;
     CheckBand(L, "getMusicOnset", low, high);
     const MusicAnalysis* analysis = ReadyMusicAnalysis();
-    lua_pushnumber(L, analysis ? analysis->Onset(MusicTime(), low, high) : 0);
+    if (!analysis) {
+        lua_pushnumber(L, 0);
+        return 1;
+    }
+    TimeFrame();
+    const double now = MusicTime();
+    double from = g_lastFrameTime;
+    if (!(now >= from && now - from <= kLongestFrameSpan))
+        from = now - g_frameSpan;
+    lua_pushnumber(L, analysis->StrongestOnset(from, now, low, high));
     return 1;
 }
 

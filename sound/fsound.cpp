@@ -7,14 +7,16 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
+
+#include "sound/loopfeeder.h"
+#include "sound/soundfile.h"
+#include "sound/soundreader.h"
 
 // The mixer's one music slot carries the stream; the output is always 16-bit stereo.
 constexpr int kOutputChannels = 2;
@@ -32,9 +34,9 @@ static const std::pair<const char*, Mix_MusicType> kTypesByExtension[] = {
 
 struct FSOUND_STREAM {
     Mix_Music* music = nullptr;
-    // The whole file, which the decoder reads and from which each jump decodes afresh (see
-    // Restart); it outlives the music made from it.
-    std::vector<unsigned char> file;
+    // The file, which the decoder reads and from which each jump decodes afresh (see Restart);
+    // it outlives the music made from it.
+    std::shared_ptr<SoundFile> file;
     bool paused = false;
     // Where playback starts when the stream is played or resumed; negative: where it paused.
     double startTime = -1;
@@ -50,14 +52,17 @@ struct FSOUND_STREAM {
     long long mixedFrames = 0;
     int lastBufferFrames = 0;
     Clock::time_point lastMix;
-    // The loop, also under positionLock. While `looping` the mixer's music is paused and
-    // MixLoop writes each buffer from the decoded sound; `wrapFrame` is where in the last one
-    // it went back to loopFrom, -1 if it did not.
-    std::shared_ptr<const DecodedSound> decoded;
+    // The loop, also under positionLock, in output frames. The mixer's music plays up to the
+    // loop's end; from there on (`looping`) the music is paused and PlayLoop writes each buffer
+    // from the feeder, `loopCursor` being the frame it writes next and `wrapFrame` where in the
+    // last buffer it went back to loopFrom, -1 if it did not. `heldEnd`: the music reached its
+    // end while a loop was set, which kept the end from being reported.
+    std::unique_ptr<LoopFeeder> feeder;
     long long loopFrom = 0;
     long long loopTo = 0;
     bool looping = false;
     bool loopPaused = false;
+    bool heldEnd = false;
     long long loopCursor = 0;
     int wrapFrame = -1;
 };
@@ -66,6 +71,7 @@ static int g_lastError = FSOUND_ERR_NONE;
 static bool g_initialised = false;
 static int g_softwareChannels = 0;
 static int g_outputRate = 0;
+static int g_outputChannels = 0;
 static int g_outputFrameBytes = 0;
 static std::vector<FSOUND_STREAM*> g_openStreams;
 // The stream last handed to the mixer (GUI thread only) ...
@@ -94,21 +100,17 @@ static void ReportEnd(FSOUND_STREAM* stream)
         callback(stream, nullptr, 0, stream->endUserData.load());
 }
 
-// A loop is set and can be played: the stream has its decoded sound.
-static bool CanLoop(const FSOUND_STREAM& stream)
-{
-    return stream.loopTo > 0 && stream.decoded;
-}
-
 // Runs on the audio thread with the mixer locked, also when the music is halted: halting
 // clears g_playingStream first, so only a stream that played through is reported.
 static void SDLCALL OnMusicFinished()
 {
     if (FSOUND_STREAM* looped = g_playingStream.load()) {
-        // The loop plays on from the decoded sound.
+        // While a loop is set the music cannot end: the loop goes on from the feeder.
         std::lock_guard<std::mutex> lock(looped->positionLock);
-        if (CanLoop(*looped))
+        if (looped->loopTo > 0) {
+            looped->heldEnd = true;
             return;
+        }
     }
     FSOUND_STREAM* stream = g_playingStream.exchange(nullptr);
     if (!stream)
@@ -132,63 +134,84 @@ static void ResetPosition(FSOUND_STREAM* stream, double seconds)
     stream->positionBase = seconds;
     stream->mixedFrames = 0;
     stream->looping = false;
+    stream->heldEnd = false;
     stream->wrapFrame = -1;
 }
 
-// Writes the whole buffer from the decoded sound at the loop's cursor, going back to the loop's
-// start each time the cursor reaches its end (or the sound's). The sound has the output's format,
-// so the music the mixer put into the buffer is replaced sample for sample. Runs on the audio
-// thread with positionLock held.
-static void MixLoop(FSOUND_STREAM* stream, Uint8* buffer, int bytes)
+// Writes the buffer's frames from `offset` on with what the feeder has of the loop, noting
+// where the loop goes back to its start. The feeder decodes in the output's format, so the
+// loop's frames are the music's sample for sample. What the feeder has not got ready yet (just
+// after the loop was set, on a very busy machine) stays silent, and the cursor waits for it.
+// Runs on the audio thread with positionLock held.
+static void PlayLoop(FSOUND_STREAM* stream, Uint8* buffer, int offset, int frames)
 {
-    const DecodedSound& sound = *stream->decoded;
-    const int frames = bytes / g_outputFrameBytes;
-    const long long end = std::min(stream->loopTo, sound.Frames());
-    const long long from = std::min(stream->loopFrom, end - 1);
-    stream->positionBase = double(stream->loopCursor) / g_outputRate;
-    stream->wrapFrame = -1;
-    for (int done = 0; done < frames;) {
-        if (stream->loopCursor >= end) {
-            stream->loopCursor = from;
-            if (stream->wrapFrame < 0)
-                stream->wrapFrame = done;
-        }
-        const int run = int(std::min<long long>(frames - done, end - stream->loopCursor));
-        std::memcpy(buffer + size_t(done) * g_outputFrameBytes,
-                    sound.Samples() + size_t(stream->loopCursor) * sound.channels, size_t(run) * g_outputFrameBytes);
-        stream->loopCursor += run;
-        done += run;
+    int done = offset;
+    while (done < frames) {
+        long long first;
+        const int got = stream->feeder->Take(reinterpret_cast<int16_t*>(buffer + size_t(done) * g_outputFrameBytes),
+                                             frames - done, first);
+        if (got == 0)
+            break;
+        if (first != stream->loopCursor && stream->wrapFrame < 0)
+            stream->wrapFrame = done;
+        stream->loopCursor = first + got;
+        done += got;
     }
+    std::memset(buffer + size_t(done) * g_outputFrameBytes, 0, size_t(frames - done) * g_outputFrameBytes);
     stream->mixedFrames = stream->lastBufferFrames = frames;
     stream->lastMix = Clock::now();
+}
+
+// Where in this buffer, which the mixer's music started at its frame `start`, the loop takes
+// over: at the loop's end; -1 when that lies past the buffer.
+static int LoopTakeover(const FSOUND_STREAM& stream, long long start, int frames)
+{
+    const long long at = std::max(0LL, stream.feeder->End() - start);
+    if (at <= frames)
+        return int(at);
+    // The music ended short of where the feeder knows the loop to end (the music's end, which
+    // only decoding finds): the loop starts with the next buffer.
+    return stream.heldEnd ? frames : -1;
 }
 
 // Runs on the audio thread after each mixing buffer, with the mixer locked; the lock can be taken
 // again on this thread, so Mix_PlayingMusic is safe here. Counts the buffer when the stream's
 // music went into it: the decoder's own position runs ahead of that by what it has buffered and
-// moves in steps of its reads.
+// moves in steps of its reads. Where the loop's end falls in the buffer, the loop takes over.
 static void SDLCALL OnBufferMixed(void*, Uint8* buffer, int bytes)
 {
     FSOUND_STREAM* stream = g_playingStream.load();
     if (!stream)
         return;
     std::lock_guard<std::mutex> lock(stream->positionLock);
-    if (CanLoop(*stream) && !stream->loopPaused) {
-        // Taking over from the mixer's music, this buffer is written again from where that
-        // music started it; the music is paused so that it can neither play under the loop
-        // nor end.
-        if (!stream->looping) {
-            stream->looping = true;
-            stream->loopCursor = std::llround(stream->positionBase * g_outputRate) + stream->mixedFrames;
-            Mix_PauseMusic();
+    const int frames = bytes / g_outputFrameBytes;
+    if (stream->looping) {
+        if (!stream->loopPaused) {
+            stream->positionBase = double(stream->loopCursor) / g_outputRate;
+            stream->wrapFrame = -1;
+            PlayLoop(stream, buffer, 0, frames);
         }
-        MixLoop(stream, buffer, bytes);
         return;
     }
-    if (stream->looping || Mix_PausedMusic() || !Mix_PlayingMusic())
+    const bool mixed = Mix_PlayingMusic() && !Mix_PausedMusic();
+    if (stream->loopTo > 0 && stream->feeder && !stream->loopPaused && (mixed || stream->heldEnd)) {
+        const long long start = std::llround(stream->positionBase * g_outputRate) + stream->mixedFrames;
+        const int takeover = LoopTakeover(*stream, start, frames);
+        if (takeover >= 0) {
+            // The music is paused so that it can neither play under the loop nor end.
+            Mix_PauseMusic();
+            stream->looping = true;
+            stream->positionBase = double(start) / g_outputRate;
+            stream->loopCursor = stream->loopFrom;
+            stream->wrapFrame = takeover;
+            PlayLoop(stream, buffer, takeover, frames);
+            return;
+        }
+    }
+    if (!mixed)
         return;
-    stream->lastBufferFrames = bytes / g_outputFrameBytes;
-    stream->mixedFrames += stream->lastBufferFrames;
+    stream->lastBufferFrames = frames;
+    stream->mixedFrames += frames;
     stream->lastMix = Clock::now();
 }
 
@@ -197,7 +220,7 @@ static void SDLCALL OnBufferMixed(void*, Uint8* buffer, int bytes)
 // first: up to a quarter of a second of the old place.
 static bool Restart(FSOUND_STREAM* stream, double seconds)
 {
-    SDL_RWops* source = SDL_RWFromConstMem(stream->file.data(), int(stream->file.size()));
+    SDL_RWops* source = stream->file->NewRWops();
     Mix_Music* fresh = source ? Mix_LoadMUSType_RW(source, Mix_GetMusicType(stream->music), 1) : nullptr;
     if (!fresh)
         return Fail(FSOUND_ERR_PLAY);
@@ -245,9 +268,8 @@ signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*fla
     }
     Mix_AllocateChannels(maxSoftwareChannels);
     Uint16 format;
-    int channels;
-    Mix_QuerySpec(&g_outputRate, &format, &channels);
-    g_outputFrameBytes = channels * SDL_AUDIO_BITSIZE(format) / 8;
+    Mix_QuerySpec(&g_outputRate, &format, &g_outputChannels);
+    g_outputFrameBytes = g_outputChannels * SDL_AUDIO_BITSIZE(format) / 8;
     Mix_HookMusicFinished(OnMusicFinished);
     Mix_SetPostMix(OnBufferMixed, nullptr);
     g_softwareChannels = maxSoftwareChannels;
@@ -260,25 +282,22 @@ int FSOUND_GetError()
     return g_lastError;
 }
 
-// Reads the whole file. The decoder cannot tell a missing file from an unreadable one, so this
-// comes first.
-static int ReadFile(const char* name, std::vector<unsigned char>& data)
+int FSOUND_GetOutputRate()
 {
-    std::FILE* file = std::fopen(name, "rb");
-    if (!file)
-        return errno == ENOENT || errno == ENOTDIR ? FSOUND_ERR_FILE_NOTFOUND : FSOUND_ERR_FILE_BAD;
-    int error = FSOUND_ERR_NONE;
-    unsigned char block[65536];
-    try {
-        while (size_t n = std::fread(block, 1, sizeof block, file))
-            data.insert(data.end(), block, block + n);
-    } catch (const std::bad_alloc&) {
-        error = FSOUND_ERR_MEMORY;
-    }
-    if (std::ferror(file))
-        error = FSOUND_ERR_FILE_BAD;
-    std::fclose(file);
-    return error;
+    return g_initialised ? g_outputRate : 0;
+}
+
+// Opens the file. The decoder cannot tell a missing file from an unreadable one, so this comes
+// first.
+static int OpenFile(const char* name, std::shared_ptr<SoundFile>& file)
+{
+    int error = 0;
+    file = SoundFile::Open(name, error);
+    if (file)
+        return FSOUND_ERR_NONE;
+    if (error == ENOENT || error == ENOTDIR)
+        return FSOUND_ERR_FILE_NOTFOUND;
+    return error == ENOMEM ? FSOUND_ERR_MEMORY : FSOUND_ERR_FILE_BAD;
 }
 
 // The mixer's own file loader guesses the format from the name's extension first and from the
@@ -294,7 +313,7 @@ static Mix_MusicType TypeByName(const char* name)
     return MUS_NONE;
 }
 
-// The file is read once, here; the decoder and every later jump read that copy.
+// The file is opened once, here; the decoder, every later jump and the loop read what was opened.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int offset, int length)
 {
     if (!name || offset != 0 || length != 0) {
@@ -306,12 +325,10 @@ FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int o
         Fail(FSOUND_ERR_MEMORY);
         return nullptr;
     }
-    int error = ReadFile(name, stream->file);
+    int error = OpenFile(name, stream->file);
     if (!error && !g_initialised)
         error = FSOUND_ERR_UNINITIALIZED;
-    if (!error && stream->file.size() > size_t(INT_MAX))
-        error = FSOUND_ERR_MEMORY;
-    SDL_RWops* source = error ? nullptr : SDL_RWFromConstMem(stream->file.data(), int(stream->file.size()));
+    SDL_RWops* source = error ? nullptr : stream->file->NewRWops();
     stream->music = source ? Mix_LoadMUSType_RW(source, TypeByName(name), 1) : nullptr;
     if (!error && !stream->music)
         error = FSOUND_ERR_FILE_FORMAT;
@@ -397,17 +414,8 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds)
     const double length = Mix_MusicDuration(stream->music);
     if (!(seconds >= 0) || std::isinf(seconds) || (length >= 0 && seconds >= length))
         return Fail(FSOUND_ERR_INVALID_PARAM);
-    {
-        // A loop that plays goes on from there.
-        std::lock_guard<std::mutex> lock(stream->positionLock);
-        if (stream->looping) {
-            stream->loopCursor = std::llround(seconds * g_outputRate);
-            stream->positionBase = seconds;
-            stream->mixedFrames = 0;
-            stream->wrapFrame = -1;
-            return 1;
-        }
-    }
+    // A loop that plays hands back to the mixer's music, which goes on from there up to the
+    // loop's end.
     if (g_mixerStream == stream && !stream->paused)
         return Restart(stream, seconds);
     // Not mixed now, so the audio thread counts nothing for it.
@@ -465,14 +473,27 @@ double FSOUND_Stream_GetLength(FSOUND_STREAM* stream)
     return length < 0 ? -1 : length;
 }
 
-signed char FSOUND_Stream_SetDecodedSound(FSOUND_STREAM* stream, std::shared_ptr<const DecodedSound> sound)
+std::shared_ptr<const SoundFile> FSOUND_Stream_GetFile(FSOUND_STREAM* stream)
 {
-    // No error code is set: the call may come from another thread than the one that reads it.
-    if (!stream || !sound || sound->rate != g_outputRate || sound->channels * int(sizeof(int16_t)) != g_outputFrameBytes)
-        return 0;
+    if (!IsOpen(stream)) {
+        Fail(FSOUND_ERR_INVALID_PARAM);
+        return nullptr;
+    }
+    return stream->file;
+}
+
+// The loop's feeder is made with the first loop: a format it cannot decode cannot loop.
+static bool MakeFeeder(FSOUND_STREAM* stream)
+{
+    if (stream->feeder)
+        return true;
+    std::unique_ptr<SoundReader> reader = SoundReader::Open(stream->file, g_outputRate, g_outputChannels);
+    if (!reader)
+        return false;
+    auto feeder = std::make_unique<LoopFeeder>(std::move(reader));
     std::lock_guard<std::mutex> lock(stream->positionLock);
-    stream->decoded = std::move(sound);
-    return 1;
+    stream->feeder = std::move(feeder);
+    return true;
 }
 
 signed char FSOUND_Stream_SetLoopPoints(FSOUND_STREAM* stream, double from, double to)
@@ -483,16 +504,32 @@ signed char FSOUND_Stream_SetLoopPoints(FSOUND_STREAM* stream, double from, doub
     const bool remove = from == 0 && to == 0;
     if (!remove && !(from >= 0 && from < to && (length < 0 || to <= length) && std::isfinite(to)))
         return Fail(FSOUND_ERR_INVALID_PARAM);
-    bool wasLooping;
+    const long long loopFrom = std::llround(from * g_outputRate), loopTo = std::llround(to * g_outputRate);
+    // Only this thread changes the loop: a loop set again as it is goes on undisturbed.
+    if (loopFrom == stream->loopFrom && loopTo == stream->loopTo)
+        return 1;
+    if (!remove && !MakeFeeder(stream))
+        return Fail(FSOUND_ERR_FILE_FORMAT);
+    bool wasLooping, ended;
     double at;
     {
         std::lock_guard<std::mutex> lock(stream->positionLock);
-        wasLooping = stream->looping && remove;
+        wasLooping = stream->looping;
+        ended = stream->heldEnd && !wasLooping;
         at = double(stream->loopCursor) / g_outputRate;
-        stream->loopFrom = std::llround(from * g_outputRate);
-        stream->loopTo = std::llround(to * g_outputRate);
-        if (wasLooping)
-            stream->looping = false;
+        stream->loopFrom = loopFrom;
+        stream->loopTo = loopTo;
+        stream->looping = false;
+    }
+    if (!remove)
+        stream->feeder->Start(loopFrom, loopTo);
+    // The music had reached its end, held by the loop: without the loop it has ended.
+    if (remove && ended) {
+        FSOUND_STREAM* playing = stream;
+        g_playingStream.compare_exchange_strong(playing, nullptr);
+        stream->finished.store(true);
+        ReportEnd(stream);
+        return 1;
     }
     if (!wasLooping)
         return 1;

@@ -20,7 +20,7 @@ enum FSOUND_Error {
 
 #include <memory>
 
-#include "sound/decodedsound.h"
+#include "sound/soundfile.h"
 
 struct FSOUND_STREAM;
 
@@ -34,9 +34,11 @@ typedef signed char (*FSOUND_STREAMCALLBACK)(FSOUND_STREAM* stream, void* buffer
 // value is accepted and ignored. Non-zero on success.
 signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int flags);
 int FSOUND_GetError();
-// Opens the file `name` for streaming: it is read into memory whole, once, and decoded from
-// there. The mode is accepted and ignored; offset and length must be 0 (the whole file). Null
-// on failure.
+// The output's mixing rate in Hz, which may differ from the rate asked for; 0 before FSOUND_Init.
+int FSOUND_GetOutputRate();
+// Opens the file `name` for streaming: it is opened once and decoded from the disk in pieces,
+// whatever happens to the path later. The mode is accepted and ignored; offset and length must
+// be 0 (the whole file). Null on failure.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length);
 // Plays the stream once from its start; channel -1 asks for any free channel. Returns the
 // channel used, or -1 on failure.
@@ -58,14 +60,14 @@ signed char FSOUND_Stream_SetTime(FSOUND_STREAM* stream, double seconds);
 signed char FSOUND_Stream_SetPaused(FSOUND_STREAM* stream, signed char paused);
 // The stream's length in seconds; -1 on failure.
 double FSOUND_Stream_GetLength(FSOUND_STREAM* stream);
-// Hands the stream its own sound decoded whole in the output's format, from which a loop plays
-// (see FSOUND_Stream_SetLoopPoints). May be called from any thread while the stream is open.
-// Refused, with 0 and the error code left as it was, when the format is not the output's.
-signed char FSOUND_Stream_SetDecodedSound(FSOUND_STREAM* stream, std::shared_ptr<const DecodedSound> sound);
-// A loop from `from` to `to` seconds, 0 <= from < to <= length: on reaching `to` the stream
-// goes on at `from`, to the sample, and it cannot end while the loop is set. From and to both 0
-// remove the loop; the music then plays on from where the loop had got to. The loop plays from
-// the decoded sound and starts once the stream has it.
+// The file the stream plays, for other readers of it (the analysis); null on failure.
+std::shared_ptr<const SoundFile> FSOUND_Stream_GetFile(FSOUND_STREAM* stream);
+// A loop from `from` to `to` seconds, 0 <= from < to <= length: on reaching `to` (or the
+// music's end, if that comes first) the stream goes on at `from`, to the sample, and it cannot
+// end while the loop is set. From and to both 0 remove the loop; the music then plays on from
+// where the loop had got to. From the first time it goes back the loop plays what a thread of
+// its own decodes ahead; a file in a format that thread cannot decode (see SoundReader) cannot
+// loop: FSOUND_ERR_FILE_FORMAT.
 signed char FSOUND_Stream_SetLoopPoints(FSOUND_STREAM* stream, double from, double to);
 // Stops the music, releases every stream still open and closes the output device.
 void FSOUND_Close();

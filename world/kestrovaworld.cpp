@@ -1,9 +1,12 @@
 #include "world/kestrovaworld.h"
 
+#include <GL/gl.h>
+
 #include <chrono>
 
 #include "app/mainwindow.h"
-#include "script/scriptfailures.h"
+#include "script/framecallback.h"
+#include "script/musicanalysisbindings.h"
 #include "world/framemeter.h"
 
 KestrovaWorld* g_world = nullptr;
@@ -41,15 +44,20 @@ int g_marqueeFrameCount = 0;
 
 static const QString kTitleEdge(36, QLatin1Char('-'));
 
-// One of the frame's chunks, timed into ms unless that is null.
-static void RunFrameChunk(ScriptFailure& failure, const char* chunk, double* ms)
+// One of the frame's callbacks, timed into ms unless that is null. Timed, it is charged with the
+// GL work it asked for too: the driver works behind the calls, and would otherwise finish the
+// callback's drawing in whatever waits for it next (the host's drawing or the swap). The work
+// asked for before it is finished first, so that it is not charged with that.
+static void RunFrameCallback(FrameCallback& callback, double* ms)
 {
     if (!ms) {
-        g_scriptFailures.Run(failure, chunk);
+        callback.Run();
         return;
     }
+    glFinish();
     const auto start = std::chrono::steady_clock::now();
-    g_scriptFailures.Run(failure, chunk);
+    callback.Run();
+    glFinish();
     *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -75,15 +83,15 @@ void KestrovaWorld::Update(float)
     g_marqueeFrameCount = (g_marqueeFrameCount + 1) % g_marqueeFrameDivisor;
     if (g_marqueeFrameCount == 0)
         g_marqueePos = (g_marqueePos + 1) % g_creditsText.size();
+    BeginMusicFrame();
     if (beforeEachChunk)
         beforeEachChunk();
-    RunFrameChunk(g_scriptFailures.update, "update()", chunkTimes ? &chunkTimes->updateMs : nullptr);
+    RunFrameCallback(g_updateCallback, chunkTimes ? &chunkTimes->updateMs : nullptr);
 }
 
 void KestrovaWorld::Render()
 {
     if (beforeEachChunk)
         beforeEachChunk();
-    RunFrameChunk(g_scriptFailures.render, "render()", chunkTimes ? &chunkTimes->renderMs : nullptr);
-    g_scriptFailures.CountFrame();
+    RunFrameCallback(g_renderCallback, chunkTimes ? &chunkTimes->renderMs : nullptr);
 }

@@ -2,6 +2,8 @@
 
 #include <GL/gl.h>
 
+#include <thread>
+
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -17,8 +19,6 @@
 #include "world/viewgl.h"
 #include "world/statusstrip.h"
 
-static constexpr int kFrameRearmMs = 10;
-
 OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     : QWindow(parent)
     , container(nullptr)
@@ -33,7 +33,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
     frameTimer = new QTimer(this);
     connect(frameTimer, &QTimer::timeout, this, &OpenGLEmptyWorldWidget::UpdateFrame);
     frameTimer->setSingleShot(true);
-    frameTimer->start(kFrameRearmMs);
+    frameTimer->start(FramePacer::kRearm);
 }
 
 OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
@@ -66,15 +66,32 @@ bool OpenGLEmptyWorldWidget::MakeCurrent()
     return context->makeCurrent(this);
 }
 
+void OpenGLEmptyWorldWidget::SetFrameRate(int framesPerSecond)
+{
+    framePacer.SetRate(framesPerSecond);
+    // A coarse timer may fire early by a twentieth of its interval.
+    frameTimer->setTimerType(framesPerSecond > 0 ? Qt::PreciseTimer : Qt::CoarseTimer);
+    if (framesPerSecond > 0 && !handle()) {
+        QSurfaceFormat format = requestedFormat();
+        format.setSwapInterval(1);
+        setFormat(format);
+    }
+}
+
 void OpenGLEmptyWorldWidget::UpdateFrame()
 {
+    // The timer waits whole milliseconds, rounded down: the rest of the wait is slept here.
+    if (framePacer.Rate() > 0)
+        std::this_thread::sleep_until(framePacer.NextStart());
+    framePacer.FrameStarted(FramePacer::Clock::now());
     if (showFrameReadout)
         frameMeter.BeginFrame();
     world->Tick(kFrameStep);
     repaint();
     if (showFrameReadout)
         frameMeter.EndFrame();
-    frameTimer->start(kFrameRearmMs);
+    frameTimer->start(std::chrono::duration_cast<std::chrono::milliseconds>(
+        framePacer.WaitAfterFrame(FramePacer::Clock::now())));
 }
 
 void OpenGLEmptyWorldWidget::ShowFrameReadout(bool shown)
@@ -100,6 +117,13 @@ void OpenGLEmptyWorldWidget::repaint()
     }
     paintGL();
     context->swapBuffers(this);
+}
+
+// Keys released while another window has the keyboard never reach this one.
+void OpenGLEmptyWorldWidget::focusOutEvent(QFocusEvent* event)
+{
+    world->input.ReleaseAll();
+    QWindow::focusOutEvent(event);
 }
 
 void OpenGLEmptyWorldWidget::exposeEvent(QExposeEvent*)
@@ -132,6 +156,9 @@ void OpenGLEmptyWorldWidget::paintGL()
         statusStrip->Draw(devicePixelRatio());
     if (showFrameReadout)
         frameReadout->Draw(frameMeter, devicePixelRatio());
+    // The frame as it will be shown, before the swap.
+    if (world->screenshots.Waiting())
+        world->screenshots.SaveAll();
 }
 
 // Mouse positions meet the viewport in device pixels.
@@ -141,8 +168,20 @@ static QPoint DevicePosition(const QWindow* window, const QPointF& logical)
 }
 
 // Of the input the world is given, only a mouse move reads GL state: it alone needs the context.
+// Scripts number the buttons 1 left, 2 right, 3 middle; 0 for the others.
+static int ButtonNumber(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 3;
+    default: return 0;
+    }
+}
+
 void OpenGLEmptyWorldWidget::mousePressEvent(QMouseEvent* event)
 {
+    world->input.ButtonPressed(ButtonNumber(event->button()));
     const QPoint p = DevicePosition(this, event->position());
     if (event->buttons() & Qt::LeftButton)
         world->LeftButtonDown(p.x(), p.y());
@@ -152,6 +191,7 @@ void OpenGLEmptyWorldWidget::mousePressEvent(QMouseEvent* event)
 
 void OpenGLEmptyWorldWidget::mouseReleaseEvent(QMouseEvent* event)
 {
+    world->input.ButtonReleased(ButtonNumber(event->button()));
     const QPoint p = DevicePosition(this, event->position());
     if (event->button() == Qt::LeftButton)
         world->LeftButtonUp(p.x(), p.y());
@@ -170,13 +210,15 @@ void OpenGLEmptyWorldWidget::mouseMoveEvent(QMouseEvent* event)
 
 void OpenGLEmptyWorldWidget::wheelEvent(QWheelEvent* event)
 {
+    event->accept();
+    if (!world->mouseCameraEnabled)
+        return;
     // A horizontal wheel zooms like a vertical one.
     const int delta = event->angleDelta().y() != 0 ? event->angleDelta().y() : event->angleDelta().x();
     if (delta <= 0)
         world->ZoomOut();
     else
         world->ZoomIn();
-    event->accept();
 }
 
 // The first character of the key's text in 8 bits, 0 when it has none.
@@ -211,8 +253,11 @@ bool OpenGLEmptyWorldWidget::FocusNextWidget(bool forward)
     }
 }
 
+// Scripts see a key held from its first press to its release, whoever else takes it.
 void OpenGLEmptyWorldWidget::keyPressEvent(QKeyEvent* event)
 {
+    if (!event->isAutoRepeat())
+        world->input.KeyPressed(event->key());
     const bool forward = event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier);
     if (IsFocusKey(event) && FocusNextWidget(forward))
         return;
@@ -226,6 +271,8 @@ void OpenGLEmptyWorldWidget::keyPressEvent(QKeyEvent* event)
 
 void OpenGLEmptyWorldWidget::keyReleaseEvent(QKeyEvent* event)
 {
+    if (!event->isAutoRepeat())
+        world->input.KeyReleased(event->key());
     if (event->isAutoRepeat() || event->text().isEmpty()) {
         QWindow::keyReleaseEvent(event);
         return;

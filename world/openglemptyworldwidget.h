@@ -5,6 +5,7 @@
 #include <QWindow>
 
 #include "world/framemeter.h"
+#include "world/framepacer.h"
 
 class QOpenGLContext;
 class QTimer;
@@ -35,6 +36,11 @@ public:
     // only while shown.
     FrameReadout* frameReadout;
     FrameMeter frameMeter;
+    // When each frame starts: 10 ms after the last one's end, or at a set rate.
+    FramePacer framePacer;
+    // Frames a second, measured from frame start to frame start; 0 for the wait after each frame.
+    // With a rate the buffer swap waits for the display's refresh where the platform does.
+    void SetFrameRate(int framesPerSecond);
     bool FrameReadoutShown() const { return showFrameReadout; }
     void ShowFrameReadout(bool shown);
 
@@ -53,6 +59,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void exposeEvent(QExposeEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

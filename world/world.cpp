@@ -8,8 +8,6 @@
 #include <cmath>
 
 static constexpr char kSpace = ' ';
-static constexpr float kNearPlane = 0.1f;
-static constexpr double kFarPlane = 20000.0;
 
 static constexpr float kGroundScale = 1.5f;       // ground edge per larger grid side
 static constexpr float kGroundFlattening = 0.05f;
@@ -83,8 +81,10 @@ void World::Draw()
     SetupRenderState();
     if (showGround)
         DrawGround();
-    // The depth buffer now holds the grid, the scene and the ground, but not the marker.
-    if (pickPivot)
+    // The depth buffer now holds the grid, the scene and the ground, but not the marker. The
+    // pivot is for the marker and the mouse camera: without either the pick would only stall
+    // the drawing.
+    if (pickPivot && (showPivotMarker || mouseCameraEnabled))
         PickPivot();
     if (showPivotMarker)
         DrawPivotMarker();
@@ -147,6 +147,8 @@ void World::MouseMove(int x, int y)
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
     const Vector3 now(float(x), float(viewport[3] - y), 0);
+    input.mouseX = x;
+    input.mouseY = y;
     mouseDelta = now - mousePos;
     mousePos = now;
     if (mouseCameraEnabled) {
@@ -350,7 +352,7 @@ void World::SetupCamera()
     glGetIntegerv(GL_VIEWPORT, viewport);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluPerspective(fieldOfView, float(viewport[2]) / float(viewport[3]), kNearPlane, kFarPlane);
+    gluPerspective(fieldOfView, float(viewport[2]) / float(viewport[3]), clipNear, clipFar);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     Camera view(camera);
@@ -387,6 +389,23 @@ void World::RotateCamera(float yaw, float pitch)
     camera.Rotate(Quaternion(Vector3(0, 1, 0), -yaw));
     const Vector3 right = camera.TransformDirection(Vector3(1, 0, 0));
     camera.Rotate(Quaternion(right, pitch));
+}
+
+bool World::SetFieldOfView(float degrees)
+{
+    if (!(degrees >= kNarrowestView && degrees <= kWidestView))
+        return false;
+    fieldOfView = degrees;
+    return true;
+}
+
+bool World::SetClipRange(float nearDistance, float farDistance)
+{
+    if (!(nearDistance > 0 && nearDistance < farDistance && std::isfinite(farDistance)))
+        return false;
+    clipNear = nearDistance;
+    clipFar = farDistance;
+    return true;
 }
 
 void World::Update(float) {}

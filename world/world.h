@@ -3,6 +3,8 @@
 // points that wrap a derived world's update and drawing.
 
 #include "mathlib/camera.h"
+#include "world/inputstate.h"
+#include "world/screenshots.h"
 
 // The world time each frame advances by, in the window and in a capture alike.
 constexpr float kFrameStep = 0.05f;
@@ -36,6 +38,14 @@ public:
     void SetupCamera();
     void LookAt(Vector3 target);
     void RotateCamera(float yaw, float pitch);
+    // The projection's vertical angle in degrees, from kNarrowestView to kWidestView; false,
+    // and nothing changed, for an angle outside them.
+    bool SetFieldOfView(float degrees);
+    // The distances of the near and far clipping planes: false, and nothing changed, unless
+    // 0 < near < far, both finite.
+    bool SetClipRange(float nearDistance, float farDistance);
+    static constexpr float kNarrowestView = 1;
+    static constexpr float kWidestView = 179;
 
     // The grid, the ground box and the marker, shown or hidden together; the pick goes on either
     // way, through the scene's own depth while the ground is hidden.
@@ -58,6 +68,12 @@ public:
 
     Camera camera;
     float fieldOfView = 90;
+    float clipNear = 0.1f;
+    float clipFar = 20000;
+    // What scripts read of the keyboard and the mouse; the mouse position is kept by MouseMove.
+    InputState input;
+    // Pictures asked for during the frame, saved by whoever draws it once it is drawn.
+    Screenshots screenshots;
     Vector3 mousePos{300, 300, 0};
     Vector3 mouseDelta;
     Vector3 pivot;

@@ -14,7 +14,7 @@
 #include "analysis/musicanalysis.h"
 #include "analysis/soundtrackanalysis.h"
 #include "analysis/tempoestimate.h"
-#include "sound/decodedsound.h"
+#include "sound/soundreader.h"
 
 namespace {
 
@@ -23,6 +23,21 @@ constexpr int kRate = 44100;
 constexpr double kStep = double(kAnalysisHop) / kRate;
 // Half a window and a step: from there on both steps a value reads lie wholly on one side.
 constexpr double kSettled = double(kAnalysisWindow / 2 + kAnalysisHop) / kRate;
+
+// The analysis of interleaved frames, handed over in pieces of another size than it asks for.
+std::unique_ptr<MusicAnalysis> AnalyseFrames(const std::vector<int16_t>& samples, int channels,
+                                             const std::atomic<bool>& cancel)
+{
+    size_t at = 0;
+    return MusicAnalysis::Analyse(
+        [&](int16_t* out, long long frames) {
+            const long long n = std::min<long long>({frames, 1000, (long long)(samples.size() - at) / channels});
+            std::copy_n(samples.begin() + long(at), n * channels, out);
+            at += size_t(n * channels);
+            return n;
+        },
+        kRate, channels, cancel);
+}
 
 struct Track {
     std::vector<int16_t> samples;
@@ -52,7 +67,7 @@ struct Track {
     std::unique_ptr<MusicAnalysis> Analyse() const
     {
         const std::atomic<bool> cancel{false};
-        return MusicAnalysis::Analyse(samples, kRate, cancel);
+        return AnalyseFrames(samples, 1, cancel);
     }
 };
 
@@ -141,6 +156,20 @@ TEST_F(ToneSilenceTone, SpectrumBandsAreLogSpacedFrom30HzTo16kHz)
     EXPECT_EQ(*std::max_element(many.begin(), many.end()), 0);
 }
 
+// Steps are kept in chunks of 47 s or so: values are read across a chunk's edge as anywhere else.
+TEST(MusicAnalysis, ValuesHoldPastTheFirstMinute)
+{
+    const auto analysis = Track().Silence(47).Tone(1000, 2, 0.5).Analyse();
+    const double halfScale = Mapped(20 * std::log10(0.5));
+    EXPECT_EQ(analysis->Level(47 - kSettled), 0);
+    EXPECT_EQ(analysis->Band(47 - kSettled, 900, 1100), 0);
+    for (double t = 47 + kSettled; t < 49 - kSettled; t += 0.1) {
+        EXPECT_NEAR(analysis->Level(t), halfScale, 0.01) << t;
+        EXPECT_NEAR(analysis->Band(t, 900, 1100), halfScale, 0.01) << t;
+    }
+    EXPECT_NEAR(analysis->Length(), 49, 1e-3);
+}
+
 TEST(MusicAnalysis, OnsetsAreHighJustAfterAHitAndNoneBetween)
 {
     const auto analysis = Track().Clicks(120, 4, 0.5).Analyse();
@@ -175,20 +204,22 @@ TEST(MusicAnalysis, StereoIsMixedToMonoAndACancelledAnalysisGivesNothing)
     for (int16_t s : mono.samples)
         stereo.insert(stereo.end(), {s, s});
     std::atomic<bool> cancel{false};
-    const auto analysis = MusicAnalysis::Analyse(MusicAnalysis::MixToMono(stereo.data(), (long long)(stereo.size() / 2), 2), kRate, cancel);
+    const auto analysis = AnalyseFrames(stereo, 2, cancel);
     EXPECT_NEAR(analysis->Level(0.5), Mapped(20 * std::log10(0.5)), 0.01);
     EXPECT_NEAR(analysis->Length(), 1, 1e-3);
     cancel = true;
-    EXPECT_EQ(MusicAnalysis::Analyse(std::vector<int16_t>(stereo.begin(), stereo.end()), kRate, cancel), nullptr);
+    EXPECT_EQ(AnalyseFrames(stereo, 2, cancel), nullptr);
 }
 
 // The demo's soundtrack, decoded as the program decodes it, is at 100 beats a minute.
 TEST(MusicAnalysis, TheDemoSoundtrackIsAt100Bpm)
 {
-    DecodedSound sound;
+    int error = 0;
+    const std::unique_ptr<SoundReader> reader = SoundReader::Open(SoundFile::Open(QM_SOURCE_DIR "/demo/Ondrelle.mp3", error), kRate, 2);
+    ASSERT_NE(reader, nullptr);
     const std::atomic<bool> cancel{false};
-    ASSERT_TRUE(DecodeSoundFile(QM_SOURCE_DIR "/demo/Ondrelle.mp3", sound, cancel));
-    const auto analysis = MusicAnalysis::Analyse(MusicAnalysis::MixToMono(sound.Samples(), sound.Frames(), sound.channels), sound.rate, cancel);
+    const auto analysis = MusicAnalysis::Analyse([&](int16_t* samples, long long frames) { return reader->Read(samples, frames); },
+                                                 kRate, 2, cancel);
     EXPECT_NEAR(analysis->EstimatedTempo().bpm, 100, 1);
     EXPECT_GT(analysis->Length(), 170);
 }
@@ -210,8 +241,10 @@ TEST(SoundtrackAnalysis, ReadsZeroUntilReadyThenTheFilesValues)
 
     const std::string path = "/tmp/quillmere-analysis-" + std::to_string(getpid()) + ".wav";
     ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + path + " synth 2 sine 1000 vol 0.5").c_str()), 0);
-    StartMusicAnalysis(path);
+    int error = 0;
+    StartMusicAnalysis(SoundFile::Open(path, error), kRate, "tone.wav");
     ASSERT_TRUE(WaitForMusicAnalysis());
+    // The file stays open for the waveform, which decodes it as it is asked for.
     std::remove(path.c_str());
     ASSERT_NE(ReadyMusicAnalysis(), nullptr);
     FillMusicTextureRows(0.5, spectrum.data(), waveform.data());
@@ -221,6 +254,16 @@ TEST(SoundtrackAnalysis, ReadsZeroUntilReadyThenTheFilesValues)
     EXPECT_NEAR(kSpectrumLowHz * std::pow(kSpectrumHighHz / kSpectrumLowHz, (loudest + 0.5) / kMusicTextureWidth), 1000, 22);
     EXPECT_NEAR(*std::max_element(waveform.begin(), waveform.end()), 0.75, 0.01);
     EXPECT_NEAR(*std::min_element(waveform.begin(), waveform.end()), 0.25, 0.01);
+    // The waveform is the file's own samples, also where its row spans two of the blocks it is
+    // decoded in (of 4096 frames), and past the music's end it is silence.
+    for (const double t : {0.5, 5 * 4096 / 44100.0, 2.0}) {
+        FillMusicTextureRows(t, spectrum.data(), waveform.data());
+        for (int i = 0; i < kMusicTextureWidth; ++i) {
+            const long frame = std::lround(t * 44100) - kMusicTextureWidth / 2 + i;
+            const double sine = frame < 2 * 44100 ? 0.5 * std::sin(2 * M_PI * 1000 * double(frame) / 44100) : 0;
+            EXPECT_NEAR(waveform[size_t(i)], 0.5 + 0.5 * sine, 1e-3) << t << " " << i;
+        }
+    }
 
     SetMusicTempo({90, 0.25});
     EXPECT_EQ(CurrentMusicTempo().bpm, 90);

@@ -44,7 +44,8 @@ TEST(CommandLine, ToolkitOptionsPassOnWithTheirValues)
 TEST(CommandLine, CaptureValuesComeSpacedOrAttachedAndTimesAsSecondsOrMinutes)
 {
     const CommandLine line = Parse({"--capture=out.MKV", "--fps", "25", "--size=2x4", "--from", "1:30.5",
-                                    "--to=100", "--no-overlays", "--", "/"});
+                                    "--to=100", "--no-overlays", "--quality", "lossless", "--run-up=0.5",
+                                    "--segments", "3", "--hosts", "farm", "--print-segments", "--", "/"});
     ASSERT_EQ(line.action, CommandLine::Action::Capture) << line.error;
     const CaptureSettings& c = line.capture;
     EXPECT_EQ(c.path.substr(c.path.size() - 8), "/out.MKV");
@@ -53,6 +54,11 @@ TEST(CommandLine, CaptureValuesComeSpacedOrAttachedAndTimesAsSecondsOrMinutes)
               (std::vector<double>{25, 2, 4, 90.5, 100}));
     EXPECT_FALSE(c.overlays);
     EXPECT_EQ(line.folder, "/");
+    EXPECT_EQ((std::vector<double>{double(c.quality), c.runUp, double(c.segments)}),
+              (std::vector<double>{double(CaptureQuality::Lossless), 0.5, 3}));
+    EXPECT_EQ(c.hostsPath.substr(c.hostsPath.size() - 5), "/farm");
+    EXPECT_TRUE(c.printSegments);
+    EXPECT_EQ(c.folder, "/");
 }
 
 TEST(CommandLine, MalformedValuesAreErrors)
@@ -67,7 +73,10 @@ TEST(CommandLine, MalformedValuesAreErrors)
              {"--capture", "a.mp4", "--from", "1e1"}, {"--capture", "a.mp4", "--from", "+1"},
              // Qt reads these only as two arguments: in this form it would ignore them and abort.
              {"-platform=xcb"}, {"-display=:1"}, {"--platform=offscreen"},
-             {"--hold", "--capture", "a.mp4"}, {"--hold=yes"}, {"--music"}})
+             {"--hold", "--capture", "a.mp4"}, {"--hold=yes"}, {"--music"},
+             {"--capture", "a.mp4", "--quality", "best"}, {"--capture", "a.mp4", "--segments", "0"},
+             {"--capture", "a.mp4", "--run-up", "-1"}, {"--capture", "a.mp4", "--hosts", "farm"},
+             {"--capture", "a.mp4", "--print-segments"}})
         EXPECT_EQ(Parse(arguments).action, CommandLine::Action::Error) << arguments.back();
 }
 
@@ -83,6 +92,24 @@ TEST(CommandLine, SizeTakesEitherXAndTheMusicAndHoldAreTheWindowsToo)
     EXPECT_EQ(window.action, CommandLine::Action::Play);
     EXPECT_TRUE(window.hold);
     EXPECT_EQ(window.capture.musicPath, "Ondrelle.mp3");
+}
+
+// --fps paces the window and sets the video's rate in a capture; the player's options are the window's.
+TEST(CommandLine, ThePlayerAndItsPaceAreTheWindowsAndFpsIsTheCapturesRateToo)
+{
+    const CommandLine player = Parse({"--player", "--window", "641x479", "--fps=1000"});
+    ASSERT_EQ(player.action, CommandLine::Action::Play) << player.error;
+    EXPECT_EQ((std::vector<int>{player.show.player, player.show.width, player.show.height, player.show.fps}),
+              (std::vector<int>{1, 641, 479, 1000}));
+    EXPECT_EQ(Parse({"--fps", "30"}).show.fps, 30);
+    EXPECT_EQ(Parse({}).show.fps, 0);
+    const CommandLine capture = Parse({"--fps", "24", "--capture", "a.mp4"});
+    ASSERT_EQ(capture.action, CommandLine::Action::Capture) << capture.error;
+    EXPECT_EQ(capture.capture.fps, 24);
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--window", "640x480"}, {"--player", "--window", "640"}, {"--player", "--window", "1x480"},
+             {"--player", "--capture", "a.mp4"}, {"--fps", "0"}, {"--fps", "1001"}, {"--player=1"}})
+        EXPECT_EQ(Parse(arguments).action, CommandLine::Action::Error) << arguments.back();
 }
 
 TEST(CommandLine, APathToProdLuaStandsForItsFolder)

@@ -66,6 +66,19 @@ private slots:
         QCOMPARE(Command("=nosuch()"), QString("\n[string \"return nosuch()\"]:1: attempt to call global 'nosuch' (a nil value)\n\nLua>"));
     }
 
+    // log() from a command joins its output in order; from a frame it shows above the prompt, and
+    // what is being typed stays as it is.
+    void logLinesShowInTheConsoleAboveThePrompt()
+    {
+        QCOMPARE(Command("print('a') log('b', 1, nil) print('c')"), QString("\na\nb\t1\tnil\nc\n\nLua>"));
+        Command("logged = false function render() if not logged then logged = true log('from', 'render') end end");
+        REPLEdit* repl = window->ui->repl;
+        QTest::keyClicks(repl, "x = 1");
+        QTRY_VERIFY_WITH_TIMEOUT(repl->toPlainText().endsWith("\nfrom\trender\nLua>x = 1"), 20000);
+        QTest::keyClick(repl, Qt::Key_Return);
+        QCOMPARE(Command("function render() end"), QString("\nLua>"));
+    }
+
     // F12 and Ctrl+` open the console to a third of the splitter with the keyboard in it, and
     // close it again with the keyboard back in the view.
     void theShortcutOpensAndClosesTheConsole()

@@ -29,11 +29,19 @@ def xdotool(*args):
     subprocess.run(["xdotool", *map(str, args)], check=True)
 
 
+# How the window manager shows the program's window: maximised, or (the player) on the whole screen
+# or as it is.
+MAXIMISED = ("MAXIMIZED_VERT", "MAXIMIZED_HORZ")
+FULLSCREEN = ("FULLSCREEN",)
+AS_IT_IS = ()
+
+
 class Program:
     """The program started in a working directory (or in cwd, with arguments), standard output to
-    a file in the working directory."""
+    a file in the working directory; its window is expected shown as `shown` says."""
 
-    def __init__(self, workdir, env=None, args=(), cwd=None):
+    def __init__(self, workdir, env=None, args=(), cwd=None, shown=MAXIMISED):
+        self.shown = shown
         self.stdout_path = os.path.join(workdir, "stdout.txt")
         self._out = open(self.stdout_path, "wb")
         self._err = open(os.path.join(workdir, "stderr.txt"), "wb+")
@@ -73,12 +81,12 @@ class Program:
         return prop.value if prop else ()
 
     def window(self):
-        """The program's top-level window, once the window manager shows it maximised."""
+        """The program's top-level window, once the window manager shows it as expected."""
         if self._window is None:
             self._window = wait_until(self._find_window, 20)
-            maximised = {self.x.intern_atom("_NET_WM_STATE_MAXIMIZED_" + s) for s in ("VERT", "HORZ")}
-            if not self._window or not wait_until(lambda: maximised <= set(self.property("_NET_WM_STATE", Xatom.ATOM))):
-                raise AssertionError("the program's window did not appear maximised")
+            states = {self.x.intern_atom("_NET_WM_STATE_" + s) for s in self.shown}
+            if not self._window or not wait_until(lambda: states <= set(self.property("_NET_WM_STATE", Xatom.ATOM))):
+                raise AssertionError("the program's window did not appear with the states %s" % (self.shown,))
         return self._window
 
     def _find_window(self):
@@ -161,5 +169,5 @@ class ProgramTest(unittest.TestCase):
                     return f.read() or None
         return wait_until(text)
 
-    def start(self, env=None, args=(), cwd=None):
-        return Program(self.workdir, env, args, cwd)
+    def start(self, env=None, args=(), cwd=None, shown=MAXIMISED):
+        return Program(self.workdir, env, args, cwd, shown)

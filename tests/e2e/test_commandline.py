@@ -40,6 +40,12 @@ int rename(const char* from, const char* to)
     return result;
 }
 """
+# A line one pixel wide, magenta on black, down the column x = 20.
+ONE_PIXEL_LINE = """
+void mainImage(out vec4 fragColor, in vec2 fragCoord) {
+    fragColor = vec4(abs(fragCoord.x - 20.5) < 0.5 ? vec3(1.0, 0.0, 1.0) : vec3(0.0), 1.0);
+}
+"""
 SLOW_UPDATE = "function update() local t = os.clock() while os.clock() - t < 0.05 do end end\n"
 
 
@@ -57,8 +63,9 @@ class CommandLine(Runs):
         status, out, err = self.run_program("--help", env=no_display)
         self.assertEqual((status, err), (0, ""))
         usage = out.splitlines()[0]
-        for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--version",
-                       "--music FILE", "--sync HOST:PORT", "--hold"):
+        for option in ("--capture FILE", "--fps", "--size", "--from", "--to", "--no-overlays", "--quality",
+                       "--run-up", "--segments N", "--hosts FILE", "--print-segments", "--version", "--music FILE",
+                       "--sync HOST:PORT", "--hold"):
             self.assertIn(option, usage)
             self.assertIn("\n  " + option, out.replace("-h, ", ""))
         self.assertIn("-platform", out)
@@ -68,7 +75,7 @@ class CommandLine(Runs):
         self.assertIn("MIT", out)
         self.write("file", "")
         for args, problem in ((["--bogus"], "unknown option --bogus"), (["missing"], "no folder 'missing'"),
-                              (["file"], "'file' is not a folder"), (["--fps", "30"], "only with --capture")):
+                              (["file"], "'file' is not a folder"), (["--window", "640x480"], "only with --player")):
             status, out, err = self.run_program(*args, env=no_display)
             self.assertEqual((status, out, len(err.splitlines())), (2, "", 2), err)
             self.assertIn(problem, err.splitlines()[0])
@@ -148,11 +155,28 @@ class Capture(Runs):
         part = self.check_frames_and_sound("part.mkv", 0.5)
         self.assertEqual((len(part), green(part[0])), (40, 0))
 
+    def test_high_quality_keeps_a_one_pixel_lines_colour_and_lossless_its_very_pixels(self):
+        self.write("line.frag", ONE_PIXEL_LINE)
+        self.write("prod.lua", 'local line = loadShader("line.frag") function render() drawFullscreen(line) end')
+        line = {}
+        for quality in ("normal", "high", "lossless"):
+            status, _, err = self.capture(quality + ".mkv", "--no-overlays", "--to", "0.2", "--quality", quality)
+            self.assertEqual(status, 0, err)
+            frame = self.frames(quality + ".mkv")[0]
+            line[quality] = [tuple(frame[(60 * W + x) * 3:(60 * W + x) * 3 + 3]) for x in (19, 20, 21)]
+        off = lambda quality: max(abs(a - b) for got, want in zip(line[quality], [(0, 0, 0), (255, 0, 255), (0, 0, 0)])
+                                  for a, b in zip(got, want))
+        # 4:2:0 shares the colour between two columns: the line loses it, which makes this test one.
+        self.assertGreater(off("normal"), 40, line)
+        self.assertLess(off("high"), 16, line)
+        self.assertEqual(off("lossless"), 0, line)
+
     def test_bad_input_gets_one_line_and_status_2_and_nothing_is_written(self):
         os.mkdir(self.path("folder.mp4"))
         before = sorted(os.listdir(self.workdir))
         for options, env in ((["--to", "3.5"], None), (["--from", "3"], None), (["--size", "161x120"], None),
                              (["--size", "0x120"], None), (["--fps", "-2"], None), (["--to", "1", "--from", "2"], None),
+                             (["--music", "none.mp3", "--to", "999999999999"], None),
                              (["--bogus"], None), ([], {"PATH": "/nonexistent"})):
             status, _, err = self.capture("out.mp4", *options, env=env)
             self.assertEqual((status, err.count("quillmere:")), (2, 1), (options, err))

@@ -1,7 +1,8 @@
 """The scene hears its music in the real program: levels and bands where the sox-made track
 has them, while it plays, after jumps and in a capture, the same values for the same time
 either way; its tempo; a loop that jumps back at its end in the window and that a capture
-ignores; bad arguments."""
+ignores, and that holds an hour-long track from the start, long before its analysis is ready;
+bad arguments."""
 import os
 import subprocess
 import unittest
@@ -41,6 +42,14 @@ local run = coroutine.wrap(function()
 end)
 function update() if getMusicTempo() > 0 then run() end end
 """ % LOOP
+
+
+def make_long_track(path, pieces):
+    """A 10 s tone made once and repeated: mp3 frames follow one another, so the copies make one
+    long track in no time."""
+    subprocess.run("sox -n -r 44100 -c 1 -t wav - synth 10 sine 440 vol 0.5 | lame --quiet -t -m m -b 32 - piece.mp3"
+                   " && for i in $(seq %d); do cat piece.mp3; done > '%s' && rm piece.mp3" % (pieces, path),
+                   shell=True, check=True, cwd=os.path.dirname(path))
 
 
 def make_track(folder):
@@ -118,6 +127,24 @@ class Listening(ProgramTest):
         for still in stills:
             self.assertEqual(at[round(still[1], 6)], still[2:], still[1])
 
+    def test_a_loop_set_at_load_holds_an_hour_long_track_from_the_first_time_it_comes_round(self):
+        make_long_track(self.path("Ondrelle.mp3"), 360)
+        self.write("prod.lua", 'setMusicTime(3597) setMusicLoop(3590, 3599)\n'
+                   'log = io.open("times.txt", "w")\n'
+                   'function update() log:write(getMusicTime(), "\\n") log:flush() end\n')
+
+        def times():
+            return [float(t) for t in (self.read("times.txt") or "").split()]
+
+        def jumps_back():
+            return sum(1 for a, b in zip(times(), times()[1:]) if b < a - 5)
+        with self.start() as p:
+            # Each time round is 9 s: the first from 3597 takes 2. The first goes back from the
+            # music as the mixer plays it, the second from the loop's own frames.
+            self.assertTrue(wait_until(lambda: jumps_back() >= 2, timeout=90), times()[-20:])
+            self.assertIsNone(p.process.poll(), "the music ended inside its loop")
+        self.assertTrue(all(3590 <= t <= 3599.01 for t in times() if t > 0), times())
+
     def test_bad_arguments_name_the_range(self):
         calls = (("getMusicBand(500, 100)", "getMusicBand: expected frequencies 0 <= lowHz < highHz <= 22050"),
                  ("getMusicOnset('low', 100)", "getMusicOnset: expected frequencies 0 <= lowHz < highHz"),
@@ -142,6 +169,31 @@ class Listening(ProgramTest):
         for (call, message), line in zip(calls, lines):
             self.assertIn(message, line, call)
         self.assertEqual(lines[-2:], ["true 4", "60 1"])
+
+
+class Kicks(ProgramTest):
+    """Every click of a 120 BPM track reads as an onset at the frame after it, at 30 and at 60 frames
+    a second, wherever the frames fall: a frame reads the strongest onset since the frame before."""
+
+    def test_every_click_reads_as_an_onset_in_a_capture_at_30_and_at_60_fps(self):
+        subprocess.run("sox -n -r 44100 -c 1 -b 16 clicks.wav synth 0.005 sine 3000 vol 0.6 pad 0.25 0.245 repeat 19"
+                       " && lame --quiet -m m -b 128 clicks.wav Ondrelle.mp3", shell=True, check=True, cwd=self.workdir)
+        self.write("prod.lua", 'out = io.open("onsets.txt", "w")\n'
+                   'function update() out:write(getMusicTime(), " ", getMusicOnset(0, 22050), "\\n") out:flush() end\n')
+        # A click's onset is high for a step or two of the analysis (12 ms each): at 30 fps a frame's
+        # time alone falls beside it from the second start on.
+        for fps, start in ((30, 0), (30, 0.011), (60, 0.008)):
+            done = subprocess.run([BINARY, "--capture", "clicks.mp4", "--fps", str(fps), "--from", str(start), "--to", "10",
+                                   "--size", "64x48", "--no-overlays"], cwd=self.workdir, capture_output=True, text=True,
+                                  timeout=300, env={**os.environ, "QT_QPA_PLATFORM": "xcb"})
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(self.path("onsets.txt")) as f:
+                rows = [tuple(map(float, line.split())) for line in f]
+            # The encoder's delay moves the clicks a little later than the samples they were made of.
+            for click in (0.25 + 0.5 * i for i in range(20)):
+                read = max(onset for t, onset in rows if click <= t < click + 0.15)
+                self.assertGreaterEqual(read, 0.5, "%d fps from %g s, the click at %.2f s" % (fps, start, click))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -22,6 +22,8 @@ STOPPED = "script interrupted: stopped from the keyboard"
 RUNAWAY = 'local f = io.open("%s", "w") f:write("yes") f:close() while true do end'
 # Well below the 10 s a runaway chunk may run before the time limit stops it.
 SOON = 4
+# The strip's band while something is wrong, at the view's bottom left corner.
+STRIP = (110, 12, 12)
 
 
 class StopKeys(ProgramTest):
@@ -32,25 +34,31 @@ class StopKeys(ProgramTest):
     def stopped(self, p, chunk):
         return wait_until(lambda: sum(l == chunk + ": " + STOPPED for l in p.lines()), SOON)
 
-    def test_a_key_stops_a_runaway_chunk_and_a_waiting_save_shows_at_once(self):
+    def test_a_stopped_render_stays_stopped_until_a_save_and_a_waiting_save_shows_at_once(self):
         self.write("prod.lua", SCENE % RED)
         with self.start() as p:
             self.assertTrue(wait_until(lambda: self.centre(p) == RED))
             p.focus()
             p.key("F12")
-            # Ctrl+. with the keyboard in the console stops the render() that never ends.
+            # Ctrl+. with the keyboard in the console stops the render() that never ends; the one
+            # that worked before it draws, and the strip says so, until prod.lua is saved.
             p.command("function render() " + RUNAWAY % "rendering.txt" + " end")
             self.assertEqual(self.read("rendering.txt"), "yes")
             p.key("ctrl+period")
             self.assertEqual(self.stopped(p, "render()"), 1, p.lines())
-            # A save made while the next one runs away waits for it; Ctrl+Pause shows it.
             os.remove(self.path("rendering.txt"))
-            self.assertEqual(self.read("rendering.txt"), "yes")
+            self.assertTrue(wait_until(lambda: self.centre(p) == RED and p.view()[1] == STRIP))
+            self.assertFalse(os.path.exists(self.path("rendering.txt")))
             self.write("prod.lua", SCENE % BLUE)
+            self.assertTrue(wait_until(lambda: self.centre(p) == BLUE and p.view()[1] != STRIP), self.centre(p))
+            # A save made while the next one runs away waits for it; Ctrl+Pause shows it.
+            p.command("function render() " + RUNAWAY % "rendering.txt" + " end")
+            self.assertEqual(self.read("rendering.txt"), "yes")
+            self.write("prod.lua", SCENE % RED)
             time.sleep(0.5)
-            self.assertNotEqual(self.centre(p), BLUE)
+            self.assertNotEqual(self.centre(p), RED)
             p.key("ctrl+Pause")
-            self.assertTrue(wait_until(lambda: self.centre(p) == BLUE, SOON), self.centre(p))
+            self.assertTrue(wait_until(lambda: self.centre(p) == RED, SOON), self.centre(p))
             self.assertEqual(self.stopped(p, "render()"), 2, p.lines())
             # A console command too; the key pressed while nothing runs away stops nothing.
             p.command(RUNAWAY % "running.txt")

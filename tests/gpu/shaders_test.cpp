@@ -205,10 +205,11 @@ private slots:
         Write("bad.vert", "void main() {\n\n    gl_Position = nosuch;\n}\n");
         QCOMPARE(Run("s = loadShader('tint.frag', 'bad.vert')"), std::string());
         view->Frame();
-        QVERIFY2(g_scriptFailures.shader.error.rfind("bad.vert:3: error", 0) == 0, g_scriptFailures.shader.error.c_str());
+        const std::string error = g_scriptFailures.ShaderError("tint.frag");
+        QVERIFY2(error.rfind("bad.vert:3: error", 0) == 0, error.c_str());
         QVERIFY(Run("loadShader('tint.frag', 'missing.vert')").find("loadShader: missing.vert: No such file or directory")
                 != std::string::npos);
-        g_scriptFailures.Report(g_scriptFailures.shader, "", "");
+        g_scriptFailures.Report("tint.frag", "");
     }
 
     // A capture at another size draws the same pass at its own size, the same every time.
@@ -330,18 +331,29 @@ private slots:
             Write("live.frag", broken[i]);
             view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
             QCOMPARE(view->Frame(), good);
-            const std::string& error = g_scriptFailures.shader.error;
+            const std::string error = g_scriptFailures.ShaderError("live.frag");
             QVERIFY2(error.rfind(lines[i], 0) == 0, error.c_str());
             QVERIFY(StatusStrip::Current().message.startsWith(QString::fromStdString(lines[i])));
         }
         Write("live.frag", "void mainImage(out vec4 c, in vec2 p) { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
         view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
         QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(0, 0, 255));
-        QCOMPARE(g_scriptFailures.shader.error, std::string());
+        QCOMPARE(g_scriptFailures.ShaderError("live.frag"), std::string());
         QVERIFY(StatusStrip::Current().message.isEmpty());
         // Loaded again (as each reload of prod.lua does), the shader is the same object.
         const std::string same = Run("print(tostring(loadShader('live.frag') == s and loadShader('./live.frag') == s))");
         QCOMPARE(QString::fromStdString(same), QString("true\r\n"));
+        // A shader collected while its file is broken leaves its line until a fresh load of the
+        // file compiles.
+        Write("live.frag", broken[0]);
+        view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
+        view->Frame();
+        QVERIFY(!g_scriptFailures.ShaderError("live.frag").empty());
+        QCOMPARE(Run("s = nil collectgarbage() collectgarbage()"), std::string());
+        Write("live.frag", kGradient);
+        QCOMPARE(Run("s = loadShader('live.frag')"), std::string());
+        QCOMPARE(view->Frame(), good);
+        QVERIFY(StatusStrip::Current().message.isEmpty());
     }
 
     // Whatever a render() leaves, the grid, ground, marker and pick come out as with an empty scene.
@@ -535,9 +547,9 @@ private slots:
         Write("blanks.frag", "void" + QByteArray(30000, ' ') + "mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }\n");
         Scene("huge, blanks = loadShader('huge.frag'), loadShader('blanks.frag')", "drawFullscreen(huge) drawFullscreen(blanks)");
         QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(255, 255, 255));
-        const std::string& error = g_scriptFailures.shader.error;
+        const std::string error = g_scriptFailures.ShaderError("huge.frag");
         QVERIFY2(error.rfind("huge.frag:", 0) == 0 && error.find("error") != std::string::npos, error.c_str());
-        g_scriptFailures.Report(g_scriptFailures.shader, "", "");
+        g_scriptFailures.Report("huge.frag", "");
     }
 
     // Between beginTriGL and endGL each call steps out of the shape and back: a texture's first

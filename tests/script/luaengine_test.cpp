@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -174,6 +175,47 @@ TEST_F(ScriptEngine, ExhaustedMemoryIsReportedCollectedAndSurvivesARaisingFinali
     // Only the chunk that ran out collects everything: garbage of a later chunk stays uncollected.
     Run("collectgarbage('stop') local p = newproxy(true) getmetatable(p).__gc = function() finalized = true end");
     EXPECT_EQ(Run("print(tostring(finalized)) collectgarbage('restart')").output, "nil\r\n");
+}
+
+// After running out, the next command runs (the one that frees the memory above all), and the
+// garbage the frames make meanwhile does not run the state out again.
+TEST_F(ScriptEngine, AfterRunningOutTheNextCommandsRunAndFreeTheMemory)
+{
+    SetLuaLimits(std::chrono::milliseconds(60000), size_t(48) << 20);
+    const std::string error = Run("t = {} for i = 1, 1e9 do t[i] = {i, i, i, i} end").error;
+    EXPECT_NE(error.find("not enough memory"), std::string::npos) << error;
+    for (int frame = 0; frame < 1000; ++frame)
+        ASSERT_EQ(Run("local s = {} for i = 1, 1000 do s[i] = {} end").error, "") << frame;
+    EXPECT_EQ(Run("t = nil").error, "");
+    EXPECT_EQ(Run("collectgarbage() local t = {} for i = 1, 2^18 do t[i] = {i} end print(#t)").output, "262144\r\n");
+}
+
+// log(...) writes any values as tostring does, tab-separated, on one line of standard output and
+// of the console: a command's in order with what it prints, any other chunk's through the sink.
+// More than 100 lines in a second fold into one line with their count, once the second is over.
+TEST_F(ScriptEngine, LogWritesAnyValuesOnOneLineAtMostAHundredASecond)
+{
+    static std::string sunk;
+    SetLogSink([](const std::string& line) { sunk += line + "|"; });
+    const Result r = Run("tostring = nil log(1, nil, true, 'x', 2.5) log() log(setmetatable({}, {__tostring = function() return 'me' end}))");
+    EXPECT_EQ(r.stdout + sunk, "1\tnil\ttrue\tx\t2.5\n\nme\n1\tnil\ttrue\tx\t2.5||me|");
+    SetLogSink(nullptr);
+
+    std::string said = Run("for i = 1, 250 do log(i) end").stdout;
+    for (int i = 0; i < 3000 && said.find(" more log lines in that second left out ...]\n") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        said += Run("").stdout;
+    }
+    // Every line written or counted, at most a hundred before the count.
+    const std::string before = said.substr(0, said.find("[... "));
+    EXPECT_LE(std::count(before.begin(), before.end(), '\n'), 100);
+    long lines = 0, counted = 0;
+    for (size_t at = 0; (at = said.find('\n', at)) != std::string::npos; ++at)
+        ++lines;
+    for (size_t at = 0; (at = said.find("[... ", at)) != std::string::npos; at += 5)
+        counted += std::stol(said.substr(at + 5)), --lines;
+    EXPECT_EQ(lines + counted, 250);
+    EXPECT_GT(counted, 0);
 }
 
 }  // namespace

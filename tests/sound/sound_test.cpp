@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -20,8 +21,10 @@
 
 #include "app/soundtrack.h"
 #include "app/soundtrackclock.h"
-#include "sound/decodedsound.h"
 #include "sound/fsound.h"
+#include "script/musicclock.h"
+#include "script/scenefiles.h"
+#include "sound/soundreader.h"
 
 namespace {
 
@@ -202,6 +205,60 @@ TEST(Soundtrack, FailuresAreReportedAndStartUpGoesOn)
     }
 }
 
+// Music longer than the program analyses is refused with one line that names it and says how
+// long it is, and start-up goes on without music. Copies of a minute of mp3 follow one another to
+// make six hours and five minutes in no time.
+TEST(Soundtrack, MusicLongerThanSixHoursIsRefusedWithOneLine)
+{
+    char folder[] = "/tmp/quillmere-long-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder) && chdir(folder) == 0);
+    ASSERT_EQ(std::system("sox -n -r 8000 -c 1 -t wav - synth 60 sine 440 2>/dev/null | lame --quiet -t -b 8 - minute.mp3"
+                          " && for i in $(seq 365); do cat minute.mp3; done > Ondrelle.mp3"), 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    StartSoundtrack();
+    const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(g_soundtrackStream, nullptr);
+    StopSoundtrack();
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(err.rfind("quillmere: no soundtrack (Ondrelle.mp3: 6:0", 0), 0u) << err;
+    EXPECT_NE(err.find(" of music, longer than the 6:00:00 a soundtrack may last)"), std::string::npos) << err;
+    EXPECT_EQ(chdir("/tmp"), 0);
+    std::system(("rm -r " + std::string(folder)).c_str());
+}
+
+// A soundtrack in a format that the analysis and the loop do not decode (MIDI) plays, and each
+// says so in a line: its values stay 0, and setMusicLoop sets no loop.
+TEST(Soundtrack, MusicTheAnalysisCannotDecodeIsNamedAndTakesNoLoop)
+{
+    char folder[] = "/tmp/quillmere-midi-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder) && chdir(folder) == 0);
+    // One note for a second.
+    const unsigned char note[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0xe0, 'M', 'T', 'r', 'k', 0, 0, 0, 13,
+                                  0, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, 0, 0xff, 0x2f, 0};
+    std::ofstream("note.mid", std::ios::binary).write(reinterpret_cast<const char*>(note), sizeof note);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ChooseSoundtrack("note.mid", "note.mid", true);
+    InstallSoundtrackClock();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    StartSoundtrack();
+    g_musicClock->SetLoop(0, 0.5);
+    double from, to;
+    EXPECT_FALSE(g_musicClock->Loop(from, to));
+    EXPECT_NE(g_soundtrackStream, nullptr);
+    StopSoundtrack();
+    ChooseSoundtrack(kDefaultSoundtrack, kDefaultSoundtrack, false);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "setMusicLoop: the soundtrack's format cannot loop (WAV, FLAC, Ogg Vorbis, Opus and MP3 can); no loop\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "quillmere: note.mid: the analysis reads WAV, FLAC, Ogg Vorbis, Opus and MP3 only; the music's values stay 0\n");
+    EXPECT_EQ(chdir("/tmp"), 0);
+    std::system(("rm -r " + std::string(folder)).c_str());
+}
+
 }  // namespace
 
 namespace {
@@ -214,37 +271,43 @@ std::string Noise(const std::string& path, double seconds)
     return path;
 }
 
-FSOUND_STREAM* OpenWithDecodedSound(const std::string& path)
+// The file's 16-bit stereo frames at 44.1 kHz, as the output plays them.
+std::vector<int16_t> Decoded(const std::string& path)
 {
-    FSOUND_STREAM* stream = FSOUND_Stream_Open(path.c_str(), 0, 0, 0);
-    auto sound = std::make_shared<DecodedSound>();
-    const std::atomic<bool> cancel{false};
-    EXPECT_TRUE(DecodeSoundFile(path, *sound, cancel));
-    EXPECT_TRUE(FSOUND_Stream_SetDecodedSound(stream, sound));
-    return stream;
+    int error = 0;
+    const std::unique_ptr<SoundReader> reader = SoundReader::Open(SoundFile::Open(path, error), 44100, 2);
+    std::vector<int16_t> samples;
+    int16_t piece[2 * 4096];
+    while (const long long got = reader ? reader->Read(piece, 4096) : 0)
+        samples.insert(samples.end(), piece, piece + 2 * got);
+    return samples;
 }
 
-} // namespace
-
-// What the output plays, written to a file by SDL's disk driver faster than real time: the music
-// up to the loop's end, then again and again from the loop's start, each frame the file's own.
-TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
+// Plays the track through SDL's disk driver, which writes what the output plays faster than real
+// time, until it holds `seconds` of sound; `prepare` has the stream before it plays, and `midway`
+// once the output holds `midwaySeconds`.
+std::vector<int16_t> PlayedThroughDisk(const std::string& track, double seconds,
+                                       const std::function<void(FSOUND_STREAM*)>& prepare,
+                                       double midwaySeconds = 0, const std::function<void(FSOUND_STREAM*)>& midway = {})
 {
-    const std::string raw = "/tmp/quillmere-loop-" + std::to_string(getpid()) + ".raw";
+    const std::string raw = "/tmp/quillmere-disk-" + std::to_string(getpid()) + ".raw";
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
     setenv("SDL_DISKAUDIODELAY", "10", 1);
-    ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
-    const std::string track = Noise("/tmp/quillmere-loop-" + std::to_string(getpid()) + ".wav", 2);
-    FSOUND_STREAM* stream = OpenWithDecodedSound(track);
-    DecodedSound sound;
-    ASSERT_TRUE(DecodeSoundFile(track, sound, std::atomic<bool>{false}));
-    std::remove(track.c_str());
-    ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0.25, 0.5));
-    for (auto [from, to] : {std::pair{0.5, 0.25}, {-1.0, 0.5}, {0.0, 2.5}})
-        EXPECT_FALSE(FSOUND_Stream_SetLoopPoints(stream, from, to)) << from << " " << to;
-    ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
-    usleep(400000);
+    EXPECT_TRUE(FSOUND_Init(44100, 32, 1));
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
+    prepare(stream);
+    EXPECT_GE(FSOUND_Stream_Play(-1, stream), 0);
+    const auto waitFor = [&](double heard) {
+        struct stat status;
+        for (int i = 0; i < 2000 && (stat(raw.c_str(), &status) != 0 || status.st_size < heard * 44100 * 4); ++i)
+            usleep(10000);
+    };
+    if (midway) {
+        waitFor(midwaySeconds);
+        midway(stream);
+    }
+    waitFor(seconds);
     FSOUND_Close();
     unsetenv("SDL_AUDIODRIVER");
     std::ifstream file(raw, std::ios::binary);
@@ -252,56 +315,136 @@ TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
     std::remove(raw.c_str());
     std::vector<int16_t> played(bytes.size() / 2);
     std::memcpy(played.data(), bytes.data(), played.size() * 2);
-    // Silence comes first, while the device waited for the music.
-    const int16_t* samples = sound.Samples();
-    const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
-    ASSERT_NE(start, played.end());
-    const long from = 44100 / 4 * 2, to = 44100 / 2 * 2;
-    // Once the music is halted the device may write a last buffer of silence before it closes.
-    const auto end = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
-    const long length = long(end - start);
-    ASSERT_GT(length, to + 4 * (to - from)) << "too little was played";
+    return played;
+}
+
+} // namespace
+
+// What the output plays: the music up to the loop's end, then again and again from the loop's
+// start, each frame the file's own. Also for a loop that ends where the music does, which the
+// music's own end reaches first, and starts at a frame that a time in floating point misses; for
+// a file cut short of what its header says, whose loop goes back where the music ends; and for a
+// loop moved while it plays.
+TEST(SoundLoop, PlaysToTheSampleFromTheLoopsStartOnReachingItsEnd)
+{
+    const std::string base = "/tmp/quillmere-loop-" + std::to_string(getpid());
+    const std::string whole = Noise(base + ".wav", 4), cut = base + "-cut.wav";
+    // 3 s of the 4 s the header gives, after its 44 bytes.
+    ASSERT_EQ(std::system(("head -c " + std::to_string(44 + 3 * 44100 * 4) + " " + whole + " > " + cut).c_str()), 0);
+    const std::vector<int16_t> sound = Decoded(whole);
+    const int16_t* samples = sound.data();
+    struct Case {
+        std::string track;
+        double from, to, end;
+    };
+    // The last two loops are longer than what the loop decodes ahead.
+    for (const Case& c : {Case{whole, 0.25, 0.5, 0.5}, Case{whole, 1.4, 4.0, 4.0}, Case{cut, 0.5, 4.0, 3.0}}) {
+        // A second more for the silence before the music.
+        const std::vector<int16_t> played = PlayedThroughDisk(c.track, 1 + c.end + 5 * (c.end - c.from), [&](FSOUND_STREAM* stream) {
+            EXPECT_TRUE(FSOUND_Stream_SetLoopPoints(stream, c.from, c.to));
+            for (auto [from, to] : {std::pair{c.to, c.from}, {-1.0, c.to}, {0.0, 4.5}})
+                EXPECT_FALSE(FSOUND_Stream_SetLoopPoints(stream, from, to)) << from << " " << to;
+        });
+        // Silence comes first, while the device waited for the music.
+        const auto start = std::search(played.begin(), played.end(), samples, samples + 64);
+        ASSERT_NE(start, played.end());
+        const long from = std::lround(c.from * 44100) * 2, end = std::lround(c.end * 44100) * 2;
+        // Once the music is halted the device may write a last buffer of silence before it closes.
+        const auto last = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
+        const long length = long(last - start);
+        ASSERT_GT(length, end + 4 * (end - from)) << "too little was played";
+        long wrong = 0;
+        for (long i = 0; i < length; ++i)
+            wrong += start[i] != samples[size_t(i < end ? i : from + (i - end) % (end - from))];
+        EXPECT_EQ(wrong, 0) << "of " << length << " samples, loop " << c.from << " to " << c.to << " in " << c.track;
+    }
+    // Moved while it plays, the loop plays on to the new loop's end, and round that from then on.
+    const std::vector<int16_t> played = PlayedThroughDisk(
+        whole, 8, [](FSOUND_STREAM* stream) { FSOUND_Stream_SetLoopPoints(stream, 0.25, 0.5); }, 2,
+        [](FSOUND_STREAM* stream) { EXPECT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 2.0, 2.5)); });
+    const long from = 2 * 44100 * 2, end = long(2.5 * 44100) * 2;
+    const auto last = std::find_if(played.rbegin(), played.rend(), [](int16_t x) { return x != 0; }).base();
+    const auto tail = last - 44100 * 2;
+    const auto at = std::search(samples + from, samples + end, tail, tail + 64);
+    ASSERT_NE(at, samples + end) << "the end of what was played is not in the new loop";
     long wrong = 0;
-    for (long i = 0; i < length; ++i)
-        wrong += start[i] != samples[size_t(i < to ? i : from + (i - to) % (to - from))];
-    EXPECT_EQ(wrong, 0) << "of " << length << " samples";
+    for (long i = 0, k = long(at - samples); i < 44100 * 2; ++i)
+        wrong += tail[i] != samples[from + (k - from + i) % (end - from)];
+    EXPECT_EQ(wrong, 0);
+    std::remove(whole.c_str());
+    std::remove(cut.c_str());
+}
+
+// What the analysis, the waveform and the loop read is what the output plays, also from a file at
+// another rate: the converter rounds once a piece of what it is given, so pieces of another size
+// than the mixer's would put the frames ever further apart. The decoders differ by a unit or two.
+TEST(SoundReader, ReadsWhatTheOutputPlaysOfAFileAtAnotherRate)
+{
+    const std::string track = "/tmp/quillmere-rate-" + std::to_string(getpid()) + ".mp3";
+    ASSERT_EQ(std::system(("sox -n -r 32000 -c 1 -t wav - synth 3 whitenoise vol 0.5 2>/dev/null"
+                           " | lame --quiet -m m -b 64 - " + track).c_str()), 0);
+    const std::vector<int16_t> decoded = Decoded(track);
+    const std::vector<int16_t> played = PlayedThroughDisk(track, 4, [](FSOUND_STREAM*) {});
+    std::remove(track.c_str());
+    ASSERT_GT(decoded.size(), size_t(2.9 * 44100 * 2));
+    const auto near = [](int16_t a, int16_t b) { return std::abs(a - b) <= 3; };
+    const auto start = std::search(played.begin(), played.end(), decoded.begin(), decoded.begin() + 256, near);
+    ASSERT_LE(start + long(decoded.size()), played.end());
+    long wrong = 0;
+    for (size_t i = 0; i < decoded.size(); ++i)
+        wrong += !near(start[long(i)], decoded[i]);
+    EXPECT_EQ(wrong, 0) << "of " << decoded.size() << " samples";
 }
 
 // In real time: the position goes back to the loop's start within 10 ms of its end, a loop up
-// to the end keeps the music from ending, and once the loop is removed the music plays on from
+// to the end keeps the music from ending, a jump inside the loop plays on from there to the
+// loop's end, a pause holds the loop still, and once the loop is removed the music plays on from
 // there to its end.
 TEST(SoundLoop, ThePositionGoesBackAtTheEndAndTheMusicEndsOnlyWithoutTheLoop)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_TRUE(FSOUND_Init(44100, 32, 1));
     const std::string track = Noise("/tmp/quillmere-loopend-" + std::to_string(getpid()) + ".wav", 1);
-    FSOUND_STREAM* stream = OpenWithDecodedSound(track);
+    FSOUND_STREAM* stream = FSOUND_Stream_Open(track.c_str(), 0, 0, 0);
     std::remove(track.c_str());
     static std::atomic<bool> ended{false};
     FSOUND_Stream_SetEndCallback(stream, [](FSOUND_STREAM*, void*, int, void*) { ended = true; return (signed char)1; }, nullptr);
     ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0.5, 1));
     ASSERT_GE(FSOUND_Stream_Play(-1, stream), 0);
-    double latest = 0;
-    int jumps = 0;
-    const auto start = std::chrono::steady_clock::now();
-    auto latestRead = start;
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1800)) {
-        const double now = FSOUND_Stream_GetTime(stream);
-        const auto read = std::chrono::steady_clock::now();
-        // The two readings around the jump lie this far apart on a busy machine.
-        const double gap = std::chrono::duration<double>(read - latestRead).count();
-        if (now < latest - 0.25) {
-            ++jumps;
-            EXPECT_LE(latest, 1 + 0.010) << "jump " << jumps;
-            EXPECT_GE(latest, 1 - 0.010 - gap) << "jump " << jumps;
-            EXPECT_GE(now, 0.5 - 0.010) << "jump " << jumps;
-            EXPECT_LE(now, 0.5 + 0.010 + gap) << "jump " << jumps;
+    // The jumps back seen in that many milliseconds from `latest` on.
+    const auto jumpsWithin = [&](int ms, double latest) {
+        int jumps = 0;
+        const auto start = std::chrono::steady_clock::now();
+        auto latestRead = start;
+        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(ms)) {
+            const double now = FSOUND_Stream_GetTime(stream);
+            const auto read = std::chrono::steady_clock::now();
+            // The two readings around the jump lie this far apart on a busy machine.
+            const double gap = std::chrono::duration<double>(read - latestRead).count();
+            if (now < latest - 0.25) {
+                ++jumps;
+                EXPECT_LE(latest, 1 + 0.010) << "jump " << jumps;
+                EXPECT_GE(latest, 1 - 0.010 - gap) << "jump " << jumps;
+                EXPECT_GE(now, 0.5 - 0.010) << "jump " << jumps;
+                EXPECT_LE(now, 0.5 + 0.010 + gap) << "jump " << jumps;
+            }
+            latest = now;
+            latestRead = read;
+            usleep(1000);
         }
-        latest = now;
-        latestRead = read;
-        usleep(1000);
-    }
-    EXPECT_GE(jumps, 2);
+        return jumps;
+    };
+    EXPECT_GE(jumpsWithin(1800, 0), 2);
+    ASSERT_TRUE(FSOUND_Stream_SetTime(stream, 0.6));
+    EXPECT_EQ(FSOUND_Stream_GetTime(stream), 0.6);
+    EXPECT_GE(jumpsWithin(1000, 0.6), 1);
+    // Paused in the loop the music stands still, and resumed it goes on round the loop.
+    ASSERT_TRUE(FSOUND_Stream_SetPaused(stream, 1));
+    const double paused = FSOUND_Stream_GetTime(stream);
+    usleep(300000);
+    EXPECT_EQ(FSOUND_Stream_GetTime(stream), paused);
+    ASSERT_TRUE(FSOUND_Stream_SetPaused(stream, 0));
+    EXPECT_GE(jumpsWithin(1000, paused), 1);
     EXPECT_FALSE(ended);
     ASSERT_TRUE(FSOUND_Stream_SetLoopPoints(stream, 0, 0));
     // It goes on from where the loop had got to.
