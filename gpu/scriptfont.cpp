@@ -323,7 +323,6 @@ bool ScriptFont::DrawInWorld(const TextLines& text, double height, const std::ui
     glEnable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
     glDisable(GL_CULL_FACE);
-    glDisable(GL_LIGHTING);
     glColor4ubv(colour);
     return Draw(text, TextAlign::Left, 0, why);
 }

@@ -117,7 +117,6 @@ static int w_drawText3D(lua_State* L)
     const double height = CheckPositive(L, 3, "drawText3D", "height", 1);
     if (g_drawState.recording)
         return 0;
-    PlaceLightFor(false);
     GlCall(L, "drawText3D", [&](ScriptGpu&, std::string& why) {
         return font->DrawInWorld(font->Lay(text, length, 0), height, g_drawState.colour, why);
     });
