@@ -24,8 +24,10 @@ static constexpr std::size_t kMostKeptGlyphs = 200000;
 static constexpr std::size_t kMostKeptWidths = 4096;
 static constexpr int kFloatsPerQuad = 16;
 
-// The field's value falls by 1 / (2 spread) a field pixel; the edge's ramp is as wide as
-// kEdgeRamp screen pixels at any size, measured across the edge (the gradient's length).
+// The field's value falls by 1 / (2 spread) a field pixel; the edge's ramp is kEdgeRamp screen
+// pixels wide at any size, measured across the edge. Text in the view knows how fast the field
+// changes on screen (perPixel); text in the world takes it from the derivatives, which cost
+// llvmpipe a third of the text's time, also behind a branch: two programs, one for each.
 static const char kVertexStage[] =
     "#version 120\n"
     "void main() {\n"
@@ -34,12 +36,16 @@ static const char kVertexStage[] =
     "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
     "}\n";
 static const char kFragmentStage[] =
-    "#version 120\n"
     "uniform sampler2D field;\n"
+    "uniform float perPixel;\n"
     "const float kEdgeRamp = 1.5;\n"
     "void main() {\n"
     "    float d = texture2D(field, gl_TexCoord[0].xy).r;\n"
+    "#ifdef IN_VIEW\n"
+    "    float w = perPixel * kEdgeRamp * 0.5;\n"
+    "#else\n"
     "    float w = max(length(vec2(dFdx(d), dFdy(d))), 1e-5) * kEdgeRamp * 0.5;\n"
+    "#endif\n"
     "    gl_FragColor = vec4(gl_Color.rgb, gl_Color.a * smoothstep(0.5 - w, 0.5 + w, d));\n"
     "}\n";
 
@@ -51,7 +57,8 @@ ScriptFont::ScriptFont(std::string path, double size)
 
 ScriptFont::~ScriptFont()
 {
-    delete program;
+    for (QOpenGLShaderProgram* p : programs)
+        delete p;
 }
 
 bool ScriptFont::Load(std::string& why)
@@ -103,13 +110,15 @@ std::string ScriptFont::Family() const
 
 bool ScriptFont::HoldsGl() const
 {
-    return program || atlas.HoldsGl();
+    return programs[0] || programs[1] || atlas.HoldsGl();
 }
 
 void ScriptFont::FreeGl()
 {
-    delete program;
-    program = nullptr;
+    for (QOpenGLShaderProgram*& p : programs) {
+        delete p;
+        p = nullptr;
+    }
     atlas.FreeGl();
 }
 
@@ -209,19 +218,20 @@ double ScriptFont::Width(const char* text, std::size_t length)
     return widest;
 }
 
-bool ScriptFont::Program(std::string& why)
+QOpenGLShaderProgram* ScriptFont::Program(bool inView, std::string& why)
 {
+    QOpenGLShaderProgram*& program = programs[inView];
     if (program)
-        return true;
+        return program;
     program = new QOpenGLShaderProgram;
+    const QByteArray fragment = QByteArray("#version 120\n") + (inView ? "#define IN_VIEW\n" : "") + kFragmentStage;
     if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexStage)
-        || !program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentStage) || !program->link()) {
+        || !program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment) || !program->link()) {
         why = "expected the text shader to compile, got " + program->log().toStdString();
         delete program;
         program = nullptr;
-        return false;
     }
-    return true;
+    return program;
 }
 
 bool ScriptFont::Place(const PlacedGlyph& glyph, float x, std::string& why)
@@ -273,12 +283,14 @@ void ScriptFont::Flush()
 // Changes the program, the texture bound to the active unit, the client arrays and the blend
 // function; the gate puts back all but the blend function, which is left as the world blends.
 // The matrices are changed by the callers.
-bool ScriptFont::Draw(const TextLines& text, TextAlign align, double width, std::string& why)
+bool ScriptFont::Draw(const TextLines& text, TextAlign align, double width, float perPixel, std::string& why)
 {
-    if (!Program(why))
+    QOpenGLShaderProgram* program = Program(perPixel > 0, why);
+    if (!program)
         return false;
     program->bind();
     program->setUniformValue("field", 0);
+    program->setUniformValue("perPixel", perPixel);
     QOpenGLContext::currentContext()->functions()->glBindBuffer(GL_ARRAY_BUFFER, 0);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -312,7 +324,7 @@ bool ScriptFont::DrawInView(const TextLines& text, TextAlign align, double width
     glDisable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
     glColor4ubv(colour);
-    return Draw(text, align, width, why);
+    return Draw(text, align, width, float(kFieldSize / (2 * kFieldSpread * size)), why);
 }
 
 bool ScriptFont::DrawInWorld(const TextLines& text, double height, const std::uint8_t colour[4], std::string& why)
@@ -324,5 +336,5 @@ bool ScriptFont::DrawInWorld(const TextLines& text, double height, const std::ui
     glDepthMask(GL_FALSE);
     glDisable(GL_CULL_FACE);
     glColor4ubv(colour);
-    return Draw(text, TextAlign::Left, 0, why);
+    return Draw(text, TextAlign::Left, 0, 0, why);
 }

@@ -76,13 +76,15 @@ public:
     bool DrawInWorld(const TextLines& text, double height, const std::uint8_t colour[4], std::string& why);
 
 private:
-    // With the matrices in place: x right, y down, in the font's pixels.
-    bool Draw(const TextLines& text, TextAlign align, double width, std::string& why);
+    // With the matrices in place: x right, y down, in the font's pixels. perPixel: how much the
+    // field changes a screen pixel, 0 when the derivatives are to tell.
+    bool Draw(const TextLines& text, TextAlign align, double width, float perPixel, std::string& why);
     // Parks the quads waiting for the page, in the font's pixels.
     bool Place(const PlacedGlyph& glyph, float x, std::string& why);
     // Draws the waiting quads, one call per page.
     void Flush();
-    bool Program(std::string& why);
+    // The program for text in the view (knowing perPixel) or in the world.
+    QOpenGLShaderProgram* Program(bool inView, std::string& why);
 
     std::string path;
     double size;
@@ -92,7 +94,7 @@ private:
 
     FontAtlas atlas;
     std::vector<std::vector<float>> quads;  // per page: x, y, u, v for each corner
-    QOpenGLShaderProgram* program = nullptr;
+    QOpenGLShaderProgram* programs[2] = {nullptr, nullptr};
 
     std::unordered_map<std::string, std::unique_ptr<TextLines>> laidOut;
     std::size_t laidOutGlyphs = 0;
