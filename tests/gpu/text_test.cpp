@@ -129,6 +129,14 @@ private slots:
             const QImage shot = Render("drawText(" + f + ", line, 31, 17.5)");
             QVERIFY_INK(Ink(shot), 31, 17.5, width, height, 4);
         }
+        // Into a target of the view's size, shown by a full-screen pass: the same ink.
+        QFile show("show.frag");
+        QVERIFY(show.open(QIODevice::WriteOnly));
+        show.write("uniform sampler2D picture;\nvoid main() { gl_FragColor = texture2D(picture, gl_TexCoord[0].xy); }\n");
+        show.close();
+        const QRect direct = Ink(Render("drawText(sans, line, 31, 17.5)"));
+        QCOMPARE(Run("t = newTarget() s = loadShader('show.frag') setUniform(s, 'picture', t)"), std::string());
+        QCOMPARE(Ink(Render("setTarget(t) drawText(sans, line, 31, 17.5) setTarget(nil) drawFullscreen(s)")), direct);
         QCOMPARE(Number("serif:getWidth('ab\\nabab')"), Number("serif:getWidth('abab')"));
         QCOMPARE(Number("sans:getWidth('')"), 0.0);
         // Eight times the size its field was made at, a stem's edges each ramp over at most 2 pixels.
