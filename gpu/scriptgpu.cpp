@@ -9,6 +9,7 @@
 #include <QOpenGLFunctions>
 
 #include "gpu/scriptmesh.h"
+#include "gpu/scriptsampler.h"
 #include "gpu/scriptshader.h"
 #include "gpu/scripttarget.h"
 
@@ -270,14 +271,17 @@ void ScriptGpu::PutBack()
     const GLuint wanted = usedShader ? usedShader->Program() : 0;
     if (GLuint(program) != wanted && !(usedShader && ApplyShader(usedShader)))
         Gl()->glUseProgram(0);
+    // Before the framebuffer: a target's texture may be made, and bind one, at its first use.
+    const GLuint texture = usedTexture && !usedShader ? usedTexture->SampleTexture() : 0;
     BindDrawTarget();
     Gl()->glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindTexture(GL_TEXTURE_2D, texture);
 }
 
 void ScriptGpu::EndChunk()
 {
     usedShader = nullptr;
+    usedTexture = nullptr;
     if (target)
         target->EndDrawing();
     target = nullptr;

@@ -26,6 +26,7 @@
 
 class QOpenGLContext;
 class ScriptMesh;
+class ScriptSampler;
 class ScriptShader;
 class ScriptTarget;
 struct ShaderFrameInputs;
@@ -98,6 +99,10 @@ public:
     // The shader the following triangles, lines and meshes draw with; null for none.
     void UseShader(ScriptShader* shader);
     ScriptShader* UsedShader() const { return usedShader; }
+    // The texture or target the following triangles and meshes are drawn with, modulated by
+    // their colour; null for none. A shader in use takes the place of texturing: unit 0 stays
+    // empty under it, as its samplers expect.
+    void UseTexture(ScriptSampler* sampler) { usedTexture = sampler; }
     // A uniform of the shader changed: the shader in use draws with it at once.
     void UniformChanged(ScriptShader* shader);
     // One pass of the shader over the whole target, blended, depth neither tested nor written.
@@ -105,9 +110,10 @@ public:
     void DrawMesh(ScriptMesh* mesh);
 
     // After every call through the gate: the framebuffer and viewport drawn into, the program
-    // in use with its samplers, and unit 0 active and empty, as the drawing state says.
+    // in use with its samplers, and unit 0 active, holding the texture in use or empty, as the
+    // drawing state says.
     void PutBack();
-    // At the end of every chunk: the target is finished, the shader let go, and, where the
+    // At the end of every chunk: the target is finished, the shader and texture let go, and, where the
     // chunk drew through the gate, the host's own state is back: no program, no texture on the
     // units the script used (unit 0 active), the host's framebuffer and viewport, and the depth
     // writes and blending the world draws with.
@@ -140,6 +146,7 @@ private:
     // The drawing state, and what the chunk did to GL.
     ScriptTarget* target = nullptr;
     ScriptShader* usedShader = nullptr;
+    ScriptSampler* usedTexture = nullptr;
     int unitsUsed = 0;
     bool drew = false;
     // iTimeDelta: the time at the first use of the frame, and the difference to the frame before.

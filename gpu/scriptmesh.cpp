@@ -70,6 +70,10 @@ void ScriptMesh::Draw()
         glEnableClientState(GL_NORMAL_ARRAY);
         glNormalPointer(GL_FLOAT, layout.stride, Offset(layout.normalOffset));
     }
+    if (layout.uvOffset >= 0) {
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, layout.stride, Offset(layout.uvOffset));
+    }
     if (layout.colourOffset >= 0) {
         glEnableClientState(GL_COLOR_ARRAY);
         glColorPointer(4, GL_UNSIGNED_BYTE, layout.stride, Offset(layout.colourOffset));

@@ -10,17 +10,22 @@
 #include "gpu/gpuobject.h"
 
 // How one vertex lies in memory: three floats of position, then optionally three of normal,
-// then optionally four bytes of colour; numbers is how many a script gives for it.
+// then optionally two of texture coordinate, then optionally four bytes of colour; numbers is
+// how many a script gives for it.
 struct MeshLayout {
     int numbers;
     int stride;
     int normalOffset;  // -1: none, drawn with the current normal
     int colourOffset;  // -1: none, drawn in the current colour
+    int uvOffset;      // -1: none, drawn with the current texture coordinate
 };
 
-constexpr MeshLayout kMeshXyz = {3, 12, -1, -1};
-constexpr MeshLayout kMeshXyzRgba = {7, 16, -1, 12};
-constexpr MeshLayout kMeshXyzNormalRgba = {10, 28, 12, 24};
+constexpr MeshLayout kMeshXyz = {3, 12, -1, -1, -1};
+constexpr MeshLayout kMeshXyzRgba = {7, 16, -1, 12, -1};
+constexpr MeshLayout kMeshXyzNormalRgba = {10, 28, 12, 24, -1};
+constexpr MeshLayout kMeshXyzUv = {5, 20, -1, -1, 12};
+constexpr MeshLayout kMeshXyzUvRgba = {9, 24, -1, 20, 12};
+constexpr MeshLayout kMeshXyzNormalUvRgba = {12, 36, 12, 32, 24};
 
 // The most vertices a mesh holds.
 constexpr std::uint32_t kMeshMaxVertices = 16u << 20;

@@ -53,11 +53,11 @@ static GLubyte Channel(lua_State* L, int index)
 }
 
 // A shape the script has begun and not yet ended (g_drawState.shapeOpen). Between glBegin and
-// glEnd GL takes nothing but vertices, colours and normals, so the bindings never begin twice,
-// never end what is not open, and step out of an open shape to draw a line. While a mesh is
-// recorded nothing is drawn.
+// glEnd GL takes nothing but vertices, colours, normals and texture coordinates, so the
+// bindings never begin twice, never end what is not open, and step out of an open shape to draw
+// a line. While a mesh is recorded nothing is drawn.
 
-// Lines are never lit. Without a context there is nothing to draw into, and nothing is drawn.
+// Lines are never lit nor textured. Without a context there is nothing to draw into, and nothing is drawn.
 static int w_drawLine(lua_State* L)
 {
     const float x1 = Coordinate(L, 1), y1 = Coordinate(L, 2), z1 = Coordinate(L, 3);
@@ -65,6 +65,7 @@ static int w_drawLine(lua_State* L)
     if (!g_drawState.recording && GlReady())
         GlCall(L, "drawLine", [&](ScriptGpu&, std::string&) {
             LightFor(false);
+            glDisable(GL_TEXTURE_2D);
             glBegin(GL_LINES);
             glColor4ub(255, 255, 255, 255);
             glVertex3f(x1, y1, z1);
@@ -197,6 +198,18 @@ static int w_normalGL(lua_State* L)
     return 0;
 }
 
+// The texture coordinate of the vertices that follow; from the first one a chunk gives, the
+// meshes it records carry theirs.
+static int w_texCoordGL(lua_State* L)
+{
+    DrawState& s = g_drawState;
+    s.texCoord[0] = Coordinate(L, 1);
+    s.texCoord[1] = Coordinate(L, 2);
+    s.texCoordGiven = true;
+    glTexCoord2f(s.texCoord[0], s.texCoord[1]);
+    return 0;
+}
+
 struct Binding {
     const char* name;
     lua_CFunction function;
@@ -207,6 +220,7 @@ static const Binding kBindings[] = {
     {"rotateCam", w_rotateCam}, {"lookAt", w_lookAt},         {"beginTriGL", w_beginTriGL},
     {"beginLinGL", w_beginTriGL}, {"endGL", w_endGL},         {"vectorGL", w_vectorGL},
     {"colorGL", w_colorGL},     {"getCamDir", w_getCamDir},   {"normalGL", w_normalGL},
+    {"texCoordGL", w_texCoordGL},
 };
 
 void RegisterLuaBindings()

@@ -52,7 +52,9 @@ static bool LayoutNamed(const char* format, MeshLayout& layout)
         const char* name;
         MeshLayout layout;
     };
-    static const Named kFormats[] = {{"xyzrgba", kMeshXyzRgba}, {"xyz", kMeshXyz}, {"xyznxnynzrgba", kMeshXyzNormalRgba}};
+    static const Named kFormats[] = {{"xyzrgba", kMeshXyzRgba},     {"xyz", kMeshXyz},
+                                     {"xyznxnynzrgba", kMeshXyzNormalRgba}, {"xyzuv", kMeshXyzUv},
+                                     {"xyzuvrgba", kMeshXyzUvRgba}, {"xyznxnynzuvrgba", kMeshXyzNormalUvRgba}};
     for (const Named& f : kFormats)
         if (std::strcmp(format, f.name) == 0) {
             layout = f.layout;
@@ -115,7 +117,9 @@ static int w_newMesh(lua_State* L)
     CheckTable(L, 1, "newMesh");
     MeshLayout layout = kMeshXyzRgba;
     if (!lua_isnoneornil(L, 2) && !(lua_type(L, 2) == LUA_TSTRING && LayoutNamed(lua_tostring(L, 2), layout)))
-        return luaL_error(L, "newMesh: expected the format \"xyzrgba\", \"xyz\" or \"xyznxnynzrgba\", got %s",
+        return luaL_error(L,
+                          "newMesh: expected the format \"xyzrgba\", \"xyz\", \"xyznxnynzrgba\", \"xyzuv\", "
+                          "\"xyzuvrgba\" or \"xyznxnynzuvrgba\", got %s",
                           lua_type(L, 2) == LUA_TSTRING ? lua_tostring(L, 2) : luaL_typename(L, 2));
     const std::uint32_t count = CountVertices(L, 1, layout, true, "newMesh");
     ScriptMesh* mesh = PushMesh(L, layout, count, "newMesh");
@@ -168,7 +172,7 @@ int RecordMeshVertex(lua_State* L, float x, float y, float z)
     if (recorded.size() >= kMeshMaxVertices)
         return luaL_error(L, "vectorGL: expected at most %d vertices in a mesh, got one more", int(kMeshMaxVertices));
     const DrawState& s = g_drawState;
-    const RecordedVertex v = {{x, y, z}, {s.normal.x, s.normal.y, s.normal.z},
+    const RecordedVertex v = {{x, y, z}, {s.normal.x, s.normal.y, s.normal.z}, {s.texCoord[0], s.texCoord[1]},
                               {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}};
     bool stored = true;
     try {
@@ -190,7 +194,16 @@ static int w_beginMesh(lua_State* L)
     return 0;
 }
 
-// A mesh with normals when a normal was given in the chunk before its last vertex.
+static const MeshLayout& RecordedLayout()
+{
+    const bool normals = g_drawState.normalGiven, uv = g_drawState.texCoordGiven;
+    if (uv)
+        return normals ? kMeshXyzNormalUvRgba : kMeshXyzUvRgba;
+    return normals ? kMeshXyzNormalRgba : kMeshXyzRgba;
+}
+
+// A mesh with normals when a normal was given in the chunk before its last vertex, and with
+// texture coordinates when one was.
 static int w_endMesh(lua_State* L)
 {
     if (!g_drawState.recording)
@@ -201,16 +214,18 @@ static int w_endMesh(lua_State* L)
         DropMeshRecording();
         return luaL_error(L, "endMesh: expected whole triangles, got %d vertices", int(count));
     }
-    const bool normals = g_drawState.normalGiven;
+    const MeshLayout& layout = RecordedLayout();
     // An error here leaves the recording to the end of the chunk, which drops it.
-    ScriptMesh* mesh = PushMesh(L, normals ? kMeshXyzNormalRgba : kMeshXyzRgba, std::uint32_t(count), "endMesh");
+    ScriptMesh* mesh = PushMesh(L, layout, std::uint32_t(count), "endMesh");
     for (std::uint32_t i = 0; i < count; ++i) {
         const RecordedVertex& v = g_drawState.recorded[i];
         unsigned char* out = mesh->Vertex(i);
         std::memcpy(out, v.position, sizeof v.position);
-        if (normals)
-            std::memcpy(out + mesh->Layout().normalOffset, v.normal, sizeof v.normal);
-        std::memcpy(out + mesh->Layout().colourOffset, v.colour, sizeof v.colour);
+        if (layout.normalOffset >= 0)
+            std::memcpy(out + layout.normalOffset, v.normal, sizeof v.normal);
+        if (layout.uvOffset >= 0)
+            std::memcpy(out + layout.uvOffset, v.uv, sizeof v.uv);
+        std::memcpy(out + layout.colourOffset, v.colour, sizeof v.colour);
     }
     DropMeshRecording();
     return 1;

@@ -1,5 +1,5 @@
 // Script functions: loadShader, drawFullscreen, useShader, setUniform, loadTexture, newTarget,
-// setTarget, getViewSize.
+// setTarget, useTexture, getViewSize.
 #include "script/shaderbindings.h"
 
 #include <algorithm>
@@ -17,6 +17,7 @@ extern "C" {
 #include "gpu/scriptshader.h"
 #include "gpu/scripttarget.h"
 #include "gpu/scripttexture.h"
+#include "script/drawstate.h"
 #include "script/gpugate.h"
 #include "script/luaengine.h"
 
@@ -28,16 +29,26 @@ static const char kTargetType[] = "quillmere.target";
 static const char kShaderCache[] = "quillmere.shaders";
 static const char kUsedShader[] = "quillmere.usedShader";
 static const char kUsedTarget[] = "quillmere.usedTarget";
+static const char kUsedTexture[] = "quillmere.usedTexture";
 static constexpr int kMatrixValues = 16;
 static constexpr int kBytesPerKilobyte = 1024;
 
-// Whether the registry holds a used shader or target to let go at the end of the chunk.
+// Whether the registry holds a used shader, target or texture to let go at the end of the chunk.
 static bool g_referencesHeld = false;
 
 template <typename T>
 static T* ToObject(lua_State* L, int index, const char* type)
 {
     return static_cast<T*>(ToGpuObject(L, index, type));
+}
+
+static ScriptSampler* ToSampler(lua_State* L, int index)
+{
+    if (ScriptTexture* texture = ToObject<ScriptTexture>(L, index, kTextureType))
+        return texture;
+    if (ScriptTarget* target = ToObject<ScriptTarget>(L, index, kTargetType))
+        return target;
+    return nullptr;
 }
 
 static const char* TypeName(lua_State* L, int index)
@@ -169,11 +180,7 @@ static int w_setUniform(lua_State* L)
         return Expected(L, "setUniform", "a uniform name", 2);
     const char* name = lua_tostring(L, 2);
     const int count = lua_gettop(L) - 2;
-    ScriptSampler* sampler = nullptr;
-    if (ScriptTexture* texture = ToObject<ScriptTexture>(L, 3, kTextureType))
-        sampler = texture;
-    else if (ScriptTarget* target = ToObject<ScriptTarget>(L, 3, kTargetType))
-        sampler = target;
+    ScriptSampler* sampler = ToSampler(L, 3);
     float values[kMatrixValues];
     if (sampler) {
         if (count != 1)
@@ -272,6 +279,23 @@ static int w_setTarget(lua_State* L)
     return 0;
 }
 
+// The registry holds the texture or target before the owner draws with it.
+static int w_useTexture(lua_State* L)
+{
+    ScriptSampler* sampler = ToSampler(L, 1);
+    if (!sampler && !lua_isnoneornil(L, 1))
+        return Expected(L, "useTexture", "a texture, a target or nil", 1);
+    lua_pushvalue(L, 1);
+    lua_setfield(L, LUA_REGISTRYINDEX, kUsedTexture);
+    g_referencesHeld = true;
+    TextureFor(sampler != nullptr);
+    GlCall(L, "useTexture", [&](ScriptGpu& gpu, std::string&) {
+        gpu.UseTexture(sampler);
+        return true;
+    });
+    return 0;
+}
+
 static int w_getViewSize(lua_State* L)
 {
     const ScriptGpu* gpu = ScriptGpu::Current();
@@ -283,7 +307,8 @@ static int w_getViewSize(lua_State* L)
 static const luaL_Reg kShaderFunctions[] = {
     {"loadShader", w_loadShader},   {"drawFullscreen", w_drawFullscreen}, {"useShader", w_useShader},
     {"setUniform", w_setUniform},   {"loadTexture", w_loadTexture},       {"newTarget", w_newTarget},
-    {"setTarget", w_setTarget},     {"getViewSize", w_getViewSize},       {nullptr, nullptr},
+    {"setTarget", w_setTarget},     {"useTexture", w_useTexture},         {"getViewSize", w_getViewSize},
+    {nullptr, nullptr},
 };
 
 void RegisterShaderBindings(lua_State* L)
@@ -308,6 +333,8 @@ void EndShaderChunk()
         lua_setfield(L, LUA_REGISTRYINDEX, kUsedShader);
         lua_pushnil(L);
         lua_setfield(L, LUA_REGISTRYINDEX, kUsedTarget);
+        lua_pushnil(L);
+        lua_setfield(L, LUA_REGISTRYINDEX, kUsedTexture);
     }
     EndGpuChunk();
 }
