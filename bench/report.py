@@ -251,6 +251,27 @@ def rows(f):
     out += error_rows(f)
     out += mesh_rows(f)
     out += sync_rows(f)
+    out += text_rows(f)
+    return out
+
+
+def text_rows(f):
+    """A 5,000-glyph scroller at 1280x720, LÖVE's print of the same, and getWidth of a 100-character line."""
+    value = f.get("text.scroller_5000_added_ms")
+    out = [("Text: a scroller of 5,000 glyphs at 1280x720, what it adds to a frame that only clears", "<= 3 ms",
+            "not measured" if value is None else "%.2f ms (whole frame %.2f ms, clear %.2f ms; below the view, "
+            "nothing rasterised, %.2f ms; first frame, laying out and making the glyphs, %.1f ms)" % (
+                value, f["text.scroller_5000_frame_ms"], f["text.clear_ms"], f["text.scroller_5000_clipped_added_ms"],
+                f["text.scroller_first_frame_ms"]),
+            value is not None and value <= 3)]
+    theirs = f.get("love.text_5000_frame_ms")
+    ours = f.get("text.scroller_5000_frame_ms")
+    out.append(("Text: the same scroller, our whole frame against LÖVE's print", "(reported)",
+                "not measured" if theirs is None or ours is None else "ours %.2f ms, LÖVE %.2f ms" % (ours, theirs), None))
+    value = f.get("text.getwidth_100_new_us")
+    out.append(("Text: getWidth of a 100-character line, a call from Lua (CPU time)", "<= 20 us",
+                "not measured" if value is None else "%.1f us laid out anew; %.2f us for a line measured before" % (
+                    value, f["text.getwidth_100_same_us"]), value is not None and value <= 20))
     return out
 
 

@@ -27,7 +27,6 @@
 
 static constexpr int kWidth = 1280;
 static constexpr int kHeight = 720;
-static constexpr int kFramesEach = 60;
 static constexpr int kResets = 100000;
 static constexpr int kUploads = 2000;
 static constexpr int kCompiles = 9;
@@ -40,41 +39,6 @@ static void Write(const char* name, const std::string& text)
     QFile file(name);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(text.data(), qint64(text.size()));
-}
-
-// The median of frames (tick, draw, finish) with this render(), after a few to settle.
-static double FrameMs(OffscreenView& view, KestrovaWorld& world, const std::string& render)
-{
-    RunLuaString("function render() " + render + " end");
-    std::vector<double> times;
-    for (int frame = 0; frame < kFramesEach + 5; ++frame) {
-        const double start = NowMs();
-        world.Tick(0.05f);
-        view.Draw(world);
-        view.Finish();
-        if (frame >= 5)
-            times.push_back(NowMs() - start);
-    }
-    return Median(times);
-}
-
-// What the render() with adds to the one without: frames of the two take turns, so that whatever
-// else the machine does weighs on both alike.
-static double AddedMs(OffscreenView& view, KestrovaWorld& world, const std::string& without,
-                      const std::string& with)
-{
-    RunLuaString("function Without() " + without + " end function With() " + with + " end");
-    std::vector<double> times[2];
-    for (int frame = 0; frame < 2 * kFramesEach + 10; ++frame) {
-        RunLuaString(frame % 2 ? "render = With" : "render = Without");
-        const double start = NowMs();
-        world.Tick(0.05f);
-        view.Draw(world);
-        view.Finish();
-        if (frame >= 10)
-            times[frame % 2].push_back(NowMs() - start);
-    }
-    return Median(times[1]) - Median(times[0]);
 }
 
 // A shader of that many lines, each one step of arithmetic on the colour, behind a branch on a

@@ -20,6 +20,7 @@ extern "C" {
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
 #include "script/syncbindings.h"
+#include "script/textbindings.h"
 #include "script/transformbindings.h"
 #include "script/viewbindings.h"
 #include "world/kestrovaworld.h"
@@ -236,6 +237,7 @@ void RegisterLuaBindings()
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
     RegisterSyncBindings(g_luaState);
+    RegisterTextBindings(g_luaState);
     lua_getglobal(g_luaState, "dofile");
     lua_pushcclosure(g_luaState, RegularDofile, 1);
     lua_setglobal(g_luaState, "dofile");
