@@ -214,6 +214,15 @@ def rows(f):
     out.append(("11. The spectrum texture (iSpectrum) filled and uploaded, a frame", "<= 0.2 ms",
                 "not measured" if value is None else "%.3f ms (a pass sampling it, against one with an empty sampler: "
                 "%.3f ms more)" % (value, f.get("shaders.spectrum_bound_ms", 0)), value is not None and value <= 0.2))
+    value = get("shaders.prepare_1500_lines_ms")
+    out.append(("10. Shaders: a pasted 1,500-line file prepared for the compiler (comments, conditions and declarations read)",
+                "<= 5 ms", "not measured" if value is None else "%.2f ms" % value, value is not None and value <= 5))
+    value = get("shaders.shadertoy_two_buffers_added_ms")
+    passes = f.get("shaders.three_script_passes_added_ms")
+    out.append(("10. Shaders at 1280x720: a Shadertoy import of two buffers and its image, against the same three passes "
+                "drawn by the script through two targets", "its passes and nothing more",
+                "not measured" if value is None or passes is None else "%.2f ms (the script's three passes %.2f ms)" % (value, passes),
+                value is not None and passes is not None and value <= passes * 1.25 + 0.5))
     value = get("analysis.wall_ms")
     out.append(("11. Analysis of the demo's soundtrack, decoded and analysed", "<= 1000 ms wall, <= 64 MiB",
                 "not measured" if value is None else "%.0f ms for %.0f s of music (median of 3; CPU %.0f ms); peak %.1f MiB, "

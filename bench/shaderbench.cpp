@@ -1,7 +1,8 @@
 // Shader passes, targets and feedback at 1280x720 on the capture's offscreen view, each frame
 // bracketed by glFinish so that it holds the rasterising too, against a frame that only clears;
 // the host's state reset after render() and a call through the gate; a 200-line shader's compile
-// after a save to its first frame.
+// after a save to its first frame; a pasted 1,500-line file's preparation, and a Shadertoy import
+// of two buffers against the same three passes drawn by the script.
 
 #include <GL/gl.h>
 
@@ -18,6 +19,7 @@
 #include "bench/benchsupport.h"
 #include "capture/offscreenview.h"
 #include "gpu/scriptgpu.h"
+#include "gpu/shadersource.h"
 #include "analysis/soundtrackanalysis.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
@@ -29,6 +31,8 @@ static constexpr int kResets = 100000;
 static constexpr int kUploads = 2000;
 static constexpr int kCompiles = 9;
 static constexpr int kLongShaderLines = 200;
+static constexpr int kPastedLines = 1500;
+static constexpr int kPreparations = 200;
 
 static void Write(const char* name, const std::string& text)
 {
@@ -148,6 +152,33 @@ int RunShaderBench(BenchResults& results)
     results.Add("shaders.compile_to_frame_ms", Median(compiles));
     // The same frame once the program is made: what the compile itself took is the difference.
     results.Add("shaders.long_frame_ms", Median(draws));
+
+    // Comments, conditions and declarations, as pasted files have them.
+    std::string pasted = "// pasted\n#ifdef GL_ES\nprecision highp float;\n#endif\n/* the long part */\n"
+        + LongShader(kPastedLines - 5, 0);
+    std::vector<double> preparations;
+    std::size_t size = 0;
+    for (int i = 0; i < kPreparations; ++i) {
+        const double begin = NowMs();
+        size += PrepareShaderSource(pasted, true).size();
+        preparations.push_back(NowMs() - begin);
+    }
+    results.Add("shaders.prepare_1500_lines_ms", size ? Median(preparations) : 0);
+
+    const char* pass = "void mainImage(out vec4 c, in vec2 p) { c = vec4(texture(iChannel0, p / iResolution.xy).rgb * 0.9, 1.0); }";
+    Write("a.frag", pass), Write("b.frag", pass), Write("image.frag", pass);
+    const std::string input = "\"inputs\": [{\"channel\": 0, \"ctype\": \"buffer\", \"id\": \"";
+    const std::string code = std::string("\"code\": \"") + pass + "\"";
+    Write("two.json", "{\"Shader\": {\"renderpass\": [\n"
+                      "{\"type\": \"buffer\", \"name\": \"Buffer A\", " + code + ", " + input + "A\"}], \"outputs\": [{\"id\": \"A\"}]},\n"
+                      "{\"type\": \"buffer\", \"name\": \"Buffer B\", " + code + ", " + input + "A\"}], \"outputs\": [{\"id\": \"B\"}]},\n"
+                      "{\"type\": \"image\", \"name\": \"Image\", " + code + ", " + input + "B\"}]}]}}\n");
+    RunLuaString("toy = loadShadertoy('two.json') ta, tb = newTarget(), newTarget()\n"
+                 "a, b, image = loadShader('a.frag'), loadShader('b.frag'), loadShader('image.frag')\n"
+                 "setUniform(a, 'iChannel0', ta) setUniform(b, 'iChannel0', ta) setUniform(image, 'iChannel0', tb)");
+    results.Add("shaders.shadertoy_two_buffers_added_ms", AddedMs(view, world, "", "drawFullscreen(toy)"));
+    results.Add("shaders.three_script_passes_added_ms",
+                AddedMs(view, world, "", "setTarget(ta) drawFullscreen(a) setTarget(tb) drawFullscreen(b) setTarget(nil) drawFullscreen(image)"));
     CloseLua();
     return 0;
 }

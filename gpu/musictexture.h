@@ -23,6 +23,8 @@ public:
     bool Load(std::string&) override { return true; }
     // A width x 2 texture of one float channel.
     unsigned SampleTexture() override;
+    int Width() const override { return source.width; }
+    int Height() const override { return 2; }
     bool HoldsGl() const override { return names[0] != 0; }
     void FreeGl() override;
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include <QDateTime>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 
@@ -12,6 +13,7 @@
 #include "gpu/scriptsampler.h"
 #include "gpu/scriptshader.h"
 #include "gpu/scripttarget.h"
+#include "gpu/shadertoyimport.h"
 
 #ifndef GL_DRAW_FRAMEBUFFER_BINDING
 #define GL_DRAW_FRAMEBUFFER_BINDING 0x8CA6
@@ -157,19 +159,34 @@ int ScriptGpu::DrawHeight() const
     return target ? target->Height() : shared.viewHeight;
 }
 
+// Year, month from 0, day and seconds since midnight, local time, as the sites give iDate.
+static void Today(float date[4])
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    date[0] = float(now.date().year());
+    date[1] = float(now.date().month() - 1);
+    date[2] = float(now.date().day());
+    date[3] = float(now.time().msecsSinceStartOfDay()) / 1000.0f;
+}
+
 void ScriptGpu::Inputs(ShaderFrameInputs& in)
 {
     if (shared.frame != timedFrame) {
         timeDelta = timedFrame < 0 ? 0 : host.time - frameTime;
         timedFrame = shared.frame;
         frameTime = host.time;
+        mouse.Update(host.pointer[0], host.pointer[1], host.leftHeld);
     }
     in.resolution[0] = float(DrawWidth());
     in.resolution[1] = float(DrawHeight());
     in.time = float(host.time);
     in.timeDelta = float(timeDelta);
     in.frame = float(shared.frame > 0 ? shared.frame - 1 : 0);
-    std::copy(host.mouse, host.mouse + 4, in.mouse);
+    std::copy(mouse.Value(), mouse.Value() + 4, in.mouse);
+    Today(in.date);
+    std::fill(in.channelTime, in.channelTime + 4, in.time);
+    if (timeDelta > 0)
+        in.frameRate = float(1.0 / timeDelta);
     music.Source(host.music, host.time);
     in.spectrum = &music;
     if (!units)
@@ -230,9 +247,9 @@ void ScriptGpu::UniformChanged(ScriptShader* shader)
         UseShader(shader);
 }
 
-// A quad over the whole target, texture coordinates 0 to 1, blended as the script's triangles
-// are; no depth is tested or written.
-static void DrawPass()
+// A full-screen pass draws with no depth tested or written and identity matrices, set before
+// its shader is applied (the ES vertex stage takes the matrices as a uniform).
+static void SetupPass()
 {
     glDisable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
@@ -240,6 +257,11 @@ static void DrawPass()
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+}
+
+// A quad over the whole target, texture coordinates 0 to 1, blended as GL is set.
+static void DrawPass()
+{
     glBegin(GL_QUADS);
     glColor4f(1, 1, 1, 1);
     glTexCoord2f(0, 0), glVertex2f(-1, -1);
@@ -249,11 +271,42 @@ static void DrawPass()
     glEnd();
 }
 
-void ScriptGpu::DrawFullscreen(ScriptShader* shader)
+// Opaque: blending off and the target's alpha kept. Changes the colour mask only for the pass
+// (the gate does not save it).
+static void DrawPassBlended(bool opaque)
+{
+    if (opaque) {
+        glDisable(GL_BLEND);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
+    }
+    DrawPass();
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+}
+
+void ScriptGpu::DrawFullscreen(ScriptShader* shader, PassBlend blend)
 {
     drew = true;
+    SetupPass();
     if (ApplyShader(shader))
-        DrawPass();
+        DrawPassBlended(blend == PassBlend::Opaque || (blend == PassBlend::Default && shader->Wrapped()));
+}
+
+void ScriptGpu::DrawFullscreen(ShadertoyImport* import, PassBlend blend)
+{
+    drew = true;
+    SetupPass();
+    ShaderFrameInputs inputs;
+    Inputs(inputs);
+    int used = 0;
+    import->RunBuffers(inputs, DrawPass, used);
+    unitsUsed = std::max(unitsUsed, used);
+    BindDrawTarget();
+    Inputs(inputs);
+    const bool bound = import->UseImage(inputs, used);
+    unitsUsed = std::max(unitsUsed, used);
+    if (bound)
+        DrawPassBlended(blend != PassBlend::Blend);
+    import->EndImage();
 }
 
 void ScriptGpu::DrawMesh(ScriptMesh* mesh)

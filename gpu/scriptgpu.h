@@ -23,21 +23,28 @@
 
 #include "gpu/gpuobject.h"
 #include "gpu/musictexture.h"
+#include "gpu/shadermouse.h"
 
 class QOpenGLContext;
 class ScriptMesh;
 class ScriptSampler;
+class ShadertoyImport;
 class ScriptShader;
 class ScriptTarget;
 struct ShaderFrameInputs;
 
 // What the host gives shaders besides the target's size and the frame: the music's time, the
-// mouse, and the music's rows.
+// pointer (pixels from the bottom left) and its left button, and the music's rows.
 struct HostInputs {
     double time = 0;
-    float mouse[4] = {0, 0, 0, 0};
+    float pointer[2] = {0, 0};
+    bool leftHeld = false;
     MusicRows music;
 };
+
+// How a full-screen pass meets what is drawn: by the alpha it writes, or replacing the colour
+// (the target's alpha kept). By default a mainImage pass is opaque and a file's own main blends.
+enum class PassBlend { Default, Blend, Opaque };
 
 class ScriptGpu {
 public:
@@ -105,8 +112,10 @@ public:
     void UseTexture(ScriptSampler* sampler) { usedTexture = sampler; }
     // A uniform of the shader changed: the shader in use draws with it at once.
     void UniformChanged(ScriptShader* shader);
-    // One pass of the shader over the whole target, blended, depth neither tested nor written.
-    void DrawFullscreen(ScriptShader* shader);
+    // One pass of the shader over the whole target, depth neither tested nor written.
+    void DrawFullscreen(ScriptShader* shader, PassBlend blend = PassBlend::Default);
+    // The import's buffers, once a frame, then its image pass over the whole target.
+    void DrawFullscreen(ShadertoyImport* import, PassBlend blend = PassBlend::Default);
     void DrawMesh(ScriptMesh* mesh);
 
     // After every call through the gate: the framebuffer and viewport drawn into, the program
@@ -153,4 +162,5 @@ private:
     long timedFrame = -1;
     double frameTime = 0;
     double timeDelta = 0;
+    ShaderMouse mouse;
 };

@@ -8,4 +8,7 @@ public:
     // Called by the owner with the context current; it may leave textures and framebuffers
     // bound (the gate puts them back).
     virtual unsigned SampleTexture() = 0;
+    // The size of what it samples in pixels (iChannelResolution); 0 while unknown.
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
 };

@@ -13,28 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "gpu/gpuobject.h"
+#include "gpu/compiledobject.h"
+#include "gpu/shaderprogram.h"
 
-class QOpenGLShaderProgram;
 class ScriptSampler;
 
 // The largest shader file a script may load.
 constexpr long kLargestShaderFile = 1 << 20;
 
-// What the host gives every shader that declares it: iResolution, iTime, iTimeDelta, iFrame,
-// iMouse, and the music as iSpectrum.
-struct ShaderFrameInputs {
-    float resolution[3] = {0, 0, 1};
-    float time = 0;
-    float timeDelta = 0;
-    float frame = 0;
-    float mouse[4] = {0, 0, 0, 0};
-    ScriptSampler* spectrum = nullptr;
-    // The texture units the context has: samplers past them are left unbound.
-    int units = 0;
-};
-
-class ScriptShader : public GpuObject {
+class ScriptShader : public CompiledObject {
 public:
     // Paths as the script gave them (the names shown in messages) and as absolute paths; no
     // vertex file gives the host's vertex stage, which passes position, colour and texture
@@ -50,16 +37,13 @@ public:
     // compile has succeeded.
     bool Use(const ShaderFrameInputs& inputs, int& units);
     // The GL name of the last good program, 0 before the first.
-    unsigned Program() const;
+    unsigned Program() const { return program.Id(); }
+    // Whether the last good program is the host's main around the file's mainImage.
+    bool Wrapped() const { return program.Wrapped(); }
     void SetUniform(const std::string& name, const float* values, int count);
     // The sampler must live as long as it is set here (the binding keeps it referenced).
     void SetUniformSampler(const std::string& name, ScriptSampler* sampler);
-    // The translated messages of the last compile or read that failed; "" while all is well.
-    const std::string& Error() const { return error; }
-
-    void Refresh() override;
-    void ReportFailure(const std::string& why) override;
-    bool HoldsGl() const override { return program != nullptr; }
+    bool HoldsGl() const override { return program.Id() != 0; }
     void FreeGl() override;
 
 private:
@@ -67,24 +51,10 @@ private:
         std::vector<float> values;
         ScriptSampler* sampler = nullptr;
     };
-    struct Active {
-        int location = -1;
-        unsigned type = 0;
-    };
-    void Compile();
-    void Fail(std::string message);
-    void Apply(const Active& uniform, const float* values, int count) const;
+    void Compile() override;
 
     std::string fragmentName, fragmentPath, vertexName, vertexPath;
     std::string fragmentText, vertexText;
-    std::string error;
-    bool compileDue = true;
-    QOpenGLShaderProgram* program = nullptr;
-    // The last good program's active uniforms by name ("a[0]" as "a").
-    std::map<std::string, Active> active;
+    ShaderProgram program;
     std::map<std::string, Uniform> uniforms;
 };
-
-// While held, programs are not compiled: a shader not compiled yet draws nothing, as before its
-// first compile. The window holds them until its first frame is shown, which then comes sooner.
-void HoldShaderCompiles(bool held);

@@ -20,8 +20,8 @@ public:
     // The bytes both framebuffers take at that size (colour and depth).
     static std::size_t Bytes(int width, int height);
 
-    int Width() const;
-    int Height() const;
+    int Width() const override;
+    int Height() const override;
 
     // Takes the bytes of a fixed size from the budget (a target that follows the view takes
     // them when it is first drawn).

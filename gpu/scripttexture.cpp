@@ -44,10 +44,9 @@ static std::string SizeError(int width, int height)
         + std::to_string(width) + "x" + std::to_string(height);
 }
 
-bool ScriptTexture::Load(std::string& why)
+bool ReadImageFile(const std::string& path, QImage& image, FileStamp& stamp, std::string& why)
 {
-    SourceFile source{path, FileStamp()};
-    const int fd = OpenSourceFile(path, source.stamp, why);
+    const int fd = OpenSourceFile(path, stamp, why);
     if (fd < 0) {
         if (why != kNotARegularFile)
             why = "a PNG or JPEG image, got " + (errno == ENOENT ? std::string("file not found") : QString::fromLocal8Bit(why.c_str()).toLower().toStdString());
@@ -62,7 +61,6 @@ bool ScriptTexture::Load(std::string& why)
         why = SizeError(size.width(), size.height());
         return false;
     }
-    QImage image;
     if (!reader.read(&image)) {
         why = "a PNG or JPEG image, got " + reader.errorString().toLower().toStdString();
         return false;
@@ -71,11 +69,21 @@ bool ScriptTexture::Load(std::string& why)
         why = SizeError(image.width(), image.height());
         return false;
     }
+    image = image.convertToFormat(QImage::Format_RGBA8888);
+    return true;
+}
+
+bool ScriptTexture::Load(std::string& why)
+{
+    SourceFile source{path, FileStamp()};
+    QImage image;
+    if (!ReadImageFile(path, image, source.stamp, why))
+        return false;
     if (!Hold(std::size_t(image.width()) * std::size_t(image.height()) * 4)) {
         why = kUsedUp;
         return false;
     }
-    pending = image.convertToFormat(QImage::Format_RGBA8888).mirrored();
+    pending = image.mirrored();
     width = pending.width();
     height = pending.height();
     sources = {source};

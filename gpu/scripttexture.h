@@ -27,8 +27,8 @@ public:
     // picture kept.
     bool Load(std::string& why) override;
 
-    int Width() const { return width; }
-    int Height() const { return height; }
+    int Width() const override { return width; }
+    int Height() const override { return height; }
 
     void Refresh() override;
     unsigned SampleTexture() override;
@@ -43,6 +43,10 @@ private:
     int height = 0;
     QOpenGLTexture* texture = nullptr;
 };
+
+// The file decoded as RGBA, top row first, within the sides a script image may have; false with
+// what was expected and what the file is. The stamp is the file's as it was read.
+bool ReadImageFile(const std::string& path, QImage& image, FileStamp& stamp, std::string& why);
 
 // The largest side GL takes for a texture, or 0 while no context has been current.
 int LargestGlTextureSide();

@@ -25,12 +25,9 @@ static HostInputs HostNow()
     HostInputs host;
     host.time = g_musicClock ? g_musicClock->Time() : 0;
     if (g_world) {
-        host.mouse[0] = g_world->mousePos.x;
-        host.mouse[1] = g_world->mousePos.y;
-        if (g_world->leftDown) {
-            host.mouse[2] = host.mouse[0];
-            host.mouse[3] = host.mouse[1];
-        }
+        host.pointer[0] = g_world->mousePos.x;
+        host.pointer[1] = g_world->mousePos.y;
+        host.leftHeld = g_world->leftDown;
     }
     host.music = MusicRows{FillMusicTextureRows, kMusicTextureWidth};
     return host;

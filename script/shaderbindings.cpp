@@ -1,9 +1,10 @@
-// Script functions: loadShader, drawFullscreen, useShader, setUniform, loadTexture, newTarget,
-// setTarget, useTexture, getViewSize.
+// Script functions: loadShader, loadShadertoy, drawFullscreen, useShader, setUniform, loadTexture,
+// newTarget, setTarget, useTexture, getViewSize.
 #include "script/shaderbindings.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +18,7 @@ extern "C" {
 #include "gpu/scriptshader.h"
 #include "gpu/scripttarget.h"
 #include "gpu/scripttexture.h"
+#include "gpu/shadertoyimport.h"
 #include "script/drawstate.h"
 #include "script/gpugate.h"
 #include "script/luaengine.h"
@@ -24,6 +26,7 @@ extern "C" {
 static const char kShaderType[] = "quillmere.shader";
 static const char kTextureType[] = "quillmere.texture";
 static const char kTargetType[] = "quillmere.target";
+static const char kImportType[] = "quillmere.shadertoy";
 // Registry fields: the shaders by their files (weak values), and the objects in use, kept from
 // collection while the owner draws with them.
 static const char kShaderCache[] = "quillmere.shaders";
@@ -59,6 +62,8 @@ static const char* TypeName(lua_State* L, int index)
         return "texture";
     if (ToObject<ScriptTarget>(L, index, kTargetType))
         return "target";
+    if (ToObject<ShadertoyImport>(L, index, kImportType))
+        return "Shadertoy import";
     return luaL_typename(L, index);
 }
 
@@ -133,11 +138,42 @@ static ScriptShader* CheckShader(lua_State* L, const char* function, int index)
     return shader;
 }
 
+static int w_loadShadertoy(lua_State* L)
+{
+    if (lua_type(L, 1) != LUA_TSTRING)
+        return Expected(L, "loadShadertoy", "a JSON file exported from Shadertoy", 1);
+    const char* name = lua_tostring(L, 1);
+    GpuHandle* handle = PushObject(L, kImportType);
+    GpuCall(L, "loadShadertoy", [&](ScriptGpu& gpu, std::string& why) {
+        return gpu.Make<ShadertoyImport>(*handle, why, name, AbsolutePath(name)) != nullptr;
+    });
+    return 1;
+}
+
+static const char* const kBlendNames[] = {"blend", "opaque", nullptr};
+
 static int w_drawFullscreen(lua_State* L)
 {
-    ScriptShader* shader = CheckShader(L, "drawFullscreen", 1);
+    ScriptShader* shader = ToObject<ScriptShader>(L, 1, kShaderType);
+    ShadertoyImport* import = shader ? nullptr : ToObject<ShadertoyImport>(L, 1, kImportType);
+    if (!shader && !import)
+        return Expected(L, "drawFullscreen", "a shader or a Shadertoy import", 1);
+    PassBlend blend = PassBlend::Default;
+    if (!lua_isnoneornil(L, 2)) {
+        const char* mode = lua_type(L, 2) == LUA_TSTRING ? lua_tostring(L, 2) : "";
+        int which = 0;
+        while (kBlendNames[which] && std::strcmp(kBlendNames[which], mode) != 0)
+            ++which;
+        if (!kBlendNames[which])
+            return luaL_error(L, "drawFullscreen: expected \"blend\", \"opaque\" or nothing, got %s",
+                              lua_type(L, 2) == LUA_TSTRING ? lua_pushfstring(L, "\"%s\"", mode) : luaL_typename(L, 2));
+        blend = which == 0 ? PassBlend::Blend : PassBlend::Opaque;
+    }
     GlCall(L, "drawFullscreen", [&](ScriptGpu& gpu, std::string&) {
-        gpu.DrawFullscreen(shader);
+        if (shader)
+            gpu.DrawFullscreen(shader, blend);
+        else
+            gpu.DrawFullscreen(import, blend);
         return true;
     });
     return 0;
@@ -305,7 +341,7 @@ static int w_getViewSize(lua_State* L)
 }
 
 static const luaL_Reg kShaderFunctions[] = {
-    {"loadShader", w_loadShader},   {"drawFullscreen", w_drawFullscreen}, {"useShader", w_useShader},
+    {"loadShader", w_loadShader},   {"loadShadertoy", w_loadShadertoy},   {"drawFullscreen", w_drawFullscreen}, {"useShader", w_useShader},
     {"setUniform", w_setUniform},   {"loadTexture", w_loadTexture},       {"newTarget", w_newTarget},
     {"setTarget", w_setTarget},     {"useTexture", w_useTexture},         {"getViewSize", w_getViewSize},
     {nullptr, nullptr},
@@ -313,7 +349,7 @@ static const luaL_Reg kShaderFunctions[] = {
 
 void RegisterShaderBindings(lua_State* L)
 {
-    for (const char* type : {kShaderType, kTextureType, kTargetType})
+    for (const char* type : {kShaderType, kTextureType, kTargetType, kImportType})
         NewGpuType(L, type);
     lua_newtable(L);
     lua_newtable(L);

@@ -1,5 +1,7 @@
 #include "world/viewgl.h"
 
+#include <cstdlib>
+
 #include <GL/gl.h>
 
 #include "gpu/scriptgpu.h"
@@ -25,4 +27,9 @@ QSurfaceFormat ViewSurfaceFormat()
     format.setDepthBufferSize(24);
     format.setSamples(0);
     return format;
+}
+
+void SetDriverOptions()
+{
+    setenv("glsl_zero_init", "true", 0);
 }

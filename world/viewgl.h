@@ -19,3 +19,8 @@ void PaintWorld(World& world, ScriptGpu& gpu);
 // toolkit's default in main before any window exists: a compatibility profile for the
 // fixed-function drawing, a 24-bit depth buffer for the pick, no multisampling.
 QSurfaceFormat ViewSurfaceFormat();
+
+// Mesa's options for the program's contexts, read from the environment as the driver starts, so
+// set in main before the toolkit connects to the display: a shader's locals and outputs start at
+// zero, as the browsers that shaders are shared for start them. An option the user set stays.
+void SetDriverOptions();

@@ -27,6 +27,7 @@ extern "C" {
 #include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "tests/gpu/musicclockat.h"
 #include "script/scriptfailures.h"
 #include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
@@ -95,19 +96,6 @@ static QRgb At(const QImage& image, int x, int y)
 {
     return image.pixel(x, image.height() - 1 - y);
 }
-
-// A music clock standing at one time.
-class MusicClockAt : public MusicClock {
-public:
-    explicit MusicClockAt(double time) : time(time) { g_musicClock = this; }
-    ~MusicClockAt() override { g_musicClock = nullptr; }
-    double Time() override { return time; }
-    double Length() const override { return 0; }
-    bool Paused() const override { return false; }
-    void SetPaused(bool) override {}
-    void Seek(double) override {}
-    double time;
-};
 
 // The music's rows as a ramp across the spectrum and a steady waveform, counting the fills.
 static constexpr int kRampWidth = 512;
@@ -436,7 +424,7 @@ private slots:
                  Case{"loadTexture('notanimage.png')", "loadTexture: notanimage.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('missing.png')", "loadTexture: missing.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('wide.png')", "loadTexture: wide.png: an image of at most 8192 pixels a side, got 8193x1"},
-                 Case{"drawFullscreen(t)", "drawFullscreen: expected a shader, got target"},
+                 Case{"drawFullscreen(t)", "drawFullscreen: expected a shader or a Shadertoy import, got target"},
                  Case{"setUniform(s, 'x', 1, 2, 3, 4, 5)", "setUniform: expected 1 to 4 or 16 numbers, or a texture or target, got 5 values"},
                  Case{"setUniform(s, 'x', 1, 'two')", "setUniform: expected numbers, or a texture or target, got string"},
                  Case{"setUniform(s, 'x', t, t)", "setUniform: expected one texture or target, got 2 values"},
