@@ -18,9 +18,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "app/assetwatcher.h"
 #include "analysis/soundtrackanalysis.h"
-#include "app/scriptwatcher.h"
+#include "app/scenewatcher.h"
 #include "app/soundtrack.h"
 #include "app/stopkeywatcher.h"
 #include "app/synclink.h"
@@ -140,18 +139,19 @@ MainWindow::MainWindow(const ShowSettings& show, QWidget* parent)
         connect(ui->splitter, &QSplitter::splitterMoved, this, &MainWindow::FitConsoleFocusToItsSize);
     }
     // Before the start script, which may load shaders and textures and make sync tracks.
-    auto* assetWatcher = new AssetWatcher(this);
-    new SyncLink(assetWatcher, ui->world->frameTimer, this);
-    scriptWatcher = new ScriptWatcher(this);
+    sceneWatcher = new SceneWatcher(ui->world->gpu, this);
+    // The files of the objects a frame made are watched once it is drawn.
+    connect(ui->world->frameTimer, &QTimer::timeout, sceneWatcher, &SceneWatcher::FollowObjectFiles);
+    new SyncLink(sceneWatcher, ui->world->frameTimer, this);
     // A save made while a chunk ran away shows within a frame of the chunk being stopped.
     g_world->beforeEachChunk = [this] {
         if (TakeChunkInterrupted())
-            scriptWatcher->ApplyWaitingReload();
+            sceneWatcher->ApplyWaitingReload();
     };
     stopKeys = std::make_unique<StopKeyWatcher>(winId());
     // The scene's shader passes are compiled once the first frame is on the screen.
     HoldShaderCompiles(true);
-    scriptWatcher->RunStartScript();
+    sceneWatcher->RunStartScript();
     // The first frame needs neither the soundtrack nor the shader passes: the music is read and
     // decoded, and the passes compiled, after that frame, so the picture comes sooner and the
     // music starts with it, not while the window opens.

@@ -8,7 +8,7 @@
 #include "app/showsettings.h"
 
 class HistoryFile;
-class ScriptWatcher;
+class SceneWatcher;
 class StopKeyWatcher;
 struct Ui_MainWindow;
 
@@ -20,7 +20,7 @@ public:
     ~MainWindow() override;
 
     Ui_MainWindow* ui;
-    ScriptWatcher* scriptWatcher;
+    SceneWatcher* sceneWatcher;
     std::unique_ptr<HistoryFile> historyFile;
     std::unique_ptr<StopKeyWatcher> stopKeys;
 

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QTimer>
 
-#include "app/assetwatcher.h"
+#include "app/scenewatcher.h"
 #include "script/musicclock.h"
 #include "sync/syncconnection.h"
 #include "sync/synctracks.h"
@@ -33,11 +33,11 @@ static void JumpMusicToRow(uint32_t row)
     SeekMusic(seconds);
 }
 
-SyncLink::SyncLink(AssetWatcher* watcher, QTimer* frameTimer, QObject* parent)
+SyncLink::SyncLink(SceneWatcher* watcher, QTimer* frameTimer, QObject* parent)
     : QObject(parent)
 {
     g_syncTracks.onFileRead = [watcher](const std::string& path) { watcher->Watch(QFile::decodeName(path.c_str())); };
-    connect(watcher, &AssetWatcher::FileChanged, this,
+    connect(watcher, &SceneWatcher::FileChanged, this,
             [](const QString& path) { g_syncTracks.FileChanged(QFile::encodeName(path).toStdString()); });
     if (g_syncHost.empty())
         return;

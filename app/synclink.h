@@ -9,7 +9,7 @@
 
 #include <string>
 
-class AssetWatcher;
+class SceneWatcher;
 class QTimer;
 class SyncConnection;
 
@@ -20,7 +20,7 @@ class SyncLink : public QObject {
     Q_OBJECT
 public:
     // Before the start script: the files it makes the tracks read are watched from the first.
-    SyncLink(AssetWatcher* watcher, QTimer* frameTimer, QObject* parent = nullptr);
+    SyncLink(SceneWatcher* watcher, QTimer* frameTimer, QObject* parent = nullptr);
     ~SyncLink() override;
 
 private:

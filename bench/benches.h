@@ -40,3 +40,6 @@ int RunSyncBench(BenchResults& results);
 // The callbacks' error bookkeeping a frame, without errors and failing every frame; resident
 // memory around a state that ran out of memory and was freed.
 int RunErrorBench(BenchResults& results);
+// A 5,000-glyph scroller at 1280x720 against a frame that only clears, and getWidth of a
+// 100-character line.
+int RunTextBench(BenchResults& results);

@@ -12,9 +12,11 @@
 #include <QTimer>
 
 #include "app/mainwindow.h"
-#include "app/scriptwatcher.h"
+#include "app/scenewatcher.h"
 #include "app/ui_mainwindow.h"
+#include "capture/offscreenview.h"
 #include "script/luaengine.h"
+#include "world/kestrovaworld.h"
 #include "world/openglemptyworldwidget.h"
 
 extern "C" {
@@ -138,11 +140,49 @@ void SetTimeLimitCheck(bool on)
 
 void SetScriptWatching(bool on)
 {
-    ScriptWatcher*& watcher = g_mainWindow->scriptWatcher;
+    SceneWatcher*& watcher = g_mainWindow->sceneWatcher;
     if (on && !watcher)
-        watcher = new ScriptWatcher(g_mainWindow);
+        watcher = new SceneWatcher(g_mainWindow->ui->world->gpu, g_mainWindow);
     if (!on) {
         delete watcher;
         watcher = nullptr;
     }
+}
+
+// Frames of a render() on the capture's offscreen view.
+static constexpr int kFramesEach = 60;
+
+// The median of frames (tick, draw, finish) with this render(), after a few to settle.
+double FrameMs(OffscreenView& view, KestrovaWorld& world, const std::string& render)
+{
+    RunLuaString("function render() " + render + " end");
+    std::vector<double> times;
+    for (int frame = 0; frame < kFramesEach + 5; ++frame) {
+        const double start = NowMs();
+        world.Tick(0.05f);
+        view.Draw(world);
+        view.Finish();
+        if (frame >= 5)
+            times.push_back(NowMs() - start);
+    }
+    return Median(times);
+}
+
+// What the render() with adds to the one without: frames of the two take turns, so that whatever
+// else the machine does weighs on both alike.
+double AddedMs(OffscreenView& view, KestrovaWorld& world, const std::string& without,
+                      const std::string& with)
+{
+    RunLuaString("function Without() " + without + " end function With() " + with + " end");
+    std::vector<double> times[2];
+    for (int frame = 0; frame < 2 * kFramesEach + 10; ++frame) {
+        RunLuaString(frame % 2 ? "render = With" : "render = Without");
+        const double start = NowMs();
+        world.Tick(0.05f);
+        view.Draw(world);
+        view.Finish();
+        if (frame >= 10)
+            times[frame % 2].push_back(NowMs() - start);
+    }
+    return Median(times[1]) - Median(times[0]);
 }

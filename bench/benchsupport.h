@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+class KestrovaWorld;
+class OffscreenView;
 class OpenGLEmptyWorldWidget;
 
 double NowMs();
@@ -42,3 +44,8 @@ void SetTimeLimitCheck(bool on);
 // watching prod.lua costs. The new one watches prod.lua and its folder, as at start-up before
 // prod.lua has run.
 void SetScriptWatching(bool on);
+// The median of frames (tick, draw, glFinish) with this render() on the view, after a few to settle.
+double FrameMs(OffscreenView& view, KestrovaWorld& world, const std::string& render);
+// What the render() with adds to the one without: frames of the two take turns, so that whatever
+// else the machine does weighs on both alike.
+double AddedMs(OffscreenView& view, KestrovaWorld& world, const std::string& without, const std::string& with);

@@ -1,7 +1,7 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, pacing,
 // draw, console, memory, startup, reload, capture, capture-segments, strip, shaders, analysis,
-// mesh, sync, errors, clock, churn.
+// mesh, sync, errors, text, clock, churn.
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +14,7 @@
 
 int main(int argc, char* argv[])
 {
+    SetDriverOptions();
     QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
     if (argc == 2 && std::strcmp(argv[1], "startup-child") == 0)
         return RunStartupChild();
@@ -55,6 +56,8 @@ int main(int argc, char* argv[])
         return RunCaptureSegmentsBench(results);
     if (std::strcmp(mode, "strip") == 0)
         return RunStripBench(results);
+    if (std::strcmp(mode, "text") == 0)
+        return RunTextBench(results);
     if (std::strcmp(mode, "shaders") == 0)
         return RunShaderBench(results);
     if (std::strcmp(mode, "analysis") == 0)

@@ -203,6 +203,9 @@ def rows(f):
     value = get("shaders.reset_ms")
     out.append(("10. Shaders: the host's state reset after render()", "<= 0.05 ms",
                 "not measured" if value is None else "%.4f ms" % value, value is not None and value <= 0.05))
+    value = get("shaders.gate_call_us")
+    out.append(("10. Shaders: a call through the gate inside an open shape (useShader(nil) between beginTriGL and endGL)",
+                "(reported)", "not measured" if value is None else "%.2f us" % value, None))
     value = get("shaders.compile_to_frame_ms")
     out.append(("10. Shaders: a 200-line shader's save to its first frame (the watcher's 100 ms settle and the compile to the frame drawn)",
                 "<= 200 ms", "not measured" if value is None else "%.0f ms (100 ms + %.0f ms, median of 9; the same frame "
@@ -211,6 +214,15 @@ def rows(f):
     out.append(("11. The spectrum texture (iSpectrum) filled and uploaded, a frame", "<= 0.2 ms",
                 "not measured" if value is None else "%.3f ms (a pass sampling it, against one with an empty sampler: "
                 "%.3f ms more)" % (value, f.get("shaders.spectrum_bound_ms", 0)), value is not None and value <= 0.2))
+    value = get("shaders.prepare_1500_lines_ms")
+    out.append(("10. Shaders: a pasted 1,500-line file prepared for the compiler (comments, conditions and declarations read)",
+                "<= 5 ms", "not measured" if value is None else "%.2f ms" % value, value is not None and value <= 5))
+    value = get("shaders.shadertoy_two_buffers_added_ms")
+    passes = f.get("shaders.three_script_passes_added_ms")
+    out.append(("10. Shaders at 1280x720: a Shadertoy import of two buffers and its image, against the same three passes "
+                "drawn by the script through two targets", "its passes and nothing more",
+                "not measured" if value is None or passes is None else "%.2f ms (the script's three passes %.2f ms)" % (value, passes),
+                value is not None and passes is not None and value <= passes * 1.25 + 0.5))
     value = get("analysis.wall_ms")
     out.append(("11. Analysis of the demo's soundtrack, decoded and analysed", "<= 1000 ms wall, <= 64 MiB",
                 "not measured" if value is None else "%.0f ms for %.0f s of music (median of 3; CPU %.0f ms); peak %.1f MiB, "
@@ -239,7 +251,28 @@ def rows(f):
     out += error_rows(f)
     out += mesh_rows(f)
     out += sync_rows(f)
+    out += text_rows(f)
     out += suite_rows(f)
+    return out
+
+
+def text_rows(f):
+    """A 5,000-glyph scroller at 1280x720, LÖVE's print of the same, and getWidth of a 100-character line."""
+    value = f.get("text.scroller_5000_added_ms")
+    out = [("Text: a scroller of 5,000 glyphs at 1280x720, what it adds to a frame that only clears", "<= 3 ms",
+            "not measured" if value is None else "%.2f ms (whole frame %.2f ms, clear %.2f ms; below the view, "
+            "nothing rasterised, %.2f ms; first frame, laying out and making the glyphs, %.1f ms)" % (
+                value, f["text.scroller_5000_frame_ms"], f["text.clear_ms"], f["text.scroller_5000_clipped_added_ms"],
+                f["text.scroller_first_frame_ms"]),
+            value is not None and value <= 3)]
+    theirs = f.get("love.text_5000_frame_ms")
+    ours = f.get("text.scroller_5000_frame_ms")
+    out.append(("Text: the same scroller, our whole frame against LÖVE's print", "(reported)",
+                "not measured" if theirs is None or ours is None else "ours %.2f ms, LÖVE %.2f ms" % (ours, theirs), None))
+    value = f.get("text.getwidth_100_new_us")
+    out.append(("Text: getWidth of a 100-character line, a call from Lua (CPU time)", "<= 20 us",
+                "not measured" if value is None else "%.1f us laid out anew; %.2f us for a line measured before" % (
+                    value, f["text.getwidth_100_same_us"]), value is not None and value <= 20))
     return out
 
 

@@ -1,7 +1,8 @@
 // Shader passes, targets and feedback at 1280x720 on the capture's offscreen view, each frame
 // bracketed by glFinish so that it holds the rasterising too, against a frame that only clears;
-// the host's state reset after render(); a 200-line shader's compile after a save to its first
-// frame.
+// the host's state reset after render() and a call through the gate; a 200-line shader's compile
+// after a save to its first frame; a pasted 1,500-line file's preparation, and a Shadertoy import
+// of two buffers against the same three passes drawn by the script.
 
 #include <GL/gl.h>
 
@@ -17,61 +18,27 @@
 #include "bench/benchresults.h"
 #include "bench/benchsupport.h"
 #include "capture/offscreenview.h"
-#include "gpu/musictexture.h"
-#include "gpu/scriptframe.h"
-#include "gpu/scriptresource.h"
+#include "gpu/scriptgpu.h"
+#include "gpu/shadersource.h"
+#include "analysis/soundtrackanalysis.h"
 #include "script/bindings.h"
 #include "script/luaengine.h"
 #include "world/kestrovaworld.h"
 
 static constexpr int kWidth = 1280;
 static constexpr int kHeight = 720;
-static constexpr int kFramesEach = 60;
 static constexpr int kResets = 100000;
 static constexpr int kUploads = 2000;
 static constexpr int kCompiles = 9;
 static constexpr int kLongShaderLines = 200;
+static constexpr int kPastedLines = 1500;
+static constexpr int kPreparations = 200;
 
 static void Write(const char* name, const std::string& text)
 {
     QFile file(name);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(text.data(), qint64(text.size()));
-}
-
-// The median of frames (tick, draw, finish) with this render(), after a few to settle.
-static double FrameMs(OffscreenView& view, KestrovaWorld& world, const std::string& render)
-{
-    RunLuaString("function render() " + render + " end");
-    std::vector<double> times;
-    for (int frame = 0; frame < kFramesEach + 5; ++frame) {
-        const double start = NowMs();
-        world.Tick(0.05f);
-        view.Draw(world);
-        view.Finish();
-        if (frame >= 5)
-            times.push_back(NowMs() - start);
-    }
-    return Median(times);
-}
-
-// What the render() with adds to the one without: frames of the two take turns, so that whatever
-// else the machine does weighs on both alike.
-static double AddedMs(OffscreenView& view, KestrovaWorld& world, const std::string& without,
-                      const std::string& with)
-{
-    RunLuaString("function Without() " + without + " end function With() " + with + " end");
-    std::vector<double> times[2];
-    for (int frame = 0; frame < 2 * kFramesEach + 10; ++frame) {
-        RunLuaString(frame % 2 ? "render = With" : "render = Without");
-        const double start = NowMs();
-        world.Tick(0.05f);
-        view.Draw(world);
-        view.Finish();
-        if (frame >= 10)
-            times[frame % 2].push_back(NowMs() - start);
-    }
-    return Median(times[1]) - Median(times[0]);
 }
 
 // A shader of that many lines, each one step of arithmetic on the colour, behind a branch on a
@@ -135,15 +102,22 @@ int RunShaderBench(BenchResults& results)
     results.Add("shaders.feedback_added_ms",
                 AddedMs(view, world, "drawFullscreen(fade) drawFullscreen(post)",
                         "setTarget(t) drawFullscreen(fade) setTarget(nil) drawFullscreen(post)"));
+    // A call through the gate inside an open shape: the shape ended and begun again, GL state
+    // saved and put back around a call that does next to nothing.
+    results.Add("shaders.gate_call_us", 1000 * AddedMs(view, world, "beginTriGL() endGL()",
+                                                      "beginTriGL() for i = 1, 1000 do useShader(nil) end endGL()")
+                                            / 1000);
     results.Add("shaders.spectrum_bound_ms",
                 AddedMs(view, world, "drawFullscreen(nomusic)", "drawFullscreen(music)"));
     {
         std::vector<double> times[2];
         for (int i = 0; i < 2 * kUploads; ++i) {
             const double begin = NowMs();
-            BeginScriptGpuFrame();
-            if (i % 2)
-                CurrentMusicTexture();
+            view.Gpu().BeginFrame();
+            if (i % 2) {
+                view.Gpu().Music().Source(MusicRows{FillMusicTextureRows, kMusicTextureWidth}, 0);
+                view.Gpu().Music().SampleTexture();
+            }
             glFinish();
             times[i % 2].push_back(NowMs() - begin);
         }
@@ -152,8 +126,8 @@ int RunShaderBench(BenchResults& results)
 
     const double start = NowMs();
     for (int i = 0; i < kResets; ++i) {
-        NoteScriptGlState();
-        RestoreScriptGlState();
+        view.Gpu().PutBack();
+        view.Gpu().EndChunk();
     }
     results.Add("shaders.reset_ms", (NowMs() - start) / kResets);
 
@@ -168,7 +142,7 @@ int RunShaderBench(BenchResults& results)
     for (int i = 1; i <= kCompiles; ++i) {
         Write("long.frag", LongShader(kLongShaderLines, i));
         const double saved = NowMs();
-        MarkScriptFileChanged(path);
+        view.Gpu().MarkFileChanged(path);
         world.Tick(0.05f), view.Draw(world), view.Finish();
         compiles.push_back(NowMs() - saved);
         const double again = NowMs();
@@ -178,6 +152,33 @@ int RunShaderBench(BenchResults& results)
     results.Add("shaders.compile_to_frame_ms", Median(compiles));
     // The same frame once the program is made: what the compile itself took is the difference.
     results.Add("shaders.long_frame_ms", Median(draws));
+
+    // Comments, conditions and declarations, as pasted files have them.
+    std::string pasted = "// pasted\n#ifdef GL_ES\nprecision highp float;\n#endif\n/* the long part */\n"
+        + LongShader(kPastedLines - 5, 0);
+    std::vector<double> preparations;
+    std::size_t size = 0;
+    for (int i = 0; i < kPreparations; ++i) {
+        const double begin = NowMs();
+        size += PrepareShaderSource(pasted, true).size();
+        preparations.push_back(NowMs() - begin);
+    }
+    results.Add("shaders.prepare_1500_lines_ms", size ? Median(preparations) : 0);
+
+    const char* pass = "void mainImage(out vec4 c, in vec2 p) { c = vec4(texture(iChannel0, p / iResolution.xy).rgb * 0.9, 1.0); }";
+    Write("a.frag", pass), Write("b.frag", pass), Write("image.frag", pass);
+    const std::string input = "\"inputs\": [{\"channel\": 0, \"ctype\": \"buffer\", \"id\": \"";
+    const std::string code = std::string("\"code\": \"") + pass + "\"";
+    Write("two.json", "{\"Shader\": {\"renderpass\": [\n"
+                      "{\"type\": \"buffer\", \"name\": \"Buffer A\", " + code + ", " + input + "A\"}], \"outputs\": [{\"id\": \"A\"}]},\n"
+                      "{\"type\": \"buffer\", \"name\": \"Buffer B\", " + code + ", " + input + "A\"}], \"outputs\": [{\"id\": \"B\"}]},\n"
+                      "{\"type\": \"image\", \"name\": \"Image\", " + code + ", " + input + "B\"}]}]}}\n");
+    RunLuaString("toy = loadShadertoy('two.json') ta, tb = newTarget(), newTarget()\n"
+                 "a, b, image = loadShader('a.frag'), loadShader('b.frag'), loadShader('image.frag')\n"
+                 "setUniform(a, 'iChannel0', ta) setUniform(b, 'iChannel0', ta) setUniform(image, 'iChannel0', tb)");
+    results.Add("shaders.shadertoy_two_buffers_added_ms", AddedMs(view, world, "", "drawFullscreen(toy)"));
+    results.Add("shaders.three_script_passes_added_ms",
+                AddedMs(view, world, "", "setTarget(ta) drawFullscreen(a) setTarget(tb) drawFullscreen(b) setTarget(nil) drawFullscreen(image)"));
     CloseLua();
     return 0;
 }

@@ -7,8 +7,8 @@
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 
-#include "gpu/scriptframe.h"
-#include "gpu/scriptresource.h"
+#include "gpu/scriptgpu.h"
+#include "script/gpugate.h"
 #include "world/viewgl.h"
 
 #ifndef GL_BGRA
@@ -18,17 +18,20 @@
 OffscreenView::OffscreenView(int width, int height)
     : width(width)
     , height(height)
+    , gpu(new ScriptGpu(CollectScriptObjects))
 {
 }
 
 OffscreenView::~OffscreenView()
 {
-    // The framebuffer's GL objects go while its context is current.
+    // The script's objects and the framebuffer go while the context is current.
     if (context && surface && context->makeCurrent(surface)) {
-        DropScriptResourcesGl();
+        delete gpu;
+        gpu = nullptr;
         delete framebuffer;
         context->doneCurrent();
     }
+    delete gpu;
     delete context;
     delete surface;
 }
@@ -58,7 +61,7 @@ bool OffscreenView::Create(std::string& error)
     }
     SetupViewGL();
     glViewport(0, 0, width, height);
-    SetScriptViewSize(width, height);
+    gpu->SetViewSize(width, height);
     return true;
 }
 
@@ -67,7 +70,14 @@ void OffscreenView::Draw(World& world)
     // A script's chunk may have drawn elsewhere since the last frame.
     framebuffer->bind();
     glViewport(0, 0, width, height);
-    PaintWorld(world);
+    PaintWorld(world, *gpu);
+}
+
+void OffscreenView::Skip()
+{
+    framebuffer->bind();
+    glViewport(0, 0, width, height);
+    gpu->BeginFrame();
 }
 
 void OffscreenView::Finish()

@@ -7,6 +7,7 @@
 class QOffscreenSurface;
 class QOpenGLContext;
 class QOpenGLFramebufferObject;
+class ScriptGpu;
 class World;
 
 class OffscreenView {
@@ -22,10 +23,14 @@ public:
     bool Create(std::string& error);
     // One frame of the world, as the window's view paints it.
     void Draw(World& world);
+    // A frame counted but not drawn: its objects are refreshed and the dead ones freed.
+    void Skip();
     // Waits for the drawing to finish.
     void Finish();
     // The frame just drawn: rows from the bottom up, 4 bytes a pixel (blue, green, red, unused).
     void Read(unsigned char* pixels);
+    // The script's GL objects drawn in this view's context.
+    ScriptGpu& Gpu() { return *gpu; }
 
 private:
     int width;
@@ -33,4 +38,5 @@ private:
     QOffscreenSurface* surface = nullptr;
     QOpenGLContext* context = nullptr;
     QOpenGLFramebufferObject* framebuffer = nullptr;
+    ScriptGpu* gpu;
 };

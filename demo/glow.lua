@@ -35,5 +35,5 @@ function Glow(t, bar)
   drawFullscreen(spread)
   setTarget(nil)
   setUniform(halo, "strength", strength)
-  drawFullscreen(halo)
+  drawFullscreen(halo, "blend")
 end

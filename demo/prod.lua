@@ -1,5 +1,5 @@
 -- Quillmere demo: a glass bloom over the grid, a ring of towers and a drifting helix of
--- lines, with a camera that flies through the scene on a timeline.
+-- lines, with a camera that flies through the scene on a timeline, a title and credits.
 --
 -- The scene keeps time by its music: getMusicTime() is where the soundtrack is, in seconds, so
 -- the show stays with the music on any machine, stands still while it is paused (F5) and
@@ -13,6 +13,8 @@ dofile("listen.lua")  -- what the music sounds like: Kick, Bass
 
 BEAT = 0.6
 BAR = 4 * BEAT
+
+dofile("titles.lua")  -- the title, the credits scroller and the last words: Titles
 
 -- 1 on each beat of that period, falling away before the next.
 function Pulse(t, period)
@@ -32,4 +34,5 @@ function render()
   Bloom(t, math.max(Pulse(t, BAR), Bass()))
   Sparks(t)
   Glow(t, Pulse(t, BAR))
+  Titles(t)
 end

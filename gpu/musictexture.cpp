@@ -3,44 +3,22 @@
 
 #include <GL/gl.h>
 
-#include <utility>
-#include <vector>
+#include <algorithm>
 
-#include "gpu/scriptframe.h"
-#include "gpu/scriptresource.h"
-#include "gpu/scriptshader.h"
+// Without a source the texture is the smallest that still reads as silence.
+static constexpr int kSilentWidth = 1;
 
-namespace {
-
-// A script resource, though the host owns it, so that its name is freed with the others when
-// the context goes and made again in the next one.
-class MusicTexture : public ScriptResource {
-public:
-    MusicTexture(int width, MusicTextureFill fill) : width(width), fill(std::move(fill)), rows(2 * width) {}
-    void Replace(MusicTextureFill f) { fill = std::move(f); filledFrame = -1; }
-    unsigned Current();
-    void DropGl() override;
-
-private:
-    int width;
-    MusicTextureFill fill;
-    std::vector<float> rows;
-    // Two textures taking turns a frame: the one the last frame sampled may still be in the
-    // renderer's hands, and filling it would wait for that frame to finish.
-    GLuint names[2] = {0, 0};
-    long filledFrame = -1;
-};
-
-} // namespace
-
-// Called by the shader as it binds its samplers; it binds this texture to its unit itself, so the
-// binding of the active unit is given back as found.
-unsigned MusicTexture::Current()
+void MusicTexture::Source(const MusicRows& rows, double at)
 {
-    if (!ScriptGl())
-        return 0;
-    GLint previous = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    source = rows;
+    seconds = at;
+}
+
+unsigned MusicTexture::SampleTexture()
+{
+    const int width = source.fill ? std::max(source.width, 1) : kSilentWidth;
+    if (names[0] && width != madeWidth)
+        FreeGl();
     if (!names[0]) {
         glGenTextures(2, names);
         for (const GLuint name : names) {
@@ -51,49 +29,32 @@ unsigned MusicTexture::Current()
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
             glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, width, 2, 0, GL_RED, GL_FLOAT, nullptr);
         }
+        madeWidth = width;
         filledFrame = -1;
     }
-    const GLuint name = names[ScriptGpuFrame() & 1];
-    glBindTexture(GL_TEXTURE_2D, name);
-    if (filledFrame != ScriptGpuFrame()) {
-        fill(rows.data(), rows.data() + width);
+    const GLuint name = names[shared->frame & 1];
+    if (filledFrame != shared->frame) {
+        rows.assign(std::size_t(2) * width, 0.0f);
+        if (source.fill)
+            source.fill(seconds, rows.data(), rows.data() + width);
+        else
+            std::fill(rows.begin() + width, rows.end(), 0.5f);
+        glBindTexture(GL_TEXTURE_2D, name);
         // The rows are tightly packed floats, whatever pixel store the host last left.
-        glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
         glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, 2, GL_RED, GL_FLOAT, rows.data());
-        glPopClientAttrib();
-        filledFrame = ScriptGpuFrame();
+        filledFrame = shared->frame;
     }
-    glBindTexture(GL_TEXTURE_2D, GLuint(previous));
     return name;
 }
 
-void MusicTexture::DropGl()
+void MusicTexture::FreeGl()
 {
-    if (names[0] && ScriptGl())
+    if (names[0])
         glDeleteTextures(2, names);
     names[0] = names[1] = 0;
     filledFrame = -1;
-}
-
-// Made once and kept to the end of the process: the resource list it sits in may be gone by the
-// time static objects are destroyed.
-static MusicTexture* g_musicTexture = nullptr;
-
-void ProvideMusicTexture(int width, MusicTextureFill fill)
-{
-    if (g_musicTexture) {
-        g_musicTexture->Replace(std::move(fill));
-        return;
-    }
-    g_musicTexture = new MusicTexture(width, std::move(fill));
-    SetHostShaderTexture("iSpectrum", CurrentMusicTexture);
-}
-
-unsigned CurrentMusicTexture()
-{
-    return g_musicTexture ? g_musicTexture->Current() : 0;
 }

@@ -6,15 +6,26 @@
 #include <GL/glext.h>
 
 #include <algorithm>
-#include <type_traits>
+#include <string>
 
-static_assert(std::is_trivially_destructible_v<ScriptMesh>, "a mesh lives in memory Lua frees");
-
-ScriptMesh::ScriptMesh(const MeshLayout& layout, std::uint32_t vertexCount, unsigned char* data)
+ScriptMesh::ScriptMesh(const MeshLayout& layout, std::uint32_t vertexCount)
     : layout(layout)
     , vertexCount(vertexCount)
-    , data(data)
 {
+}
+
+ScriptMesh::~ScriptMesh() = default;
+
+bool ScriptMesh::Load(std::string& why)
+{
+    if (!Hold(Bytes())) {
+        why = "expected room for " + std::to_string(Bytes()) + " more bytes in the "
+            + std::to_string(kScriptGpuMemoryLimit >> 20) + " MiB of script GPU memory, got "
+            + std::to_string(shared->budget.InUse()) + " bytes in use";
+        return false;
+    }
+    data.reset(new unsigned char[std::max<std::size_t>(Bytes(), 1)]);
+    return true;
 }
 
 void ScriptMesh::Changed(std::uint32_t first, std::uint32_t count)
@@ -28,12 +39,6 @@ void ScriptMesh::Changed(std::uint32_t first, std::uint32_t count)
         changedBegin = std::min(changedBegin, begin);
         changedEnd = std::max(changedEnd, end);
     }
-}
-
-void ScriptMesh::DeleteBuffer(std::uint32_t buffer)
-{
-    const GLuint name = buffer;
-    glDeleteBuffers(1, &name);
 }
 
 static const void* Offset(int bytes)
@@ -50,31 +55,37 @@ void ScriptMesh::Draw()
         glGenBuffers(1, &name);
         buffer = name;
         glBindBuffer(GL_ARRAY_BUFFER, buffer);
-        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(Bytes()), data, GL_STATIC_DRAW);
+        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(Bytes()), data.get(), GL_STATIC_DRAW);
         changedBegin = changedEnd = 0;
     } else {
         glBindBuffer(GL_ARRAY_BUFFER, buffer);
         if (changedBegin != changedEnd)
             glBufferSubData(GL_ARRAY_BUFFER, GLintptr(changedBegin), GLsizeiptr(changedEnd - changedBegin),
-                            data + changedBegin);
+                            data.get() + changedBegin);
         changedBegin = changedEnd = 0;
     }
-    // Drawing from a colour or normal array leaves the current colour and normal undefined.
-    glPushAttrib(GL_CURRENT_BIT);
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_FLOAT, layout.stride, Offset(0));
     if (layout.normalOffset >= 0) {
         glEnableClientState(GL_NORMAL_ARRAY);
         glNormalPointer(GL_FLOAT, layout.stride, Offset(layout.normalOffset));
     }
+    if (layout.uvOffset >= 0) {
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, layout.stride, Offset(layout.uvOffset));
+    }
     if (layout.colourOffset >= 0) {
         glEnableClientState(GL_COLOR_ARRAY);
         glColorPointer(4, GL_UNSIGNED_BYTE, layout.stride, Offset(layout.colourOffset));
     }
     glDrawArrays(GL_TRIANGLES, 0, GLsizei(vertexCount));
-    glDisableClientState(GL_COLOR_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glPopAttrib();
+}
+
+void ScriptMesh::FreeGl()
+{
+    const GLuint name = buffer;
+    glDeleteBuffers(1, &name);
+    buffer = 0;
+    // Made again from the vertices at the next draw.
+    changedBegin = changedEnd = 0;
 }

@@ -5,50 +5,58 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+#include "gpu/gpuobject.h"
 
 // How one vertex lies in memory: three floats of position, then optionally three of normal,
-// then optionally four bytes of colour; numbers is how many a script gives for it.
+// then optionally two of texture coordinate, then optionally four bytes of colour; numbers is
+// how many a script gives for it.
 struct MeshLayout {
     int numbers;
     int stride;
     int normalOffset;  // -1: none, drawn with the current normal
     int colourOffset;  // -1: none, drawn in the current colour
+    int uvOffset;      // -1: none, drawn with the current texture coordinate
 };
 
-constexpr MeshLayout kMeshXyz = {3, 12, -1, -1};
-constexpr MeshLayout kMeshXyzRgba = {7, 16, -1, 12};
-constexpr MeshLayout kMeshXyzNormalRgba = {10, 28, 12, 24};
+constexpr MeshLayout kMeshXyz = {3, 12, -1, -1, -1};
+constexpr MeshLayout kMeshXyzRgba = {7, 16, -1, 12, -1};
+constexpr MeshLayout kMeshXyzNormalRgba = {10, 28, 12, 24, -1};
+constexpr MeshLayout kMeshXyzUv = {5, 20, -1, -1, 12};
+constexpr MeshLayout kMeshXyzUvRgba = {9, 24, -1, 20, 12};
+constexpr MeshLayout kMeshXyzNormalUvRgba = {12, 36, 12, 32, 24};
 
 // The most vertices a mesh holds.
 constexpr std::uint32_t kMeshMaxVertices = 16u << 20;
 
-// Trivially destructible, so that it can live in memory a Lua collection frees: whoever frees
-// it hands Buffer() to DeferGlRelease first.
-class ScriptMesh {
+class ScriptMesh : public GpuObject {
 public:
-    // data holds vertexCount vertices of the layout and outlives the mesh.
-    ScriptMesh(const MeshLayout& layout, std::uint32_t vertexCount, unsigned char* data);
+    ScriptMesh(const MeshLayout& layout, std::uint32_t vertexCount);
+    ~ScriptMesh() override;
+
+    // Takes the vertices' bytes from the budget, then the memory for them; false, with what
+    // the budget holds, when it has no room (an allocation that fails throws).
+    bool Load(std::string& why) override;
 
     const MeshLayout& Layout() const { return layout; }
     std::uint32_t VertexCount() const { return vertexCount; }
     std::size_t Bytes() const { return std::size_t(vertexCount) * std::size_t(layout.stride); }
-    unsigned char* Vertex(std::uint32_t index) { return data + std::size_t(index) * layout.stride; }
+    unsigned char* Vertex(std::uint32_t index) { return data.get() + std::size_t(index) * layout.stride; }
     // The vertices from first on, count of them, were written: the next draw uploads them.
     void Changed(std::uint32_t first, std::uint32_t count);
-    // 0 until the first draw.
-    std::uint32_t Buffer() const { return buffer; }
-    // With the context the buffer was made in current.
-    static void DeleteBuffer(std::uint32_t buffer);
 
-    // With the context current, outside glBegin/glEnd, as GL_TRIANGLES under the current
-    // matrices, program and lighting. Leaves the array buffer unbound, the client arrays off,
-    // and the current colour and normal as they were.
+    // As GL_TRIANGLES under the current matrices, program and lighting. Leaves the array
+    // buffer bound, the client arrays on and the current colour undefined.
     void Draw();
+
+    bool HoldsGl() const override { return buffer != 0; }
+    void FreeGl() override;
 
 private:
     MeshLayout layout;
     std::uint32_t vertexCount;
-    unsigned char* data;
+    std::unique_ptr<unsigned char[]> data;
     std::uint32_t buffer = 0;
     std::size_t changedBegin = 0, changedEnd = 0;  // bytes
 };

@@ -9,29 +9,19 @@
 // before any GL context exists and survive a recompile. A uniform the program does not have, or
 // of another type than the values given, is left alone.
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "gpu/scriptresource.h"
+#include "gpu/compiledobject.h"
+#include "gpu/shaderprogram.h"
 
-class QOpenGLShaderProgram;
+class ScriptSampler;
 
 // The largest shader file a script may load.
 constexpr long kLargestShaderFile = 1 << 20;
 
-// What the host gives every shader that declares it: iResolution, iTime, iTimeDelta, iFrame,
-// iMouse.
-struct ShaderFrameInputs {
-    float resolution[3] = {0, 0, 1};
-    float time = 0;
-    float timeDelta = 0;
-    float frame = 0;
-    float mouse[4] = {0, 0, 0, 0};
-};
-
-class ScriptShader : public ScriptResource {
+class ScriptShader : public CompiledObject {
 public:
     // Paths as the script gave them (the names shown in messages) and as absolute paths; no
     // vertex file gives the host's vertex stage, which passes position, colour and texture
@@ -41,55 +31,30 @@ public:
     ~ScriptShader() override;
 
     // Reads the files; false with the reason, which names the file.
-    bool Read(std::string& why);
+    bool Load(std::string& why) override;
     // Binds the program and sets the frame inputs, the stored uniforms and the samplers (on
-    // texture units from 1 up, noted with the frame state). False, with nothing bound, while
-    // no compile has succeeded.
-    bool Use(const ShaderFrameInputs& inputs);
+    // texture units from 1 up, units tells how far). False, with no program bound, while no
+    // compile has succeeded.
+    bool Use(const ShaderFrameInputs& inputs, int& units);
+    // The GL name of the last good program, 0 before the first.
+    unsigned Program() const { return program.Id(); }
+    // Whether the last good program is the host's main around the file's mainImage.
+    bool Wrapped() const { return program.Wrapped(); }
     void SetUniform(const std::string& name, const float* values, int count);
     // The sampler must live as long as it is set here (the binding keeps it referenced).
     void SetUniformSampler(const std::string& name, ScriptSampler* sampler);
-    // The translated messages of the last compile or read that failed; "" while all is well.
-    const std::string& Error() const { return error; }
-
-    std::vector<std::string> Files() const override;
-    void Refresh() override;
-    void DropGl() override;
+    bool HoldsGl() const override { return program.Id() != 0; }
+    void FreeGl() override;
 
 private:
     struct Uniform {
         std::vector<float> values;
         ScriptSampler* sampler = nullptr;
     };
-    struct Active {
-        int location = -1;
-        unsigned type = 0;
-    };
-    void Compile();
-    void Fail(std::string message);
-    void Apply(const Active& uniform, const float* values, int count) const;
+    void Compile() override;
 
     std::string fragmentName, fragmentPath, vertexName, vertexPath;
     std::string fragmentText, vertexText;
-    std::string error;
-    bool compileDue = true;
-    QOpenGLShaderProgram* program = nullptr;
-    // The last good program's active uniforms by name ("a[0]" as "a").
-    std::map<std::string, Active> active;
+    ShaderProgram program;
     std::map<std::string, Uniform> uniforms;
 };
-
-// Reads a shader file whole; false with the reason (which does not name the file).
-bool ReadShaderFile(const std::string& path, std::string& text, std::string& why);
-
-// While held, programs are not compiled: a shader not compiled yet draws nothing, as before its
-// first compile. The window holds them until its first frame is shown, which then comes sooner.
-void HoldShaderCompiles(bool held);
-
-// Called after every compile with the fragment file's name and the error text ("" when the
-// compile worked).
-void SetShaderErrorHook(std::function<void(const std::string& name, const std::string& error)> hook);
-
-// A texture the host supplies under a uniform name to every shader that declares a sampler of
-// that name; the function gives the GL texture name at the time of use (0 for none).
-void SetHostShaderTexture(const std::string& uniform, std::function<unsigned()> texture);

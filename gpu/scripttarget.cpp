@@ -5,14 +5,14 @@
 
 #include <algorithm>
 
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
 #include <QOpenGLFramebufferObject>
-#include <QOpenGLFunctions>
-
-#include "gpu/gpumemory.h"
-#include "gpu/scriptframe.h"
 
 // RGBA8 colour and a 24-bit depth with 8 of stencil, each 4 bytes a pixel, twice.
 static constexpr std::size_t kBytesPerPixel = 2 * (4 + 4);
+static const char kUsedUp[] = "the script's GPU memory (512 MiB) is used up";
+static const char kNoFramebuffer[] = "no framebuffer of the target's size can be made here";
 
 ScriptTarget::ScriptTarget(int width, int height)
     : followView(width == 0 && height == 0)
@@ -23,13 +23,8 @@ ScriptTarget::ScriptTarget(int width, int height)
 
 ScriptTarget::~ScriptTarget()
 {
-    if (CurrentScriptTarget() == this)
-        SetCurrentScriptTarget(nullptr);
-    ReleaseScriptGpuMemory(reserved);
-    QOpenGLFramebufferObject* a = buffers[0];
-    QOpenGLFramebufferObject* b = buffers[1];
-    if (a || b)
-        DeferGlRelease([a, b] { delete a, delete b; });
+    delete buffers[0];
+    delete buffers[1];
 }
 
 std::size_t ScriptTarget::Bytes(int width, int height)
@@ -39,36 +34,40 @@ std::size_t ScriptTarget::Bytes(int width, int height)
 
 int ScriptTarget::Width() const
 {
-    return followView ? ScriptViewWidth() : width;
+    return followView ? shared->viewWidth : width;
 }
 
 int ScriptTarget::Height() const
 {
-    return followView ? ScriptViewHeight() : height;
+    return followView ? shared->viewHeight : height;
 }
 
-void ScriptTarget::FreeBuffers()
+const char* ScriptTarget::HoldFor(int w, int h)
 {
-    delete buffers[0];
-    delete buffers[1];
-    buffers[0] = buffers[1] = nullptr;
+    return Hold(Bytes(w, h)) ? nullptr : kUsedUp;
 }
 
-const char* ScriptTarget::ReserveFor(int w, int h)
+bool ScriptTarget::Load(std::string& why)
 {
-    const std::size_t bytes = Bytes(w, h);
-    if (bytes == reserved)
-        return nullptr;
-    if (!ReserveScriptGpuMemory(bytes))
-        return "the script's GPU memory (512 MiB) is used up";
-    ReleaseScriptGpuMemory(reserved);
-    reserved = bytes;
-    return nullptr;
+    const char* error = Width() > 0 && Height() > 0 ? HoldFor(Width(), Height()) : nullptr;
+    if (error)
+        why = error;
+    return !error;
 }
 
-const char* ScriptTarget::Reserve()
+static QOpenGLExtraFunctions* Gl()
 {
-    return Width() > 0 && Height() > 0 ? ReserveFor(Width(), Height()) : nullptr;
+    return QOpenGLContext::currentContext()->extraFunctions();
+}
+
+// Black, with an empty depth and stencil buffer. Depth and stencil share one buffer: clearing
+// both at once is one fill, depth alone a masked one. Leaves depth writes on.
+static void ClearBound()
+{
+    static const GLfloat black[4] = {0, 0, 0, 1};
+    glDepthMask(GL_TRUE);
+    Gl()->glClearBufferfv(GL_COLOR, 0, black);
+    Gl()->glClearBufferfi(GL_DEPTH_STENCIL, 0, 1.0f, 0);
 }
 
 // Both buffers of the present size, black. One that follows the view is made again, and its
@@ -78,35 +77,24 @@ const char* ScriptTarget::Prepare()
     const int w = std::max(1, Width()), h = std::max(1, Height());
     if (buffers[0] && w == madeWidth && h == madeHeight)
         return nullptr;
-    if (const char* error = ReserveFor(w, h))
+    if (const char* error = HoldFor(w, h))
         return error;
-    FreeBuffers();
-    madeWidth = w;
-    madeHeight = h;
-    // Called while samplers are being bound, and while drawing: what it binds it puts back.
-    GLint previous = 0, texture = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    GLfloat clear[4];
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
-    GLboolean depthMask;
-    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
-    glClearColor(0, 0, 0, 1);
-    glDepthMask(GL_TRUE);
+    FreeGl();
     for (auto& buffer : buffers) {
         buffer = new QOpenGLFramebufferObject(w, h, QOpenGLFramebufferObject::CombinedDepthStencil);
-        buffer->bind();
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+        if (!buffer->isValid() || !buffer->bind()) {
+            FreeGl();
+            return kNoFramebuffer;
+        }
+        ClearBound();
         glBindTexture(GL_TEXTURE_2D, buffer->texture());
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     }
-    glBindTexture(GL_TEXTURE_2D, GLuint(texture));
-    glClearColor(clear[0], clear[1], clear[2], clear[3]);
-    glDepthMask(depthMask);
-    ScriptGl()->glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previous));
+    madeWidth = w;
+    madeHeight = h;
     finished = drawIndex = 0;
     drawnFrame = -1;
     drawing = false;
@@ -118,23 +106,22 @@ const char* ScriptTarget::BeginDrawing()
     if (const char* error = Prepare())
         return error;
     // Later in the same frame the drawing goes on in the buffer it began in.
-    const bool firstThisFrame = drawnFrame != ScriptGpuFrame();
+    const bool firstThisFrame = drawnFrame != shared->frame;
     if (firstThisFrame)
         drawIndex = 1 - finished;
-    buffers[drawIndex]->bind();
-    glViewport(0, 0, madeWidth, madeHeight);
-    if (firstThisFrame) {
-        drawnFrame = ScriptGpuFrame();
-        GLboolean depthMask;
-        glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
-        glDepthMask(GL_TRUE);
-        // Depth and stencil share one buffer: clearing both at once is one fill, depth alone a
-        // masked one.
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-        glDepthMask(depthMask);
-    }
     drawing = true;
+    BindForDrawing();
+    if (firstThisFrame) {
+        drawnFrame = shared->frame;
+        ClearBound();
+    }
     return nullptr;
+}
+
+void ScriptTarget::BindForDrawing()
+{
+    Gl()->glBindFramebuffer(GL_FRAMEBUFFER, buffers[drawIndex]->handle());
+    glViewport(0, 0, madeWidth, madeHeight);
 }
 
 void ScriptTarget::EndDrawing()
@@ -151,7 +138,10 @@ unsigned ScriptTarget::SampleTexture()
     return buffers[drawing ? 1 - drawIndex : finished]->texture();
 }
 
-void ScriptTarget::DropGl()
+void ScriptTarget::FreeGl()
 {
-    FreeBuffers();
+    delete buffers[0];
+    delete buffers[1];
+    buffers[0] = buffers[1] = nullptr;
+    drawing = false;
 }

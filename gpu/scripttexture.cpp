@@ -8,9 +8,10 @@
 #include <QOpenGLContext>
 #include <QOpenGLTexture>
 
+#include <cerrno>
 #include <cstdio>
 
-#include "gpu/gpumemory.h"
+static const char kUsedUp[] = "the script's GPU memory (512 MiB) is used up";
 
 static int g_largestGlSide = 0;
 
@@ -34,19 +35,30 @@ ScriptTexture::ScriptTexture(std::string path)
 
 ScriptTexture::~ScriptTexture()
 {
-    ReleaseScriptGpuMemory(reserved);
-    if (QOpenGLTexture* t = texture)
-        DeferGlRelease([t] { delete t; });
+    delete texture;
 }
 
-bool ScriptTexture::Decode(const std::string& path, QImage& image, std::string& why)
+static std::string SizeError(int width, int height)
 {
-    QImageReader reader(QFile::decodeName(path.c_str()));
+    return "an image of at most " + std::to_string(kLargestScriptImageSide) + " pixels a side, got "
+        + std::to_string(width) + "x" + std::to_string(height);
+}
+
+bool ReadImageFile(const std::string& path, QImage& image, FileStamp& stamp, std::string& why)
+{
+    const int fd = OpenSourceFile(path, stamp, why);
+    if (fd < 0) {
+        if (why != kNotARegularFile)
+            why = "a PNG or JPEG image, got " + (errno == ENOENT ? std::string("file not found") : QString::fromLocal8Bit(why.c_str()).toLower().toStdString());
+        return false;
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    QImageReader reader(&file);
     // The size is checked before the pixels are decoded, so that a huge image costs nothing.
     const QSize size = reader.size();
     if (size.isValid() && !(ScriptImageSideFits(size.width()) && ScriptImageSideFits(size.height()))) {
-        why = "an image of at most " + std::to_string(kLargestScriptImageSide) + " pixels a side, got "
-            + std::to_string(size.width()) + "x" + std::to_string(size.height());
+        why = SizeError(size.width(), size.height());
         return false;
     }
     if (!reader.read(&image)) {
@@ -54,25 +66,28 @@ bool ScriptTexture::Decode(const std::string& path, QImage& image, std::string& 
         return false;
     }
     if (!ScriptImageSideFits(image.width()) || !ScriptImageSideFits(image.height())) {
-        why = "an image of at most " + std::to_string(kLargestScriptImageSide) + " pixels a side, got "
-            + std::to_string(image.width()) + "x" + std::to_string(image.height());
+        why = SizeError(image.width(), image.height());
         return false;
     }
-    image = image.convertToFormat(QImage::Format_RGBA8888).mirrored();
+    image = image.convertToFormat(QImage::Format_RGBA8888);
     return true;
 }
 
-std::size_t ScriptTexture::Bytes(const QImage& image)
+bool ScriptTexture::Load(std::string& why)
 {
-    return std::size_t(image.width()) * std::size_t(image.height()) * 4;
-}
-
-void ScriptTexture::SetImage(QImage image)
-{
-    reserved = Bytes(image);
-    width = image.width();
-    height = image.height();
-    pending = std::move(image);
+    SourceFile source{path, FileStamp()};
+    QImage image;
+    if (!ReadImageFile(path, image, source.stamp, why))
+        return false;
+    if (!Hold(std::size_t(image.width()) * std::size_t(image.height()) * 4)) {
+        why = kUsedUp;
+        return false;
+    }
+    pending = image.mirrored();
+    width = pending.width();
+    height = pending.height();
+    sources = {source};
+    return true;
 }
 
 // A file that cannot be read now (a save under way, a bad image) leaves the last picture in place.
@@ -81,22 +96,11 @@ void ScriptTexture::Refresh()
     if (!changed)
         return;
     changed = false;
-    QImage image;
     std::string why;
-    if (!Decode(path, image, why)) {
+    if (!Load(why)) {
         std::printf("%s: %s\n", path.c_str(), why.c_str());
         std::fflush(stdout);
-        return;
     }
-    if (Bytes(image) != reserved) {
-        if (!ReserveScriptGpuMemory(Bytes(image))) {
-            std::printf("%s: the script's GPU memory (512 MiB) is used up\n", path.c_str());
-            std::fflush(stdout);
-            return;
-        }
-        ReleaseScriptGpuMemory(reserved);
-    }
-    SetImage(std::move(image));
 }
 
 unsigned ScriptTexture::SampleTexture()
@@ -116,7 +120,7 @@ unsigned ScriptTexture::SampleTexture()
     return texture ? texture->textureId() : 0;
 }
 
-void ScriptTexture::DropGl()
+void ScriptTexture::FreeGl()
 {
     delete texture;
     texture = nullptr;

@@ -4,20 +4,23 @@
 #include <cstdint>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include <GL/gl.h>
 
 extern "C" {
 #include <lua.h>
 }
 
-#include "gpu/gpumemory.h"
 #include "script/drawstate.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/meshbindings.h"
 #include "script/musicanalysisbindings.h"
 #include "script/musicbindings.h"
 #include "script/shaderbindings.h"
 #include "script/syncbindings.h"
+#include "script/textbindings.h"
 #include "script/transformbindings.h"
 #include "script/viewbindings.h"
 #include "world/kestrovaworld.h"
@@ -50,32 +53,30 @@ static GLubyte Channel(lua_State* L, int index)
 }
 
 // A shape the script has begun and not yet ended (g_drawState.shapeOpen). Between glBegin and
-// glEnd GL takes nothing but vertices, colours and normals, so the bindings never begin twice,
-// never end what is not open, and step out of an open shape to draw a line. While a mesh is
-// recorded nothing is drawn.
+// glEnd GL takes nothing but vertices, colours, normals and texture coordinates, so the
+// bindings never begin twice, never end what is not open, and step out of an open shape to draw
+// a line. While a mesh is recorded nothing is drawn.
 
-// Lines are never lit.
+// Lines are never lit nor textured. Without a context there is nothing to draw into, and nothing is drawn.
 static int w_drawLine(lua_State* L)
 {
     const float x1 = Coordinate(L, 1), y1 = Coordinate(L, 2), z1 = Coordinate(L, 3);
     const float x2 = Coordinate(L, 4), y2 = Coordinate(L, 5), z2 = Coordinate(L, 6);
+    if (!g_drawState.recording && GlReady())
+        GlCall(L, "drawLine", [&](ScriptGpu&, std::string&) {
+            LightFor(false);
+            glDisable(GL_TEXTURE_2D);
+            glBegin(GL_LINES);
+            glColor4ub(255, 255, 255, 255);
+            glVertex3f(x1, y1, z1);
+            glVertex3f(x2, y2, z2);
+            glEnd();
+            return true;
+        });
+    // The colour stays white afterwards.
     const GLubyte white[4] = {255, 255, 255, 255};
-    std::memcpy(g_drawState.colour, white, sizeof white);  // stays the current colour afterwards
-    if (g_drawState.recording) {
-        glColor4ubv(white);
-        return 0;
-    }
-    LeaveShape();
-    if (g_drawState.immediateLit)
-        glDisable(GL_LIGHTING);
-    glBegin(GL_LINES);
+    std::memcpy(g_drawState.colour, white, sizeof white);
     glColor4ubv(white);
-    glVertex3f(x1, y1, z1);
-    glVertex3f(x2, y2, z2);
-    glEnd();
-    if (g_drawState.immediateLit)
-        glEnable(GL_LIGHTING);
-    ReenterShape();
     return 0;
 }
 
@@ -130,6 +131,24 @@ static int w_beginTriGL(lua_State*)
     return 0;
 }
 
+// dofile(name, ...) as Lua's own (upvalue 1), but no name (standard input) and a name that is
+// no regular file (a FIFO, a device) are refused as a missing file is: reading them would hold
+// the window for ever. No C++ object lives here: the call may raise.
+static int RegularDofile(lua_State* L)
+{
+    struct stat status;
+    if (lua_isnoneornil(L, 1) || (lua_type(L, 1) == LUA_TSTRING && ::stat(lua_tostring(L, 1), &status) == 0
+                                  && !S_ISREG(status.st_mode))) {
+        lua_pushfstring(L, "cannot open %s: not a regular file",
+                        lua_isnoneornil(L, 1) ? "standard input" : lua_tostring(L, 1));
+        return lua_error(L);
+    }
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+    return lua_gettop(L);
+}
+
 // What the engine calls at the end of every chunk.
 static void EndChunk()
 {
@@ -179,6 +198,18 @@ static int w_normalGL(lua_State* L)
     return 0;
 }
 
+// The texture coordinate of the vertices that follow; from the first one a chunk gives, the
+// meshes it records carry theirs.
+static int w_texCoordGL(lua_State* L)
+{
+    DrawState& s = g_drawState;
+    s.texCoord[0] = Coordinate(L, 1);
+    s.texCoord[1] = Coordinate(L, 2);
+    s.texCoordGiven = true;
+    glTexCoord2f(s.texCoord[0], s.texCoord[1]);
+    return 0;
+}
+
 struct Binding {
     const char* name;
     lua_CFunction function;
@@ -189,6 +220,7 @@ static const Binding kBindings[] = {
     {"rotateCam", w_rotateCam}, {"lookAt", w_lookAt},         {"beginTriGL", w_beginTriGL},
     {"beginLinGL", w_beginTriGL}, {"endGL", w_endGL},         {"vectorGL", w_vectorGL},
     {"colorGL", w_colorGL},     {"getCamDir", w_getCamDir},   {"normalGL", w_normalGL},
+    {"texCoordGL", w_texCoordGL},
 };
 
 void RegisterLuaBindings()
@@ -205,8 +237,10 @@ void RegisterLuaBindings()
     RegisterTransformBindings(g_luaState);
     RegisterMeshBindings(g_luaState);
     RegisterSyncBindings(g_luaState);
+    RegisterTextBindings(g_luaState);
+    lua_getglobal(g_luaState, "dofile");
+    lua_pushcclosure(g_luaState, RegularDofile, 1);
+    lua_setglobal(g_luaState, "dofile");
     RegisterViewBindings(g_luaState);
     SetChunkEndHook(EndChunk);
-    lua_State* L = g_luaState;
-    SetScriptGpuCollector([L] { lua_gc(L, LUA_GCCOLLECT, 0); });
 }

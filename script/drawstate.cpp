@@ -3,7 +3,6 @@
 
 #include <GL/gl.h>
 
-#include "script/meshbindings.h"
 
 DrawState g_drawState;
 
@@ -47,6 +46,14 @@ void SyncDrawState()
         glEnable(GL_LIGHTING);
     else
         glDisable(GL_LIGHTING);
+    // On unit 0, the one active outside the gate's calls; the texture's colour times the
+    // vertices', whatever mode something else left.
+    if (s.textured) {
+        glEnable(GL_TEXTURE_2D);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    } else {
+        glDisable(GL_TEXTURE_2D);
+    }
     if (!s.transforms.TopIsIdentity())
         glMultMatrixf(s.transforms.Top().m);
     s.stale = false;
@@ -76,6 +83,34 @@ void ReenterShape()
     g_drawState.shapeVertices = 0;
 }
 
+void PlaceLightFor(bool normals)
+{
+    if (normals && g_drawState.lightOn && !g_drawState.lightPlaced)
+        g_drawState.stale = true;
+}
+
+void LightFor(bool normals)
+{
+    if (normals && g_drawState.lightOn)
+        glEnable(GL_LIGHTING);
+    else
+        glDisable(GL_LIGHTING);
+}
+
+void TextureFor(bool textured)
+{
+    if (g_drawState.textured != textured) {
+        g_drawState.textured = textured;
+        g_drawState.stale = true;
+    }
+}
+
+void DropMeshRecording()
+{
+    g_drawState.recording = false;
+    std::vector<RecordedVertex>().swap(g_drawState.recorded);
+}
+
 void EndChunkDrawing()
 {
     DrawState& s = g_drawState;
@@ -87,9 +122,13 @@ void EndChunkDrawing()
         glPopMatrix();
         glPopAttrib();
     }
-    s.saved = s.lightPlaced = s.immediateLit = s.stale = false;
+    s.saved = s.lightPlaced = s.immediateLit = s.stale = s.textured = false;
     s.transforms.Reset();
     s.normalGiven = false;
     s.normal = Vector3(0, 0, 1);
+    if (s.texCoordGiven)
+        glTexCoord2f(0, 0);
+    s.texCoordGiven = false;
+    s.texCoord[0] = s.texCoord[1] = 0;
     DropMeshRecording();
 }

@@ -327,10 +327,12 @@ void InitLua()
     lua_setglobal(g_luaState, "log");
 }
 
+// The finalisers lua_close runs still see the state; after it nothing does.
 void CloseLua()
 {
     if (g_luaState)
         lua_close(g_luaState);
+    g_luaState = nullptr;
 }
 
 // The error value on top of the stack, popped into error. Echoed, it goes to standard output

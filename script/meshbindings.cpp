@@ -13,48 +13,29 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "gpu/gpumemory.h"
+#include "gpu/scriptgpu.h"
 #include "gpu/scriptmesh.h"
 #include "script/drawstate.h"
+#include "script/gpugate.h"
 
 static const char kMeshType[] = "quillmere.mesh";
 
-// A Lua userdata: the mesh, the GPU bytes it has reserved, then its vertices.
-struct MeshBlock {
-    ScriptMesh mesh;
-    std::size_t reserved;
-};
-
-static unsigned char* VerticesOf(MeshBlock* block)
-{
-    return reinterpret_cast<unsigned char*>(block + 1);
-}
-
 // A mesh of count vertices on the stack, its vertices unwritten, or an error naming the
-// function that asked when the script's GPU memory has no room.
+// function that asked. The userdata comes first: when there is no memory for it, nothing
+// else has been made.
 static ScriptMesh* PushMesh(lua_State* L, const MeshLayout& layout, std::uint32_t count, const char* name)
 {
-    const std::size_t bytes = std::size_t(count) * layout.stride;
-    void* memory = lua_newuserdata(L, sizeof(MeshBlock) + bytes);
-    MeshBlock* block = new (memory) MeshBlock{ScriptMesh(layout, count, VerticesOf(static_cast<MeshBlock*>(memory))), 0};
-    luaL_getmetatable(L, kMeshType);
-    lua_setmetatable(L, -2);
-    if (!ReserveScriptGpuMemory(bytes))
-        luaL_error(L, "%s: expected room for %d more bytes in the %d MiB of script GPU memory, got %d bytes in use",
-                   name, int(bytes), int(kScriptGpuMemoryLimit >> 20), int(ScriptGpuMemoryInUse()));
-    block->reserved = bytes;
-    return &block->mesh;
+    GpuHandle* handle = PushGpuHandle(L, kMeshType);
+    ScriptMesh* mesh = nullptr;
+    GpuCall(L, name, [&](ScriptGpu& gpu, std::string& why) {
+        return (mesh = gpu.Make<ScriptMesh>(*handle, why, layout, count)) != nullptr;
+    });
+    return mesh;
 }
 
 static ScriptMesh* ToMesh(lua_State* L, int index)
 {
-    void* p = lua_touserdata(L, index);
-    if (!p || !lua_getmetatable(L, index))
-        return nullptr;
-    luaL_getmetatable(L, kMeshType);
-    const bool isMesh = lua_rawequal(L, -1, -2);
-    lua_pop(L, 2);
-    return isMesh ? &static_cast<MeshBlock*>(p)->mesh : nullptr;
+    return static_cast<ScriptMesh*>(ToGpuObject(L, index, kMeshType));
 }
 
 static ScriptMesh* CheckMesh(lua_State* L, int index, const char* name)
@@ -71,7 +52,9 @@ static bool LayoutNamed(const char* format, MeshLayout& layout)
         const char* name;
         MeshLayout layout;
     };
-    static const Named kFormats[] = {{"xyzrgba", kMeshXyzRgba}, {"xyz", kMeshXyz}, {"xyznxnynzrgba", kMeshXyzNormalRgba}};
+    static const Named kFormats[] = {{"xyzrgba", kMeshXyzRgba},     {"xyz", kMeshXyz},
+                                     {"xyznxnynzrgba", kMeshXyzNormalRgba}, {"xyzuv", kMeshXyzUv},
+                                     {"xyzuvrgba", kMeshXyzUvRgba}, {"xyznxnynzuvrgba", kMeshXyzNormalUvRgba}};
     for (const Named& f : kFormats)
         if (std::strcmp(format, f.name) == 0) {
             layout = f.layout;
@@ -134,7 +117,9 @@ static int w_newMesh(lua_State* L)
     CheckTable(L, 1, "newMesh");
     MeshLayout layout = kMeshXyzRgba;
     if (!lua_isnoneornil(L, 2) && !(lua_type(L, 2) == LUA_TSTRING && LayoutNamed(lua_tostring(L, 2), layout)))
-        return luaL_error(L, "newMesh: expected the format \"xyzrgba\", \"xyz\" or \"xyznxnynzrgba\", got %s",
+        return luaL_error(L,
+                          "newMesh: expected the format \"xyzrgba\", \"xyz\", \"xyznxnynzrgba\", \"xyzuv\", "
+                          "\"xyzuvrgba\" or \"xyznxnynzuvrgba\", got %s",
                           lua_type(L, 2) == LUA_TSTRING ? lua_tostring(L, 2) : luaL_typename(L, 2));
     const std::uint32_t count = CountVertices(L, 1, layout, true, "newMesh");
     ScriptMesh* mesh = PushMesh(L, layout, count, "newMesh");
@@ -169,48 +154,29 @@ static int w_setVertices(lua_State* L)
 static int w_drawMesh(lua_State* L)
 {
     ScriptMesh* mesh = CheckMesh(L, 1, "drawMesh");
-    DrawState& s = g_drawState;
-    if (s.recording || mesh->VertexCount() == 0)
+    if (g_drawState.recording || mesh->VertexCount() == 0)
         return 0;
-    LeaveShape();
-    const bool lit = s.lightOn && mesh->Layout().normalOffset >= 0;
-    if (lit && !s.lightPlaced)
-        SyncDrawState();
-    if (lit != s.immediateLit)
-        lit ? glEnable(GL_LIGHTING) : glDisable(GL_LIGHTING);
-    mesh->Draw();
-    if (lit != s.immediateLit)
-        lit ? glDisable(GL_LIGHTING) : glEnable(GL_LIGHTING);
-    ReenterShape();
+    const bool normals = mesh->Layout().normalOffset >= 0;
+    PlaceLightFor(normals);
+    GlCall(L, "drawMesh", [&](ScriptGpu& gpu, std::string&) {
+        LightFor(normals);
+        gpu.DrawMesh(mesh);
+        return true;
+    });
     return 0;
-}
-
-// Between beginMesh and endMesh: each vertex as vectorGL gives it, in the mesh's own
-// coordinates, with the colour and normal current then.
-struct RecordedVertex {
-    float position[3];
-    float normal[3];
-    std::uint8_t colour[4];
-};
-static_assert(sizeof(RecordedVertex) == 28, "as a vertex of the layout with normals");
-static std::vector<RecordedVertex> g_recorded;
-
-void DropMeshRecording()
-{
-    g_drawState.recording = false;
-    std::vector<RecordedVertex>().swap(g_recorded);
 }
 
 int RecordMeshVertex(lua_State* L, float x, float y, float z)
 {
-    if (g_recorded.size() >= kMeshMaxVertices)
+    std::vector<RecordedVertex>& recorded = g_drawState.recorded;
+    if (recorded.size() >= kMeshMaxVertices)
         return luaL_error(L, "vectorGL: expected at most %d vertices in a mesh, got one more", int(kMeshMaxVertices));
     const DrawState& s = g_drawState;
-    const RecordedVertex v = {{x, y, z}, {s.normal.x, s.normal.y, s.normal.z},
+    const RecordedVertex v = {{x, y, z}, {s.normal.x, s.normal.y, s.normal.z}, {s.texCoord[0], s.texCoord[1]},
                               {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}};
     bool stored = true;
     try {
-        g_recorded.push_back(v);
+        recorded.push_back(v);
     } catch (const std::bad_alloc&) {
         stored = false;
     }
@@ -228,53 +194,47 @@ static int w_beginMesh(lua_State* L)
     return 0;
 }
 
-// A mesh with normals when a normal was given in the chunk before its last vertex.
+static const MeshLayout& RecordedLayout()
+{
+    const bool normals = g_drawState.normalGiven, uv = g_drawState.texCoordGiven;
+    if (uv)
+        return normals ? kMeshXyzNormalUvRgba : kMeshXyzUvRgba;
+    return normals ? kMeshXyzNormalRgba : kMeshXyzRgba;
+}
+
+// A mesh with normals when a normal was given in the chunk before its last vertex, and with
+// texture coordinates when one was.
 static int w_endMesh(lua_State* L)
 {
     if (!g_drawState.recording)
         return luaL_error(L, "endMesh: expected a mesh begun by beginMesh, got none");
     g_drawState.recording = false;
-    const std::size_t count = g_recorded.size();
+    const std::size_t count = g_drawState.recorded.size();
     if (count % 3 != 0) {
         DropMeshRecording();
         return luaL_error(L, "endMesh: expected whole triangles, got %d vertices", int(count));
     }
-    const bool normals = g_drawState.normalGiven;
+    const MeshLayout& layout = RecordedLayout();
     // An error here leaves the recording to the end of the chunk, which drops it.
-    ScriptMesh* mesh = PushMesh(L, normals ? kMeshXyzNormalRgba : kMeshXyzRgba, std::uint32_t(count), "endMesh");
+    ScriptMesh* mesh = PushMesh(L, layout, std::uint32_t(count), "endMesh");
     for (std::uint32_t i = 0; i < count; ++i) {
-        const RecordedVertex& v = g_recorded[i];
+        const RecordedVertex& v = g_drawState.recorded[i];
         unsigned char* out = mesh->Vertex(i);
         std::memcpy(out, v.position, sizeof v.position);
-        if (normals)
-            std::memcpy(out + mesh->Layout().normalOffset, v.normal, sizeof v.normal);
-        std::memcpy(out + mesh->Layout().colourOffset, v.colour, sizeof v.colour);
+        if (layout.normalOffset >= 0)
+            std::memcpy(out + layout.normalOffset, v.normal, sizeof v.normal);
+        if (layout.uvOffset >= 0)
+            std::memcpy(out + layout.uvOffset, v.uv, sizeof v.uv);
+        std::memcpy(out + layout.colourOffset, v.colour, sizeof v.colour);
     }
     DropMeshRecording();
     return 1;
 }
 
-// The mesh's GL buffer goes between frames, with the context current; its bytes at once.
-static int w_collectMesh(lua_State* L)
-{
-    MeshBlock* block = static_cast<MeshBlock*>(lua_touserdata(L, 1));
-    ReleaseScriptGpuMemory(block->reserved);
-    block->reserved = 0;
-    const std::uint32_t buffer = block->mesh.Buffer();
-    if (buffer) {
-        try {
-            DeferGlRelease([buffer] { ScriptMesh::DeleteBuffer(buffer); });
-        } catch (const std::bad_alloc&) {
-            // Out of memory the name stays taken; the buffer's storage is what matters, and
-            // the driver frees it with the context.
-        }
-    }
-    return 0;
-}
-
 static int w_meshToString(lua_State* L)
 {
-    lua_pushfstring(L, "mesh: %d vertices", int(static_cast<MeshBlock*>(lua_touserdata(L, 1))->mesh.VertexCount()));
+    const ScriptMesh* mesh = ToMesh(L, 1);
+    lua_pushfstring(L, "mesh: %d vertices", mesh ? int(mesh->VertexCount()) : 0);
     return 1;
 }
 
@@ -293,9 +253,8 @@ static const luaL_Reg kMeshFunctions[] = {
 
 void RegisterMeshBindings(lua_State* L)
 {
-    luaL_newmetatable(L, kMeshType);
-    lua_pushcfunction(L, w_collectMesh);
-    lua_setfield(L, -2, "__gc");
+    NewGpuType(L, kMeshType);
+    luaL_getmetatable(L, kMeshType);
     lua_pushcfunction(L, w_meshToString);
     lua_setfield(L, -2, "__tostring");
     lua_newtable(L);

@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include "analysis/soundtrackanalysis.h"
-#include "gpu/musictexture.h"
 #include "script/musicclock.h"
 
 // Before the analysis knows the music's rate, frequencies are checked against the rate the
@@ -215,7 +214,4 @@ void RegisterMusicAnalysisBindings(lua_State* L)
 {
     for (const luaL_Reg* f = kMusicAnalysisFunctions; f->name; ++f)
         lua_register(L, f->name, f->func);
-    ProvideMusicTexture(kMusicTextureWidth, [](float* spectrum, float* waveform) {
-        FillMusicTextureRows(MusicTime(), spectrum, waveform);
-    });
 }

@@ -1,59 +1,57 @@
-// Script functions: loadShader, drawFullscreen, useShader, setUniform, loadTexture, newTarget,
-// setTarget, getViewSize.
+// Script functions: loadShader, loadShadertoy, drawFullscreen, useShader, setUniform, loadTexture,
+// newTarget, setTarget, useTexture, getViewSize.
 #include "script/shaderbindings.h"
 
-#include <GL/gl.h>
-
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include <QDir>
 #include <QFileInfo>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
 
-#include "gpu/gpumemory.h"
-#include "gpu/scriptframe.h"
+#include "gpu/scriptgpu.h"
 #include "gpu/scriptshader.h"
 #include "gpu/scripttarget.h"
 #include "gpu/scripttexture.h"
+#include "gpu/shadertoyimport.h"
 #include "script/drawstate.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
-#include "script/musicclock.h"
-#include "script/scriptfailures.h"
-#include "world/kestrovaworld.h"
 
 static const char kShaderType[] = "quillmere.shader";
 static const char kTextureType[] = "quillmere.texture";
 static const char kTargetType[] = "quillmere.target";
+static const char kImportType[] = "quillmere.shadertoy";
 // Registry fields: the shaders by their files (weak values), and the objects in use, kept from
-// collection while GL state refers to them.
+// collection while the owner draws with them.
 static const char kShaderCache[] = "quillmere.shaders";
 static const char kUsedShader[] = "quillmere.usedShader";
 static const char kUsedTarget[] = "quillmere.usedTarget";
-static const char kOutOfMemory[] = "the script's GPU memory (512 MiB) is used up";
+static const char kUsedTexture[] = "quillmere.usedTexture";
 static constexpr int kMatrixValues = 16;
 static constexpr int kBytesPerKilobyte = 1024;
 
-// The shader useShader set, until useShader(nil) or the end of the chunk.
-static ScriptShader* g_usedShader = nullptr;
-// Whether the registry holds a used shader or target to let go at the end of the chunk.
+// Whether the registry holds a used shader, target or texture to let go at the end of the chunk.
 static bool g_referencesHeld = false;
 
-// A userdata holds a pointer to its object, which its finaliser deletes.
 template <typename T>
 static T* ToObject(lua_State* L, int index, const char* type)
 {
-    if (!lua_isuserdata(L, index) || !lua_getmetatable(L, index))
-        return nullptr;
-    lua_getfield(L, LUA_REGISTRYINDEX, type);
-    const bool match = lua_rawequal(L, -1, -2);
-    lua_pop(L, 2);
-    return match ? *static_cast<T**>(lua_touserdata(L, index)) : nullptr;
+    return static_cast<T*>(ToGpuObject(L, index, type));
+}
+
+static ScriptSampler* ToSampler(lua_State* L, int index)
+{
+    if (ScriptTexture* texture = ToObject<ScriptTexture>(L, index, kTextureType))
+        return texture;
+    if (ScriptTarget* target = ToObject<ScriptTarget>(L, index, kTargetType))
+        return target;
+    return nullptr;
 }
 
 static const char* TypeName(lua_State* L, int index)
@@ -64,6 +62,8 @@ static const char* TypeName(lua_State* L, int index)
         return "texture";
     if (ToObject<ScriptTarget>(L, index, kTargetType))
         return "target";
+    if (ToObject<ShadertoyImport>(L, index, kImportType))
+        return "Shadertoy import";
     return luaL_typename(L, index);
 }
 
@@ -72,64 +72,19 @@ static int Expected(lua_State* L, const char* function, const char* what, int in
     return luaL_error(L, "%s: expected %s, got %s", function, what, TypeName(L, index));
 }
 
-template <typename T>
-static int Finalise(lua_State* L)
+// A new object's userdata, with an environment table of its own for what it refers to.
+static GpuHandle* PushObject(lua_State* L, const char* type)
 {
-    T** box = static_cast<T**>(lua_touserdata(L, 1));
-    delete *box;
-    *box = nullptr;
-    return 0;
-}
-
-// Pushes a new userdata for the object, with its own environment table for what it refers to.
-template <typename T>
-static void PushObject(lua_State* L, T* object, const char* type)
-{
-    *static_cast<T**>(lua_newuserdata(L, sizeof(T*))) = object;
-    lua_getfield(L, LUA_REGISTRYINDEX, type);
-    lua_setmetatable(L, -2);
+    GpuHandle* handle = PushGpuHandle(L, type);
     lua_newtable(L);
     lua_setfenv(L, -2);
+    return handle;
 }
 
 // GL memory the collector does not see: as much collection work as that many bytes would cause.
 static void StepCollector(lua_State* L, std::size_t bytes)
 {
-    lua_gc(L, LUA_GCSTEP, int(bytes / kBytesPerKilobyte));
-}
-
-static bool HasContext()
-{
-    return QOpenGLContext::currentContext() != nullptr;
-}
-
-static ShaderFrameInputs FrameInputs()
-{
-    static long lastFrame = -1;
-    static double lastTime = 0, delta = 0;
-    ShaderFrameInputs in;
-    const double time = g_musicClock ? g_musicClock->Time() : 0;
-    if (ScriptGpuFrame() != lastFrame) {
-        delta = lastFrame < 0 ? 0 : time - lastTime;
-        lastFrame = ScriptGpuFrame();
-        lastTime = time;
-    }
-    int width, height;
-    CurrentDrawSize(width, height);
-    in.resolution[0] = float(width);
-    in.resolution[1] = float(height);
-    in.time = float(time);
-    in.timeDelta = float(delta);
-    in.frame = float(ScriptGpuFrame() > 0 ? ScriptGpuFrame() - 1 : 0);
-    if (g_world) {
-        in.mouse[0] = g_world->mousePos.x;
-        in.mouse[1] = g_world->mousePos.y;
-        if (g_world->leftDown) {
-            in.mouse[2] = in.mouse[0];
-            in.mouse[3] = in.mouse[1];
-        }
-    }
-    return in;
+    lua_gc(L, LUA_GCSTEP, int(std::min<std::size_t>(bytes / kBytesPerKilobyte, 1 << 30)));
 }
 
 static std::string AbsolutePath(const char* path)
@@ -144,20 +99,6 @@ static void PushShaderKey(lua_State* L, const char* fragment, const char* vertex
     auto* key = new std::string(AbsolutePath(fragment) + "\n" + (vertex ? AbsolutePath(vertex) : std::string()));
     lua_pushlstring(L, key->data(), key->size());
     delete key;
-}
-
-// A shader of those files with their text read; null with the reason in why.
-static ScriptShader* ReadShader(const char* fragment, const char* vertex, std::string& why)
-{
-    auto* shader = new ScriptShader(fragment, AbsolutePath(fragment), vertex ? vertex : "",
-                                    vertex ? AbsolutePath(vertex) : std::string());
-    if (!shader->Read(why)) {
-        delete shader;
-        return nullptr;
-    }
-    for (const std::string& file : shader->Files())
-        AnnounceScriptFile(file);
-    return shader;
 }
 
 // The same files give the same shader while it lives: every reload of prod.lua loads it again.
@@ -177,17 +118,12 @@ static int w_loadShader(lua_State* L)
     if (ToObject<ScriptShader>(L, 5, kShaderType))
         return 1;
     lua_pop(L, 1);
-    auto* why = new std::string;
-    ScriptShader* shader = ReadShader(fragment, vertex, *why);
-    if (!shader) {
-        luaL_where(L, 1);
-        lua_pushfstring(L, "loadShader: %s", why->c_str());
-        delete why;
-        lua_concat(L, 2);
-        return lua_error(L);
-    }
-    delete why;
-    PushObject(L, shader, kShaderType);
+    GpuHandle* handle = PushObject(L, kShaderType);
+    GpuCall(L, "loadShader", [&](ScriptGpu& gpu, std::string& why) {
+        return gpu.Make<ScriptShader>(*handle, why, fragment, AbsolutePath(fragment), vertex ? vertex : "",
+                                      vertex ? AbsolutePath(vertex) : std::string())
+            != nullptr;
+    });
     lua_pushvalue(L, 4);
     lua_pushvalue(L, 5);
     lua_rawset(L, 3);
@@ -202,114 +138,115 @@ static ScriptShader* CheckShader(lua_State* L, const char* function, int index)
     return shader;
 }
 
-static void CheckContext(lua_State* L, const char* function)
+static int w_loadShadertoy(lua_State* L)
 {
-    if (!HasContext())
-        luaL_error(L, "%s: expected to be called while the view draws (from render()), got no GL context",
-                   function);
+    if (lua_type(L, 1) != LUA_TSTRING)
+        return Expected(L, "loadShadertoy", "a JSON file exported from Shadertoy", 1);
+    const char* name = lua_tostring(L, 1);
+    GpuHandle* handle = PushObject(L, kImportType);
+    GpuCall(L, "loadShadertoy", [&](ScriptGpu& gpu, std::string& why) {
+        return gpu.Make<ShadertoyImport>(*handle, why, name, AbsolutePath(name)) != nullptr;
+    });
+    return 1;
 }
 
-// A quad over the whole target, texture coordinates 0 to 1, blended as the script's triangles
-// are; no depth is tested or written.
-static void DrawPass()
-{
-    const GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
-    GLboolean depthMask;
-    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
-    glDisable(GL_DEPTH_TEST);
-    glDepthMask(GL_FALSE);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    glBegin(GL_QUADS);
-    glColor4f(1, 1, 1, 1);
-    glTexCoord2f(0, 0), glVertex2f(-1, -1);
-    glTexCoord2f(1, 0), glVertex2f(1, -1);
-    glTexCoord2f(1, 1), glVertex2f(1, 1);
-    glTexCoord2f(0, 1), glVertex2f(-1, 1);
-    glEnd();
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glDepthMask(depthMask);
-    if (depthTest)
-        glEnable(GL_DEPTH_TEST);
-}
-
-// The shader useShader set, bound again with the frame's inputs, or no program.
-static void RestoreUsedShader()
-{
-    if (!g_usedShader || !g_usedShader->Use(FrameInputs()))
-        ScriptGl()->glUseProgram(0);
-}
+static const char* const kBlendNames[] = {"blend", "opaque", nullptr};
 
 static int w_drawFullscreen(lua_State* L)
 {
-    ScriptShader* shader = CheckShader(L, "drawFullscreen", 1);
-    CheckContext(L, "drawFullscreen");
-    LeaveShape();
-    if (shader->Use(FrameInputs())) {
-        DrawPass();
-        RestoreUsedShader();
+    ScriptShader* shader = ToObject<ScriptShader>(L, 1, kShaderType);
+    ShadertoyImport* import = shader ? nullptr : ToObject<ShadertoyImport>(L, 1, kImportType);
+    if (!shader && !import)
+        return Expected(L, "drawFullscreen", "a shader or a Shadertoy import", 1);
+    PassBlend blend = PassBlend::Default;
+    if (!lua_isnoneornil(L, 2)) {
+        const char* mode = lua_type(L, 2) == LUA_TSTRING ? lua_tostring(L, 2) : "";
+        int which = 0;
+        while (kBlendNames[which] && std::strcmp(kBlendNames[which], mode) != 0)
+            ++which;
+        if (!kBlendNames[which])
+            return luaL_error(L, "drawFullscreen: expected \"blend\", \"opaque\" or nothing, got %s",
+                              lua_type(L, 2) == LUA_TSTRING ? lua_pushfstring(L, "\"%s\"", mode) : luaL_typename(L, 2));
+        blend = which == 0 ? PassBlend::Blend : PassBlend::Opaque;
     }
-    ReenterShape();
+    GlCall(L, "drawFullscreen", [&](ScriptGpu& gpu, std::string&) {
+        if (shader)
+            gpu.DrawFullscreen(shader, blend);
+        else
+            gpu.DrawFullscreen(import, blend);
+        return true;
+    });
     return 0;
 }
 
+// The registry holds the shader before the owner draws with it.
 static int w_useShader(lua_State* L)
 {
     ScriptShader* shader = lua_isnoneornil(L, 1) ? nullptr : CheckShader(L, "useShader", 1);
-    CheckContext(L, "useShader");
-    LeaveShape();
-    g_usedShader = shader;
     lua_pushvalue(L, 1);
     lua_setfield(L, LUA_REGISTRYINDEX, kUsedShader);
     g_referencesHeld = true;
-    RestoreUsedShader();
-    NoteScriptGlState();
-    ReenterShape();
+    GlCall(L, "useShader", [&](ScriptGpu& gpu, std::string&) {
+        gpu.UseShader(shader);
+        return true;
+    });
     return 0;
 }
 
+// Keeps the sampler at index 3, or none, under the uniform's name in the shader's environment,
+// so that a sampler lives while the shader may sample it.
+static void KeepSampler(lua_State* L, bool keep)
+{
+    lua_getfenv(L, 1);
+    lua_pushvalue(L, 2);
+    if (keep)
+        lua_pushvalue(L, 3);
+    else
+        lua_pushnil(L);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
+// The value is kept with the shader; the shader in use draws with it at once. A sampler is
+// referenced before the shader points at it, and let go only after the shader has stopped.
 static int w_setUniform(lua_State* L)
 {
     ScriptShader* shader = CheckShader(L, "setUniform", 1);
     if (lua_type(L, 2) != LUA_TSTRING)
         return Expected(L, "setUniform", "a uniform name", 2);
+    const char* name = lua_tostring(L, 2);
     const int count = lua_gettop(L) - 2;
-    ScriptSampler* sampler = nullptr;
-    if (ScriptTexture* texture = ToObject<ScriptTexture>(L, 3, kTextureType))
-        sampler = texture;
-    else if (ScriptTarget* target = ToObject<ScriptTarget>(L, 3, kTargetType))
-        sampler = target;
-    lua_getfenv(L, 1);
-    lua_pushvalue(L, 2);
+    ScriptSampler* sampler = ToSampler(L, 3);
+    float values[kMatrixValues];
     if (sampler) {
         if (count != 1)
             return luaL_error(L, "setUniform: expected one texture or target, got %d values", count);
-        lua_pushvalue(L, 3);
-        lua_rawset(L, -3);  // keeps the sampler alive while the shader uses it
-        shader->SetUniformSampler(lua_tostring(L, 2), sampler);
+        KeepSampler(L, true);
     } else {
         if (!(count >= 1 && count <= 4) && count != kMatrixValues)
             return luaL_error(L, "setUniform: expected 1 to 4 or 16 numbers, or a texture or target, got %d values",
                               count);
-        float values[kMatrixValues];
         for (int i = 0; i < count; ++i) {
             if (lua_type(L, 3 + i) != LUA_TNUMBER)
                 return Expected(L, "setUniform", "numbers, or a texture or target", 3 + i);
             values[i] = float(lua_tonumber(L, 3 + i));
         }
-        lua_pushnil(L);
-        lua_rawset(L, -3);
-        shader->SetUniform(lua_tostring(L, 2), values, count);
     }
-    if (shader == g_usedShader && HasContext())
-        RestoreUsedShader();
+    const auto set = [&](ScriptGpu& gpu, std::string&) {
+        if (sampler)
+            shader->SetUniformSampler(name, sampler);
+        else
+            shader->SetUniform(name, values, count);
+        gpu.UniformChanged(shader);
+        return true;
+    };
+    const ScriptGpu* gpu = ScriptGpu::Current();
+    if (gpu && gpu->UsedShader() == shader)
+        GlCall(L, "setUniform", set);
+    else
+        GpuCall(L, "setUniform", set);
+    if (!sampler)
+        KeepSampler(L, false);
     return 0;
 }
 
@@ -318,34 +255,25 @@ static int w_loadTexture(lua_State* L)
     if (lua_type(L, 1) != LUA_TSTRING)
         return Expected(L, "loadTexture", "an image file name", 1);
     const char* name = lua_tostring(L, 1);
-    auto* image = new QImage;
-    auto* why = new std::string;
-    const bool decoded = ScriptTexture::Decode(AbsolutePath(name), *image, *why);
-    const std::size_t bytes = ScriptTexture::Bytes(*image);
-    if (!decoded || !ReserveScriptGpuMemory(bytes)) {
-        luaL_where(L, 1);
-        lua_pushfstring(L, "loadTexture: %s: %s", name, decoded ? kOutOfMemory : why->c_str());
-        delete image;
-        delete why;
-        lua_concat(L, 2);
-        return lua_error(L);
-    }
-    delete why;
-    auto* texture = new ScriptTexture(AbsolutePath(name));
-    texture->SetImage(std::move(*image));
-    delete image;
-    AnnounceScriptFile(texture->Files().front());
-    PushObject(L, texture, kTextureType);
-    StepCollector(L, bytes);
+    GpuHandle* handle = PushObject(L, kTextureType);
+    ScriptTexture* texture = nullptr;
+    GpuCall(L, "loadTexture", [&](ScriptGpu& gpu, std::string& why) {
+        texture = gpu.Make<ScriptTexture>(*handle, why, AbsolutePath(name));
+        if (!texture)
+            why = name + (": " + why);
+        return texture != nullptr;
+    });
+    StepCollector(L, std::size_t(texture->Width()) * std::size_t(texture->Height()) * 4);
     return 1;
 }
 
+// Whole pixels within the sides a texture may have; not-a-number and huge values are not.
 static bool IsSide(lua_State* L, int index)
 {
     if (lua_type(L, index) != LUA_TNUMBER)
         return false;
     const double side = lua_tonumber(L, index);
-    return side == double(int(side)) && ScriptImageSideFits(int(side));
+    return side >= 1 && side <= kLargestScriptImageSide && side == std::floor(side) && ScriptImageSideFits(int(side));
 }
 
 static int w_newTarget(lua_State* L)
@@ -361,77 +289,68 @@ static int w_newTarget(lua_State* L)
         width = int(lua_tonumber(L, 1));
         height = int(lua_tonumber(L, 2));
     }
-    auto* target = new ScriptTarget(width, height);
-    if (const char* error = target->Reserve()) {
-        delete target;
-        return luaL_error(L, "newTarget: %s", error);
-    }
-    PushObject(L, target, kTargetType);
+    GpuHandle* handle = PushObject(L, kTargetType);
+    GpuCall(L, "newTarget", [&](ScriptGpu& gpu, std::string& why) {
+        return gpu.Make<ScriptTarget>(*handle, why, width, height) != nullptr;
+    });
     StepCollector(L, ScriptTarget::Bytes(width, height));
     return 1;
 }
 
+// The registry holds the target before the owner draws into it.
 static int w_setTarget(lua_State* L)
 {
     ScriptTarget* target = lua_isnoneornil(L, 1) ? nullptr : ToObject<ScriptTarget>(L, 1, kTargetType);
     if (!target && !lua_isnoneornil(L, 1))
         return Expected(L, "setTarget", "a target or nil", 1);
-    CheckContext(L, "setTarget");
-    LeaveShape();
-    if (ScriptTarget* current = CurrentScriptTarget())
-        current->EndDrawing();
-    const char* error = target ? target->BeginDrawing() : nullptr;
-    if (!target || error)
-        BindHostFramebuffer();
-    SetCurrentScriptTarget(error ? nullptr : target);
-    if (error)
-        lua_pushnil(L);
-    else
-        lua_pushvalue(L, 1);
+    lua_pushvalue(L, 1);
     lua_setfield(L, LUA_REGISTRYINDEX, kUsedTarget);
     g_referencesHeld = true;
-    ReenterShape();
-    if (error)
-        return luaL_error(L, "setTarget: %s", error);
-    // What the shader in use draws now has the target's size.
-    if (g_usedShader)
-        RestoreUsedShader();
+    GlCall(L, "setTarget", [&](ScriptGpu& gpu, std::string& why) {
+        const char* error = gpu.SetTarget(target);
+        if (error)
+            why = error;
+        return !error;
+    });
+    return 0;
+}
+
+// The registry holds the texture or target before the owner draws with it.
+static int w_useTexture(lua_State* L)
+{
+    ScriptSampler* sampler = ToSampler(L, 1);
+    if (!sampler && !lua_isnoneornil(L, 1))
+        return Expected(L, "useTexture", "a texture, a target or nil", 1);
+    lua_pushvalue(L, 1);
+    lua_setfield(L, LUA_REGISTRYINDEX, kUsedTexture);
+    g_referencesHeld = true;
+    TextureFor(sampler != nullptr);
+    GlCall(L, "useTexture", [&](ScriptGpu& gpu, std::string&) {
+        gpu.UseTexture(sampler);
+        return true;
+    });
     return 0;
 }
 
 static int w_getViewSize(lua_State* L)
 {
-    lua_pushinteger(L, ScriptViewWidth());
-    lua_pushinteger(L, ScriptViewHeight());
+    const ScriptGpu* gpu = ScriptGpu::Current();
+    lua_pushinteger(L, gpu ? gpu->ViewWidth() : 0);
+    lua_pushinteger(L, gpu ? gpu->ViewHeight() : 0);
     return 2;
 }
 
 static const luaL_Reg kShaderFunctions[] = {
-    {"loadShader", w_loadShader},   {"drawFullscreen", w_drawFullscreen}, {"useShader", w_useShader},
+    {"loadShader", w_loadShader},   {"loadShadertoy", w_loadShadertoy},   {"drawFullscreen", w_drawFullscreen}, {"useShader", w_useShader},
     {"setUniform", w_setUniform},   {"loadTexture", w_loadTexture},       {"newTarget", w_newTarget},
-    {"setTarget", w_setTarget},     {"getViewSize", w_getViewSize},       {nullptr, nullptr},
+    {"setTarget", w_setTarget},     {"useTexture", w_useTexture},         {"getViewSize", w_getViewSize},
+    {nullptr, nullptr},
 };
-
-static void NewType(lua_State* L, const char* type, lua_CFunction finalise)
-{
-    luaL_newmetatable(L, type);
-    lua_pushcfunction(L, finalise);
-    lua_setfield(L, -2, "__gc");
-    lua_pushstring(L, type + sizeof "quillmere." - 1);
-    lua_setfield(L, -2, "__metatable");
-    lua_pop(L, 1);
-}
-
-static void ShowShaderError(const std::string& name, const std::string& error)
-{
-    g_scriptFailures.Report(name, error);
-}
 
 void RegisterShaderBindings(lua_State* L)
 {
-    NewType(L, kShaderType, Finalise<ScriptShader>);
-    NewType(L, kTextureType, Finalise<ScriptTexture>);
-    NewType(L, kTargetType, Finalise<ScriptTarget>);
+    for (const char* type : {kShaderType, kTextureType, kTargetType, kImportType})
+        NewGpuType(L, type);
     lua_newtable(L);
     lua_newtable(L);
     lua_pushstring(L, "v");
@@ -440,18 +359,18 @@ void RegisterShaderBindings(lua_State* L)
     lua_setfield(L, LUA_REGISTRYINDEX, kShaderCache);
     for (const luaL_Reg* f = kShaderFunctions; f->name; ++f)
         lua_register(L, f->name, f->func);
-    SetShaderErrorHook(ShowShaderError);
 }
 
 void EndShaderChunk()
 {
-    g_usedShader = nullptr;
     if (lua_State* L = g_luaState; L && g_referencesHeld) {
         g_referencesHeld = false;
         lua_pushnil(L);
         lua_setfield(L, LUA_REGISTRYINDEX, kUsedShader);
         lua_pushnil(L);
         lua_setfield(L, LUA_REGISTRYINDEX, kUsedTarget);
+        lua_pushnil(L);
+        lua_setfield(L, LUA_REGISTRYINDEX, kUsedTexture);
     }
-    RestoreScriptGlState();
+    EndGpuChunk();
 }

@@ -12,8 +12,8 @@
 #include <QWheelEvent>
 #include <QWidget>
 
-#include "gpu/scriptframe.h"
-#include "gpu/scriptresource.h"
+#include "gpu/scriptgpu.h"
+#include "script/gpugate.h"
 #include "world/framereadout.h"
 #include "world/kestrovaworld.h"
 #include "world/viewgl.h"
@@ -27,6 +27,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
 {
     setSurfaceType(QWindow::OpenGLSurface);
     world = new KestrovaWorld;
+    gpu = new ScriptGpu(CollectScriptObjects);
     statusStrip = new StatusStrip;
     frameReadout = new FrameReadout;
     frameTimer = new QTimer(this);
@@ -39,9 +40,9 @@ OpenGLEmptyWorldWidget::~OpenGLEmptyWorldWidget()
 {
     // The world and the strip may release GL state, so the context is current while they go.
     MakeCurrent();
-    // Script objects outlive the view (the Lua state closes later): their GL names go now.
-    if (context)
-        DropScriptResourcesGl();
+    // The script's objects go with the view, GL names and all, while the context is current;
+    // the Lua values that held them are left empty (the Lua state closes later).
+    delete gpu;
     delete world;
     delete statusStrip;
     delete frameReadout;
@@ -134,7 +135,7 @@ void OpenGLEmptyWorldWidget::resizeEvent(QResizeEvent*)
 {
     // Scripts that ask before the first frame learn the size too.
     const QSize pixels = size() * devicePixelRatio();
-    SetScriptViewSize(pixels.width(), pixels.height());
+    gpu->SetViewSize(pixels.width(), pixels.height());
     repaint();
 }
 
@@ -150,7 +151,7 @@ void OpenGLEmptyWorldWidget::resizeGL(int w, int h)
 
 void OpenGLEmptyWorldWidget::paintGL()
 {
-    PaintWorld(*world);
+    PaintWorld(*world, *gpu);
     if (showStatusStrip)
         statusStrip->Draw(devicePixelRatio());
     if (showFrameReadout)

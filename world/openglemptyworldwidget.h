@@ -11,6 +11,7 @@ class QOpenGLContext;
 class QTimer;
 class FrameReadout;
 class QWidget;
+class ScriptGpu;
 class StatusStrip;
 class World;
 
@@ -21,6 +22,8 @@ public:
     ~OpenGLEmptyWorldWidget() override;
 
     World* world;
+    // The script's GL objects drawn in this view's context, and its drawing state there.
+    ScriptGpu* gpu;
     QTimer* frameTimer;
     // The widget that holds this window in a widget tree, if any. The window takes its keys
     // straight from the window system, past the widgets' focus chain, so Tab and Shift+Tab

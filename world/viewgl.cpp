@@ -1,8 +1,10 @@
 #include "world/viewgl.h"
 
+#include <cstdlib>
+
 #include <GL/gl.h>
 
-#include "gpu/scriptframe.h"
+#include "gpu/scriptgpu.h"
 #include "world/world.h"
 
 void SetupViewGL()
@@ -10,11 +12,9 @@ void SetupViewGL()
     glClearColor(0, 0, 0, 1);
 }
 
-void PaintWorld(World& world)
+void PaintWorld(World& world, ScriptGpu& gpu)
 {
-    // Frees the names of script objects collected since the last frame while their context is
-    // current, and notes the framebuffer and viewport the script's drawing returns to.
-    BeginScriptGpuFrame();
+    gpu.BeginFrame();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     world.Draw();
 }
@@ -27,4 +27,9 @@ QSurfaceFormat ViewSurfaceFormat()
     format.setDepthBufferSize(24);
     format.setSamples(0);
     return format;
+}
+
+void SetDriverOptions()
+{
+    setenv("glsl_zero_init", "true", 0);
 }

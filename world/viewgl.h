@@ -5,15 +5,22 @@
 
 #include <QSurfaceFormat>
 
+class ScriptGpu;
 class World;
 
 // Once per GL context: the black clear colour.
 void SetupViewGL();
-// One frame into the bound framebuffer and its viewport: the GL names script objects left behind
-// freed and their changed files read again, clear, then the world.
-void PaintWorld(World& world);
+// One frame into the bound framebuffer and its viewport: the script's objects that died since the
+// last frame freed and their changed files read again (ScriptGpu::BeginFrame), clear, then the
+// world.
+void PaintWorld(World& world, ScriptGpu& gpu);
 
 // The format of every GL surface the program draws on, window and capture alike, made the
 // toolkit's default in main before any window exists: a compatibility profile for the
 // fixed-function drawing, a 24-bit depth buffer for the pick, no multisampling.
 QSurfaceFormat ViewSurfaceFormat();
+
+// Mesa's options for the program's contexts, read from the environment as the driver starts, so
+// set in main before the toolkit connects to the display: a shader's locals and outputs start at
+// zero, as the browsers that shaders are shared for start them. An option the user set stays.
+void SetDriverOptions();

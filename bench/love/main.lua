@@ -1,8 +1,11 @@
 -- N coloured triangles a frame, generated in Lua, each drawn with setColor and polygon, in a
 -- field about as large on screen as the program's. Prints the median whole-frame time in ms.
 -- With QMB_MESH set, the same triangles are one static love.graphics.newMesh drawn in one call.
+-- With QMB_TEXT set, no triangles: the text bench's scroller of 5,000 glyphs, by print.
 local N = tonumber(os.getenv("QMB_TRIANGLES")) or 10000
 local MESH = (os.getenv("QMB_MESH") or "") ~= ""
+local TEXT = (os.getenv("QMB_TEXT") or "") ~= ""
+local font, scroller
 local mesh
 local FRAMES = tonumber(os.getenv("QMB_FRAMES")) or 200
 local WARMUP = 20
@@ -20,7 +23,25 @@ local function Next()
   return math.floor(state / 256) / 16777216
 end
 
+-- The same 50 lines of 100 characters as bench/textbench.cpp.
+local function Scroller()
+  local words = {'quill', 'mere', 'scroller', 'glyph', 'demo', 'Lua', 'party', 'greetings'}
+  local lines = {}
+  for l = 1, 50 do
+    local line = ''
+    local w = l
+    while #line < 100 do line = line .. words[w % #words + 1] .. ' ' w = w + 3 end
+    lines[l] = line:sub(1, 100)
+  end
+  return table.concat(lines, '\n')
+end
+
 function love.load()
+  if TEXT then
+    font = love.graphics.newFont(14)
+    scroller = Scroller()
+    N = 0
+  end
   local cx, cy = love.graphics.getWidth() / 2, love.graphics.getHeight() / 2
   for i = 1, N do
     local x, y = cx + (Next() * 2 - 1) * SPREAD, cy + (Next() * 2 - 1) * SPREAD
@@ -59,6 +80,11 @@ function love.update()
 end
 
 function love.draw()
+  if TEXT then
+    love.graphics.setFont(font)
+    love.graphics.print(scroller, 20, -(frames % 100))
+    return
+  end
   if mesh then
     love.graphics.draw(mesh)
     return

@@ -11,6 +11,7 @@ QM_PACKAGES=(
   libgtest-dev
   xvfb xauth openbox xdotool xclip x11-utils x11-xkb-utils python3 python3-xlib imagemagick
   sox libsox-fmt-mp3 lame ffmpeg libkissfft-dev libsndfile1-dev parallel rsync openssh-server
+  fonts-dejavu-core
   clang libclang-rt-14-dev
 )
 

@@ -9,14 +9,23 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+extern "C" {
+#include <lua.h>
+}
 
 #include "capture/offscreenview.h"
-#include "gpu/gpumemory.h"
-#include "gpu/musictexture.h"
-#include "gpu/scriptresource.h"
+#include "gpu/scriptgpu.h"
+#include "gpu/scriptshader.h"
 #include "script/bindings.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "script/musicclock.h"
+#include "tests/gpu/musicclockat.h"
 #include "script/scriptfailures.h"
 #include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
@@ -26,6 +35,8 @@
 
 static constexpr int kWidth = 320;
 static constexpr int kHeight = 240;
+// A call that waits for ever ends the test by its alarm this long after.
+static constexpr unsigned kHangSeconds = 60;
 
 // The view drawing into a framebuffer object that the test reads back.
 class TestView : public FramebufferView {
@@ -52,6 +63,24 @@ static void Write(const QString& name, const QByteArray& text)
     file.write(text);
 }
 
+// A square image of one colour, saved under the name.
+static QImage SaveSolid(const QString& name, int side, Qt::GlobalColor colour)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(colour);
+    image.save(name);
+    return image;
+}
+
+// A pass of the colour a sampler holds at its middle.
+static const QByteArray kPicture = "uniform sampler2D picture;\nvoid main() { gl_FragColor = texture2D(picture, vec2(0.5)); }\n";
+
+// What a texture of the image takes of the budget.
+static std::size_t Bytes(const QImage& image)
+{
+    return std::size_t(image.width()) * std::size_t(image.height()) * 4;
+}
+
 // Within 2 of 255 in each channel: llvmpipe rounds differently between CPUs.
 static bool Near(QRgb a, QRgb b)
 {
@@ -66,18 +95,15 @@ static QRgb At(const QImage& image, int x, int y)
     return image.pixel(x, image.height() - 1 - y);
 }
 
-// A music clock standing at one time.
-class MusicClockAt : public MusicClock {
-public:
-    explicit MusicClockAt(double time) : time(time) { g_musicClock = this; }
-    ~MusicClockAt() override { g_musicClock = nullptr; }
-    double Time() override { return time; }
-    double Length() const override { return 0; }
-    bool Paused() const override { return false; }
-    void SetPaused(bool) override {}
-    void Seek(double) override {}
-    double time;
-};
+// The music's rows as a ramp across the spectrum and a steady waveform, counting the fills.
+static constexpr int kRampWidth = 512;
+static int g_rampFills = 0;
+static void RampRows(double, float* spectrum, float* waveform)
+{
+    ++g_rampFills;
+    for (int i = 0; i < kRampWidth; ++i)
+        spectrum[i] = (i + 0.5f) / kRampWidth, waveform[i] = 0.25f;
+}
 
 static const QByteArray kGradient = "void mainImage(out vec4 fragColor, in vec2 fragCoord) {\n"
                                     "    fragColor = vec4(fragCoord / iResolution.xy, 0.25, 1.0);\n"
@@ -179,7 +205,6 @@ private slots:
         for (QImage& frame : frames) {
             view->MakeCurrent();
             CloseLua();
-            RunGlReleases();
             {
                 OffscreenView offscreen(200, 100);
                 std::string error;
@@ -229,10 +254,10 @@ private slots:
         image.fill(Qt::yellow);
         QVERIFY(image.save("quadrants.png"));
         const std::string path = QDir::current().absoluteFilePath("quadrants.png").toStdString();
-        MarkScriptFileChanged(path);
+        view->gpu->MarkFileChanged(path);
         QCOMPARE_RGB(At(view->Frame(), 80, 180), qRgb(255, 255, 0));
         Write("quadrants.png", "half a save");
-        MarkScriptFileChanged(path);
+        view->gpu->MarkFileChanged(path);
         QCOMPARE_RGB(At(view->Frame(), 80, 180), qRgb(255, 255, 0));
     }
 
@@ -290,14 +315,14 @@ private slots:
         const std::string lines[] = {"live.frag:3: error", "live.frag:4: error", "live.frag:4: error", "live.frag:3: error"};
         for (int i = 0; i < 4; ++i) {
             Write("live.frag", broken[i]);
-            MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
+            view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
             QCOMPARE(view->Frame(), good);
             const std::string error = g_scriptFailures.ShaderError("live.frag");
             QVERIFY2(error.rfind(lines[i], 0) == 0, error.c_str());
             QVERIFY(StatusStrip::Current().message.startsWith(QString::fromStdString(lines[i])));
         }
         Write("live.frag", "void mainImage(out vec4 c, in vec2 p) { c = vec4(0.0, 0.0, 1.0, 1.0); }\n");
-        MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
+        view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
         QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(0, 0, 255));
         QCOMPARE(g_scriptFailures.ShaderError("live.frag"), std::string());
         QVERIFY(StatusStrip::Current().message.isEmpty());
@@ -307,7 +332,7 @@ private slots:
         // A shader collected while its file is broken leaves its line until a fresh load of the
         // file compiles.
         Write("live.frag", broken[0]);
-        MarkScriptFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
+        view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("live.frag").toStdString());
         view->Frame();
         QVERIFY(!g_scriptFailures.ShaderError("live.frag").empty());
         QCOMPARE(Run("s = nil collectgarbage() collectgarbage()"), std::string());
@@ -359,20 +384,25 @@ private slots:
         QImage image = view->Frame();
         QCOMPARE_RGB(At(image, 100, 100), qRgb(0, 128, 0));
 
-        Scene("s = loadShader('spectrum.frag')", "drawFullscreen(s) drawFullscreen(s)");
-        int fills = 0;
-        ProvideMusicTexture(512, [&](float* spectrum, float* waveform) {
-            ++fills;
-            for (int i = 0; i < 512; ++i)
-                spectrum[i] = (i + 0.5f) / 512, waveform[i] = 0.25f;
-        });
-        image = view->Frame();
+        // Rows of the test's own, drawn by the owner as render() would draw them twice a frame.
+        lua_getglobal(g_luaState, "s");
+        auto* shader = static_cast<ScriptShader*>(ToGpuObject(g_luaState, -1, "quillmere.shader"));
+        lua_pop(g_luaState, 1);
+        HostInputs host;
+        host.music = MusicRows{RampRows, kRampWidth};
+        g_rampFills = 0;
+        for (int frame = 1; frame <= 2; ++frame) {
+            view->target->bind();
+            view->gpu->BeginFrame();
+            view->gpu->SetHostInputs(host);
+            view->gpu->DrawFullscreen(shader);
+            view->gpu->DrawFullscreen(shader);
+            view->gpu->EndChunk();
+            QCOMPARE(g_rampFills, frame);
+        }
+        image = view->target->toImage().convertToFormat(QImage::Format_RGB32);
         for (const int x : {16, 80, 160, 300})
             QCOMPARE_RGB(At(image, x, 120), qRgb(int((x + 0.5) / kWidth * 255 + 0.5), 64, 0));
-        QCOMPARE(fills, 1);
-        view->Frame();
-        QCOMPARE(fills, 2);
-        RegisterLuaBindings();
     }
 
     void badArgumentsAndFilesRaiseClearErrors()
@@ -392,7 +422,7 @@ private slots:
                  Case{"loadTexture('notanimage.png')", "loadTexture: notanimage.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('missing.png')", "loadTexture: missing.png: a PNG or JPEG image, got"},
                  Case{"loadTexture('wide.png')", "loadTexture: wide.png: an image of at most 8192 pixels a side, got 8193x1"},
-                 Case{"drawFullscreen(t)", "drawFullscreen: expected a shader, got target"},
+                 Case{"drawFullscreen(t)", "drawFullscreen: expected a shader or a Shadertoy import, got target"},
                  Case{"setUniform(s, 'x', 1, 2, 3, 4, 5)", "setUniform: expected 1 to 4 or 16 numbers, or a texture or target, got 5 values"},
                  Case{"setUniform(s, 'x', 1, 'two')", "setUniform: expected numbers, or a texture or target, got string"},
                  Case{"setUniform(s, 'x', t, t)", "setUniform: expected one texture or target, got 2 values"},
@@ -400,16 +430,151 @@ private slots:
                  Case{"setTarget(s)", "setTarget: expected a target or nil, got shader"},
                  Case{"newTarget(8193, 8)", "newTarget: expected a width and a height in whole pixels from 1 to 8192, got 8193"},
                  Case{"newTarget(10.5, 8)", "newTarget: expected a width and a height in whole pixels from 1 to 8192, got 10.5"},
+                 Case{"newTarget(8, 0/0)", "newTarget: expected a width and a height in whole pixels from 1 to 8192, got "},
+                 Case{"newTarget(1e300, 8)", "newTarget: expected a width and a height in whole pixels from 1 to 8192, got 1e+300"},
                  Case{"newTarget(8192, 8192) newTarget(8192, 8192) local a = newTarget(8192, 8192)",
                       "newTarget: the script's GPU memory (512 MiB) is used up"},
              }) {
             const std::string result = Run(c.chunk);
             QVERIFY2(result.find(c.error) != std::string::npos, (std::string(c.chunk) + " gave " + result).c_str());
         }
-        // Unknown uniforms, and values of another type than the uniform's, are no error.
-        QCOMPARE(Run("setUniform(s, 'nosuch', 1) setUniform(s, 'iResolution', 1) setUniform(s, 'iTime', t)"), std::string());
+        // Unknown uniforms, values of another type than the uniform's, and numbers no int holds
+        // are no error.
+        Write("count.frag", "uniform int n; void main() { gl_FragColor = vec4(float(n)); }\n");
+        QCOMPARE(Run("setUniform(s, 'nosuch', 1) setUniform(s, 'iResolution', 1) setUniform(s, 'iTime', t)\n"
+                     "c = loadShader('count.frag') setUniform(c, 'n', 0/0) function render() drawFullscreen(c) "
+                     "setUniform(c, 'n', -1e300) drawFullscreen(c) end"),
+                 std::string());
         view->Frame();
         QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+    }
+
+    // Object lifetime under collection. A texture read again at the frame start needs more of a
+    // full budget; the collection that makes room finds six dropped textures while the owner
+    // walks its objects. Nothing is freed under the walk, the new picture shows, and the dropped
+    // textures are gone after the frame.
+    void aCollectionDuringTheFrameStartFreesNothingUnderIt()
+    {
+        QImage image = SaveSolid("grow.png", 128, Qt::red);
+        Write("picture.frag", kPicture);
+        Scene("", "");
+        GpuBudget& budget = view->gpu->Budget();
+        const std::size_t room = 7 * Bytes(image), filled = kScriptGpuMemoryLimit - budget.InUse() - room;
+        QVERIFY(budget.Take(filled, nullptr));
+        QCOMPARE(Run("s = loadShader('picture.frag') setUniform(s, 'picture', loadTexture('grow.png'))\n"
+                     "collectgarbage('stop') kept = {} for i = 1, 6 do kept[i] = loadTexture('grow.png') end kept = nil\n"
+                     "function render() drawFullscreen(s) end"),
+                 std::string());
+        QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(255, 0, 0));
+        const std::size_t objects = view->gpu->Objects();
+        image = SaveSolid("grow.png", 160, Qt::green);
+        view->gpu->MarkFileChanged(QDir::current().absoluteFilePath("grow.png").toStdString());
+        QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(0, 255, 0));
+        view->Frame();
+        QCOMPARE(view->gpu->Objects(), objects - 6);
+        QCOMPARE(budget.InUse(), filled + Bytes(image));
+        budget.Give(filled);
+        QCOMPARE(Run("collectgarbage('restart')"), std::string());
+    }
+
+    // A script at its memory limit: the userdata that cannot be made leaves nothing made and no
+    // budget taken.
+    void anObjectWhoseUserdataCannotBeMadeTakesNoBudget()
+    {
+        SaveSolid("small.png", 8, Qt::gray);
+        Scene("", "");
+        const std::size_t inUse = view->gpu->Budget().InUse();
+        lua_State* L = g_luaState;
+        for (const char* call : {"newTarget", "loadTexture"}) {
+            lua_getglobal(L, call);
+            if (call == std::string("newTarget"))
+                lua_pushnumber(L, 64), lua_pushnumber(L, 64);
+            else
+                lua_pushstring(L, "small.png"), lua_pushnil(L);
+            // Exactly what the state holds now: its next allocation fails.
+            SetLuaLimits(std::chrono::milliseconds(10000),
+                         std::size_t(lua_gc(L, LUA_GCCOUNT, 0)) * 1024 + std::size_t(lua_gc(L, LUA_GCCOUNTB, 0)));
+            QCOMPARE(lua_pcall(L, 2, 1, 0), LUA_ERRMEM);
+            SetLuaLimits(std::chrono::milliseconds(10000), std::size_t(1) << 30);
+            lua_pop(L, 1);
+        }
+        QCOMPARE(Run("collectgarbage()"), std::string());
+        view->Frame();
+        QCOMPARE(view->gpu->Budget().InUse(), inUse);
+    }
+
+    // Files that are no regular files (a FIFO, a device, a folder) are refused at once with an
+    // error naming them: reading a FIFO would wait for a writer for ever.
+    void aFileThatIsNotRegularIsRefusedAtOnce()
+    {
+        Scene("", "");
+        QCOMPARE(mkfifo("pipe.frag", 0600), 0);
+        QCOMPARE(mkfifo("pipe.png", 0600), 0);
+        alarm(kHangSeconds);
+        for (const auto& [chunk, error] :
+             {std::pair{"loadShader('pipe.frag')", "loadShader: pipe.frag: not a regular file"},
+              std::pair{"loadShader('gradient.frag', 'pipe.frag')", "loadShader: pipe.frag: not a regular file"},
+              std::pair{"loadTexture('pipe.png')", "loadTexture: pipe.png: not a regular file"},
+              std::pair{"loadTexture('/dev/null')", "loadTexture: /dev/null: not a regular file"},
+              std::pair{"loadShader('.')", "loadShader: .: not a regular file"},
+              std::pair{"dofile('pipe.frag')", "cannot open pipe.frag: not a regular file"},
+              std::pair{"dofile()", "cannot open standard input: not a regular file"}}) {
+            const std::string result = Run(chunk);
+            QVERIFY2(result.find(error) != std::string::npos, (std::string(chunk) + " gave " + result).c_str());
+        }
+        alarm(0);
+    }
+
+    // Shader text that once ended the program (a version no int holds, 30,000 blanks between
+    // two words) compiles or gives its message, and the program goes on.
+    void shaderTextOfAnyShapeGivesAMessageOrDraws()
+    {
+        Write("huge.frag", "#version 33000000000\nvoid main() {}\n");
+        Write("blanks.frag", "void" + QByteArray(30000, ' ') + "mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }\n");
+        Scene("huge, blanks = loadShader('huge.frag'), loadShader('blanks.frag')", "drawFullscreen(huge) drawFullscreen(blanks)");
+        QCOMPARE_RGB(At(view->Frame(), 50, 50), qRgb(255, 255, 255));
+        const std::string error = g_scriptFailures.ShaderError("huge.frag");
+        QVERIFY2(error.rfind("huge.frag:", 0) == 0 && error.find("error") != std::string::npos, error.c_str());
+        g_scriptFailures.Report("huge.frag", "");
+    }
+
+    // Between beginTriGL and endGL each call steps out of the shape and back: a texture's first
+    // upload and a target's first framebuffer made there work, the shader in use is put back,
+    // GL reports no error, and the triangles after a pass keep the colour set before it.
+    void callsInsideAnOpenShapeWorkAndKeepTheColour()
+    {
+        SaveSolid("blue.png", 16, Qt::blue);
+        Write("picture.frag", kPicture);
+        Write("nothing.frag", "void main() { gl_FragColor = vec4(0.0); }\n");
+        Write("colour.frag", "void main() { gl_FragColor = gl_Color; }\n");
+        const std::string setup = "s, nothing, colour = loadShader('picture.frag'), loadShader('nothing.frag'), "
+                                  "loadShader('colour.frag') t, pic = newTarget(), loadTexture('blue.png')\n"
+                                  "setCamPos(0, 0, 0) lookAt(0, 0, -1)\n"
+                                  "function left() vectorGL(-6, -4, -10) vectorGL(-1, -4, -10) vectorGL(-3.5, 4, -10) end\n"
+                                  "function right() vectorGL(1, -4, -10) vectorGL(6, -4, -10) vectorGL(3.5, 4, -10) end\n"
+                                  "function middle() vectorGL(-2, -4, -10) vectorGL(2, -4, -10) vectorGL(0, 4, -10) end\n";
+        Scene(setup, "useShader(s) beginTriGL() setUniform(s, 'picture', pic) left() useShader(nil) "
+                     "colorGL(255, 0, 0, 255) drawFullscreen(nothing) right() endGL()");
+        glGetError();
+        QImage shot = view->Frame();
+        QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+        const auto count = [](const QImage& image, int from, int to, QRgb colour) {
+            int n = 0;
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = from; x < to; ++x)
+                    n += Near(image.pixel(x, y), colour);
+            return n;
+        };
+        QVERIFY2(count(shot, 0, kWidth / 2, qRgb(0, 0, 255)) > 500, "the texture uploaded inside the shape");
+        QVERIFY2(count(shot, kWidth / 2, kWidth, qRgb(255, 0, 0)) > 500, "the colour set before the pass");
+        QCOMPARE(count(shot, 0, kWidth, qRgb(255, 255, 255)), 0);
+        // A target's first framebuffer inside the shape, drawn into with the shader in use.
+        Scene(setup, "useShader(colour) beginTriGL() colorGL(0, 255, 0, 255) setTarget(t) middle() "
+                     "setTarget(nil) endGL() useShader(nil) setUniform(s, 'picture', t) drawFullscreen(s)");
+        glGetError();
+        shot = view->Frame();
+        QCOMPARE(glGetError(), GLenum(GL_NO_ERROR));
+        QVERIFY2(count(shot, 0, kWidth, qRgb(0, 255, 0)) == kWidth * kHeight, "the target drawn inside the shape");
     }
 
     // Textures made and dropped in a loop give their memory back: the budget stays within bounds.
@@ -426,7 +591,7 @@ private slots:
             view->Frame();
         QCOMPARE(Run("print(n)"), std::string("10000\r\n"));
         // 10,000 textures of 64 KiB are 640 MiB; the live ones take a small part of that.
-        QVERIFY2(ScriptGpuMemoryInUse() < 64u << 20, qPrintable(QString::number(ScriptGpuMemoryInUse())));
+        QVERIFY2(view->gpu->Budget().InUse() < 64u << 20, qPrintable(QString::number(view->gpu->Budget().InUse())));
     }
 };
 

@@ -82,6 +82,11 @@ TEST_F(ScriptEngine, TheStateOutlivesFailuresAndTheStackStaysAsFound)
     RunLuaString("print('hidden') shared = 5 nosuch()");
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("print('hidden') shared = 5 nosuch(): [string", 0), 0u);
     EXPECT_EQ(Run("print(shared)").output, "5\r\n");
+    // Closed, the state is gone for whoever asks, and a chunk says so.
+    CloseLua();
+    EXPECT_EQ(g_luaState, nullptr);
+    EXPECT_EQ(Run("shared = 6").error, "no Lua state\n");
+    InitLua();
 }
 
 // The console shows up to 500 lines or 16 KiB from each end of a command's output, cut at line starts.

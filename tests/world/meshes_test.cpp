@@ -2,16 +2,20 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
-#include "gpu/gpumemory.h"
+#include "gpu/scriptgpu.h"
 #include "script/bindings.h"
+#include "script/gpugate.h"
 #include "script/luaengine.h"
 #include "tests/world/framebufferview.h"
 #include "world/kestrovaworld.h"
@@ -114,6 +118,28 @@ function byVectorGL()
 end
 )";
 
+// Each channel within 8: a 2x2 texture is filtered linearly, so a probe a pixel off a texel's
+// centre blends in a little of the next.
+static bool Near(const QList<QRgb>& a, const QList<QRgb>& b)
+{
+    const auto near = [](QRgb p, QRgb q) {
+        return std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))}) <= 8;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), near);
+}
+
+// A quad as x, y, z, u, v, drawn by texCoordGL, and as meshes of each format with uv.
+static const char kTexturedQuad[] = R"(
+quad = {170,5,200, 0,0,  230,5,200, 1,0,  230,65,200, 1,1,  170,5,200, 0,0,  230,65,200, 1,1,  170,65,200, 0,1}
+function byTexCoordGL()
+  beginTriGL() for b = 0, 29, 5 do texCoordGL(quad[b + 4], quad[b + 5]) vectorGL(quad[b + 1], quad[b + 2], quad[b + 3]) end endGL()
+end
+local t = {}
+for b = 0, 29, 5 do for k = 1, 9 do t[#t + 1] = k <= 5 and quad[b + k] or ({255, 128, 0, 255})[k - 5] end end
+plain, tinted = newMesh(quad, 'xyzuv'), newMesh(t, 'xyzuvrgba')
+beginMesh() colorGL(255, 128, 0, 255) normalGL(0, 0, 1) byTexCoordGL() lit = endMesh()
+)";
+
 class MeshesTest : public QObject {
     Q_OBJECT
 
@@ -192,6 +218,9 @@ private slots:
         glGetIntegerv(GL_ATTRIB_STACK_DEPTH, &after[1]);
         QCOMPARE(QList<GLint>({after[0], after[1]}), QList<GLint>({depths[0], depths[1]}));
         QCOMPARE(bool(glIsEnabled(GL_LIGHTING)), false);
+        GLint arrayBuffer = -1;
+        glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
+        QCOMPARE(QList<int>({arrayBuffer, glIsEnabled(GL_VERTEX_ARRAY), glIsEnabled(GL_COLOR_ARRAY)}), QList<int>({0, 0, 0}));
         Run("setLight(nil)");
         QVERIFY(failing != empty);
         // The host's drawing is the empty scene's wherever the script drew nothing.
@@ -276,7 +305,8 @@ setLight(0, 1, 0))"),
     {
         Run("collectgarbage()");
         view->Frame();
-        const std::size_t inUse = ScriptGpuMemoryInUse();
+        GpuBudget& budget = view->gpu->Budget();
+        const std::size_t inUse = budget.InUse();
         for (const auto& [chunk, error] : {
                  std::pair{"newMesh({0,0,0, 0,0,0, 0,0})", "newMesh: expected whole triangles of 21 numbers, got 8 numbers: the last from index 1 is cut short"},
                  std::pair{"newMesh({0,0,0, 0,0,0, 0,0,0, 1}, 'xyz')", "newMesh: expected whole triangles of 9 numbers, got 10 numbers: the last from index 10 is cut short"},
@@ -284,7 +314,10 @@ setLight(0, 1, 0))"),
                  std::pair{"newMesh({0,0,0, 0,0,0, 0,0,nil,0}, 'xyz')", "newMesh: expected whole triangles of 9 numbers, got 10 numbers: the last from index 10 is cut short"},
                  std::pair{"newMesh({1,2,3, 0,1,0, 0,0,0,0, 1,2,3, 0,1,0, 0,0,0,0, 1,2,3, 0,1,0, 0,0,300,0}, 'xyznxnynzrgba')",
                            "newMesh: expected a colour channel from 0 to 255 at index 29, got 300"},
-                 std::pair{"newMesh({}, 'rgb')", "newMesh: expected the format \"xyzrgba\", \"xyz\" or \"xyznxnynzrgba\", got rgb"},
+                 std::pair{"newMesh({0,0,0,0,0, 0,0,0,0,0}, 'xyzuv')", "newMesh: expected whole triangles of 15 numbers, got 10 numbers: the last from index 1 is cut short"},
+                 std::pair{"newMesh({0,0,0, 0,0, 0,0,0,300, 0,0,0, 0,0, 0,0,0,0, 0,0,0, 0,0, 0,0,0,0}, 'xyzuvrgba')", "newMesh: expected a colour channel from 0 to 255 at index 9, got 300"},
+                 std::pair{"useTexture(5)", "useTexture: expected a texture, a target or nil, got number"},
+                 std::pair{"newMesh({}, 'rgb')", "newMesh: expected the format \"xyzrgba\", \"xyz\", \"xyznxnynzrgba\", \"xyzuv\", \"xyzuvrgba\" or \"xyznxnynzuvrgba\", got rgb"},
                  std::pair{"newMesh('x')", "newMesh: expected a table of numbers, got string"},
                  std::pair{"drawMesh({})", "drawMesh: expected a mesh, got table"},
                  std::pair{"endMesh()", "endMesh: expected a mesh begun by beginMesh, got none"},
@@ -297,6 +330,11 @@ setLight(0, 1, 0))"),
         QCOMPARE(Run("print(#" + claimed + ")"), std::string("50331654\r\n"));
         QCOMPARE(Run("local m = newMesh(" + claimed + ", 'xyz')"),
                  std::string("newMesh: expected at most 16777216 vertices, got 16777218: index 50331649 is one too many\n"));
+        // Without the view's context current there is nothing to draw into, and drawMesh says so.
+        QOpenGLContext::currentContext()->doneCurrent();
+        QCOMPARE(Run("drawMesh(mesh)"),
+                 std::string("drawMesh: expected to be called while the view draws (from render()), got no GL context\n"));
+        QVERIFY(view->MakeCurrent());
         // A recording left open by an error ends with its chunk: the next draws are drawn.
         QCOMPARE(Run("beginMesh() vectorGL(1, 2, 3) nosuch()").empty(), false);
         QVERIFY(Render("drawMesh(mesh)") != empty);
@@ -304,16 +342,52 @@ setLight(0, 1, 0))"),
                  std::string("mesh: 0 vertices\r\nmesh: 3 vertices\r\n"));
         Run("collectgarbage()");
         view->Frame();
-        QCOMPARE(ScriptGpuMemoryInUse(), inUse);
+        QCOMPARE(budget.InUse(), inUse);
         // Near the budget, the meshes nothing refers to any more are collected to make room.
-        QVERIFY(ReserveScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 1000));
+        QVERIFY(budget.Take(kScriptGpuMemoryLimit - inUse - 1000, nullptr));
         QCOMPARE(Run("collectgarbage('stop') for i = 1, 50 do local m = newMesh(tri) end collectgarbage('restart')"),
                  std::string());
-        ReleaseScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 1000);
+        budget.Give(kScriptGpuMemoryLimit - inUse - 1000);
         // Past the budget, after a collection, the refusal says so.
-        QVERIFY(ReserveScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 50));
+        QVERIFY(budget.Take(kScriptGpuMemoryLimit - inUse - 50, CollectScriptObjects));
         QCOMPARE(QString::fromStdString(Run("newMesh(tri)")).startsWith("newMesh: expected room for 96 more bytes in the 512 MiB"), true);
-        ReleaseScriptGpuMemory(kScriptGpuMemoryLimit - inUse - 50);
+        budget.Give(kScriptGpuMemoryLimit - inUse - 50);
+    }
+
+    // A 2x2 texture lies on a quad by texCoordGL, by meshes with uv and by a recorded mesh alike,
+    // (0, 0) at the image's bottom left, modulated by the colour; a shader's vertex stage passes
+    // the coordinate on. Lines are spared; useTexture(nil) and the chunk's end stop texturing.
+    void aTextureLiesOnTrianglesByTheirCoordinates()
+    {
+        QTemporaryDir folder;
+        const QRgb pixels[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
+        QVERIFY(QImage(reinterpret_cast<const uchar*>(pixels), 2, 2, QImage::Format_RGB32).save(folder.filePath("four.png")));
+        const std::string shader = folder.filePath("uv.frag").toStdString();
+        std::ofstream(shader) << "void main() { gl_FragColor = vec4(gl_TexCoord[0].st, 0.0, 1.0); }\n";
+        const std::string load = "loadTexture('" + folder.filePath("four.png").toStdString() + "')";
+        QCOMPARE(Run(kTexturedQuad + ("four = " + load + " uv = loadShader('" + shader + "')")), std::string());
+        const QList<QPoint> at = {Pixel(185, 50, 200), Pixel(215, 50, 200), Pixel(185, 20, 200), Pixel(215, 20, 200)};
+        const auto probe = [&](const std::string& body) {
+            const QImage image = Render(body);
+            return QList<QRgb>{image.pixel(at[0]), image.pixel(at[1]), image.pixel(at[2]), image.pixel(at[3])};
+        };
+        const QList<QRgb> quadrants(std::begin(pixels), std::end(pixels)), white(4, pixels[3]);
+        QVERIFY(Near(probe("useTexture(four) colorGL(255, 255, 255, 255) byTexCoordGL()"), quadrants));
+        QVERIFY(Near(probe("useTexture(four) colorGL(255, 255, 255, 255) drawMesh(plain)"), quadrants));
+        const QList<QRgb> tinted = {qRgb(255, 0, 0), qRgb(0, 128, 0), qRgb(0, 0, 0), qRgb(255, 128, 0)};
+        QVERIFY(Near(probe("useTexture(four) drawMesh(tinted)"), tinted));
+        QVERIFY(Near(probe("useTexture(four) drawMesh(lit)"), tinted));
+        QVERIFY(Near(probe("useTexture(newTarget(4, 4)) drawMesh(tinted)"), QList<QRgb>(4, qRgb(0, 0, 0))));  // new: black
+        const QList<QRgb> coordinates = {qRgb(64, 191, 0), qRgb(191, 191, 0), qRgb(64, 64, 0), qRgb(191, 64, 0)};
+        QVERIFY(Near(probe("useShader(uv) byTexCoordGL()"), coordinates));
+        QVERIFY(Near(probe("colorGL(255, 255, 255, 255) useTexture(four) useTexture(nil) byTexCoordGL()"), white));
+        // The next chunk holds no texture, which may be freed in between.
+        probe("useTexture(" + load + ")"), Run("collectgarbage()");
+        QVERIFY(Near(probe("colorGL(255, 255, 255, 255) byTexCoordGL() drawMesh(plain)"), white));
+        QCOMPARE(Render(""), empty);
+        const QImage line = Render("useTexture(four) texCoordGL(0.25, 0.25) drawLine(150, 20, 200, 250, 20, 200)");
+        const QPoint on = Pixel(200, 20, 200);
+        QCOMPARE(std::max({Brightness(line, on), Brightness(line, on + QPoint(0, 1)), Brightness(line, on - QPoint(0, 1))}), 3 * 255);
     }
 
     // Meshes made and dropped, 1,000 a frame, give their GPU memory and GL names back between
@@ -322,15 +396,16 @@ setLight(0, 1, 0))"),
     {
         QCOMPARE(Run("function update() made = {} for i = 1, 1000 do made[i] = newMesh(tri) end end "
                      "function render() for i = 1, #made do drawMesh(made[i]) end end"), std::string());
+        const std::size_t objects = view->gpu->Objects();
         std::size_t most = 0;
         for (int frame = 0; frame < 300; ++frame) {
             view->Frame();
-            most = std::max(most, ScriptGpuMemoryInUse());
+            most = std::max(most, view->gpu->Budget().InUse());
         }
         QVERIFY2(most < (std::size_t(16) << 20), qPrintable(QString::number(most)));
         Run("function update() end function render() end made = nil collectgarbage()");
         view->Frame();
-        QCOMPARE(PendingGlReleases(), std::size_t(0));
+        QVERIFY(view->gpu->Objects() <= objects);
     }
 };
 
