@@ -4,6 +4,7 @@
 // the host's; every line of the translation carries the file's name and comes from a line of
 // the log.
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -31,12 +32,19 @@ static std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-// The first line that starts with #version after blanks; "" for none.
+// The first line that is a #version directive ("#", blanks allowed, "version" and no longer
+// word such as "versions"); "" for none.
 static std::string VersionLine(const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines) {
-        const size_t start = line.find_first_not_of(" \t");
-        if (start != std::string::npos && line.compare(start, 8, "#version") == 0)
+        size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line[at] != '#')
+            continue;
+        at = line.find_first_not_of(" \t", at + 1);
+        if (at == std::string::npos || line.compare(at, 7, "version") != 0)
+            continue;
+        at += 7;
+        if (at == line.size() || !(std::isalnum(static_cast<unsigned char>(line[at])) || line[at] == '_'))
             return line;
     }
     return "";
@@ -50,14 +58,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> file = Lines(text);
+    // A byte-order mark at the start is dropped; the rest of its line stays.
+    const bool marked = text.rfind("\xEF\xBB\xBF", 0) == 0;
+    const std::vector<std::string> file = Lines(marked ? text.substr(3) : text);
     for (const bool fragment : {true, false}) {
         const std::string prepared = PrepareShaderSource(text, fragment);
         if (prepared.empty() || prepared.back() != '\n')
             Fail("prepared text without its last newline", text);
         const std::vector<std::string> out = Lines(prepared);
-        const std::string version = VersionLine(file);
-        if (VersionLine(out) != (version.empty() ? "#version 330 compatibility" : version))
+        // A #version line after an unclosed block comment may be inside it: then either will do.
+        const std::string version = VersionLine(file), host = "#version 330 compatibility";
+        const bool commented = text.find("/*") < text.find(version.empty() ? host : version);
+        const std::string got = VersionLine(out);
+        if (got != (version.empty() ? host : version) && !(commented && got == host))
             Fail("a #version other than the file's own, or than the host's for a file without one", text);
         size_t next = 0;
         for (const std::string& line : file) {
@@ -68,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     const std::vector<std::string> translated = Lines(TranslateShaderLog(text, kName));
-    if (translated.size() > file.size())
+    if (translated.size() > Lines(text).size())
         Fail("more translated lines than the log has", text);
     for (const std::string& line : translated)
         if (line.rfind(std::string(kName) + ":", 0) != 0)
