@@ -9,8 +9,8 @@ struct xcb_connection_t;
 
 class StopKeyWatcher {
 public:
-    // Watches the keys while the keyboard is in the top-level X window or anything inside it.
-    // Does nothing on another window system or when the server lets no key be taken.
+    // Watches the keys while the keyboard is in the top-level X window or anything inside it, on
+    // whichever keys the keyboard's layout puts them. Does nothing on another window system.
     explicit StopKeyWatcher(unsigned long window);
     ~StopKeyWatcher();
     StopKeyWatcher(const StopKeyWatcher&) = delete;
@@ -21,6 +21,7 @@ public:
 private:
     void Run();
 
+    const unsigned long window;
     xcb_connection_t* connection = nullptr;
     // Written once by the destructor to end the thread's wait.
     int quitFd = -1;

@@ -29,6 +29,11 @@ int RunShaderBench(BenchResults& results);
 int RunAnalysisBench(BenchResults& results);
 // A static mesh against C++ immediate mode, a large upload, and memory over frames of meshes.
 int RunMeshBench(BenchResults& results);
+// How closely the music's time follows the wall clock and a loop's jump back, with the
+// soundtrack in the working directory.
+int RunClockBench(BenchResults& results);
+// Resident memory while meshes, or textures, are made and dropped every frame.
+int RunChurnBench(BenchResults& results);
 // track:value() on a track of 10,000 keys, and the longest frame while the editor accepts the
 // connection and never answers.
 int RunSyncBench(BenchResults& results);

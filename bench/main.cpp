@@ -1,7 +1,7 @@
 // quillmere_bench MODE RESULTS: runs one benchmark in the working directory and appends its
 // figures to the file RESULTS. Modes: draw-check, frame-empty, frame-demo, frame-music, pacing,
 // draw, console, memory, startup, reload, capture, capture-segments, strip, shaders, analysis,
-// mesh, sync, errors, text.
+// mesh, sync, errors, text, clock, churn.
 
 #include <cstdio>
 #include <cstring>
@@ -68,6 +68,10 @@ int main(int argc, char* argv[])
         return RunSyncBench(results);
     if (std::strcmp(mode, "errors") == 0)
         return RunErrorBench(results);
+    if (std::strcmp(mode, "clock") == 0)
+        return RunClockBench(results);
+    if (std::strcmp(mode, "churn") == 0)
+        return RunChurnBench(results);
     std::fprintf(stderr, "quillmere_bench: unknown mode %s\n", mode);
     return 2;
 }

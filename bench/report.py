@@ -252,6 +252,7 @@ def rows(f):
     out += mesh_rows(f)
     out += sync_rows(f)
     out += text_rows(f)
+    out += suite_rows(f)
     return out
 
 
@@ -305,6 +306,26 @@ def error_rows(f):
     out.append(("13. Out of memory: resident after `t = nil collectgarbage()`, against before the state filled",
                 "<= 100 MiB more", measured,
                 value is not None and value <= 100 and not f["errors.oom_next_command_failed"]))
+    return out
+
+
+def suite_rows(f):
+    """The figures the suite's tests leave to the bench: the music's clock against the wall clock,
+    and memory while GPU objects are made and dropped every frame."""
+    out = []
+    for key, name, goal, text in (
+            ("clock.drift_ms", "11. The music's time against the wall clock over %.0f s of play" % f.get("clock.played_s", 3),
+             150, "%.0f ms apart"),
+            ("clock.loop_jump_ms", "11. A loop's jump back: the music's time across it against the wall time between "
+             "the two frames around it (worst of 4)", 10, "%.1f ms apart"),
+            ("churn.meshes_growth_mib", "12. Memory with 1,000 meshes made and dropped a frame: resident growth over "
+             "250 frames", 16, "%.1f MiB"),
+            ("churn.textures_growth_mib", "10. Memory with 100 textures loaded, sampled and dropped a frame: resident "
+             "growth over 50 frames", 32, "%.1f MiB")):
+        value = f.get(key)
+        unit = "ms" if key.endswith("_ms") else "MiB"
+        out.append((name, "<= %d %s" % (goal, unit), "not measured" if value is None else text % value,
+                    value is not None and value <= goal))
     return out
 
 

@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "capture/childprocess.h"
@@ -24,6 +26,27 @@ TEST(ChildProcess, RunGivesTheStatusTheOutputAndTheEndOfStandardError)
     EXPECT_EQ(child.ErrorTail(9), "one\ntwo");
     EXPECT_EQ(child.Run({"sh", "-c", "kill -TERM $$"}, output), kSignalStatusBase + SIGTERM);
     EXPECT_EQ(child.Run({"/nonexistent/program"}, output), -1);
+}
+
+static long OpenDescriptors()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+}
+
+// Every descriptor a child took is given back once it is gone, however often it ran: a capture
+// runs several, and a program that captures again and again would run out.
+TEST(ChildProcess, GivesBackEveryDescriptorItTook)
+{
+    const int before = OpenDescriptors();
+    {
+        ChildProcess child;
+        std::string output;
+        for (int run = 0; run < 3; ++run)
+            EXPECT_EQ(child.Run({"sh", "-c", "echo out; echo err >&2"}, output), 0);
+        ASSERT_TRUE(child.Start({"cat"}, -1, -1));
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 // With SIGCHLD ignored the system reaps the child and its status is lost: that is no success.

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include <QDir>
 #include <QFile>
@@ -110,7 +111,17 @@ TEST_F(History, AnAppendDuringAShorteningGoesIntoTheNewFile)
         HistoryFile(Path("history")).Append("appended\nwhole");
         _exit(0);
     }
-    usleep(200000);
+    // The kernel lists a lock that waits with "->" before it.
+    const auto waiting = [child] {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("-> FLOCK") != std::string::npos && line.find(" " + std::to_string(child) + " ") != std::string::npos)
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 60000 && !waiting(); ++i)
+        usleep(1000);
+    ASSERT_TRUE(waiting());
     std::ofstream(Path("shortened").toStdString()) << "shortened\n";
     ASSERT_EQ(std::rename(Path("shortened").toLocal8Bit().constData(), Path("history").toLocal8Bit().constData()), 0);
     close(fd);

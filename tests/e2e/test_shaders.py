@@ -31,7 +31,7 @@ function render() drawFullscreen(s) end
 class ShaderFiles(ProgramTest):
     def assert_centre(self, p, colour, step):
         _, _, w, h = p.geometry()
-        shown = wait_until(lambda: p.pixel(w // 2, h // 3) == colour, 10)
+        shown = wait_until(lambda: p.pixel(w // 2, h // 3) == colour)
         self.assertTrue(shown, "%s: %s on screen, not %s" % (step, p.pixel(w // 2, h // 3), colour))
 
     def test_a_saved_shader_is_compiled_again_and_a_broken_one_keeps_the_last_good_program(self):
@@ -41,15 +41,15 @@ class ShaderFiles(ProgramTest):
         with self.start() as p:
             self.assert_centre(p, (0, 255, 0), "the first compile")
             self.write("wave.frag", BROKEN)
-            error = wait_until(lambda: [l for l in p.lines() if l.startswith("wave.frag:")], 10)
+            error = wait_until(lambda: [l for l in p.lines() if l.startswith("wave.frag:")])
             self.assertRegex((error or ["no error line"])[0], r"^wave\.frag:2: error: ")
-            self.assertTrue(wait_until(lambda: p.view()[1] == ERROR_STRIP, 10), "no error in the strip")
+            self.assertTrue(wait_until(lambda: p.view()[1] == ERROR_STRIP), "no error in the strip")
             self.assert_centre(p, (0, 255, 0), "the last good program after the broken save")
             # Saved by rename, as many editors do.
             self.write("wave.frag.new", COLOUR % "0.0, 0.0, 1.0")
             os.replace(self.path("wave.frag.new"), self.path("wave.frag"))
             self.assert_centre(p, (0, 0, 255), "the mended save")
-            self.assertTrue(wait_until(lambda: p.view()[1] != ERROR_STRIP, 10), "the error stayed in the strip")
+            self.assertTrue(wait_until(lambda: p.view()[1] != ERROR_STRIP), "the error stayed in the strip")
             p.close()
             self.assertEqual(p.wait(), 0)
 

@@ -2,6 +2,7 @@
 #include <GL/glu.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
@@ -713,6 +715,24 @@ private slots:
         QCOMPARE(frame(), hidden);
         QCOMPARE(view->frameMeter.last.renderMs, 0.0);
         Run("function update() end function render() end");
+    }
+
+    // Frames a second are the frames begun over the latest half second or more, by the time that
+    // took: between what at least the waits between them took and what the whole loop took.
+    void framesASecondAreTheFramesBegunByTheTimeTheyTook()
+    {
+        FrameMeter meter;
+        QElapsedTimer wall;
+        wall.start();
+        meter.BeginFrame();
+        int frames = 0;
+        for (; meter.framesPerSecond == 0; ++frames) {
+            QTest::qSleep(20);
+            meter.BeginFrame();
+        }
+        const double seconds = wall.nsecsElapsed() / 1e9;
+        QVERIFY2(meter.framesPerSecond >= frames / seconds && meter.framesPerSecond <= frames / std::max(0.5, frames * 0.02),
+                 qPrintable(QString("%1 frames in %2 s: %3 fps").arg(frames).arg(seconds).arg(meter.framesPerSecond)));
     }
 
     // Shown, the readout charges render() with the drawing it asked for, which the driver does
