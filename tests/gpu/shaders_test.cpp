@@ -42,11 +42,6 @@ static constexpr unsigned kHangSeconds = 60;
 class TestView : public FramebufferView {
 public:
     TestView() : FramebufferView(kWidth, kHeight) {}
-    QImage Frame()
-    {
-        Paint(0.05f);
-        return target->toImage().convertToFormat(QImage::Format_RGB32);
-    }
 };
 
 static std::string Run(const std::string& chunk)

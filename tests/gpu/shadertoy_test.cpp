@@ -54,8 +54,7 @@ static std::string Scene(const std::string& setup, const std::string& render)
 
 static QImage Frame()
 {
-    g_view->Paint(0.05f);
-    return g_view->target->toImage().convertToFormat(QImage::Format_RGB32);
+    return g_view->Frame();
 }
 
 // The pixel at GL window coordinates, origin bottom left, within 2 in each channel.

@@ -2,6 +2,7 @@
 // The real view drawn into a framebuffer object of its own, for tests that read back what a frame
 // drew (colours and depth); input still goes through the view's event handlers.
 
+#include <QImage>
 #include <QOpenGLFramebufferObject>
 
 #include "world/kestrovaworld.h"
@@ -31,6 +32,12 @@ public:
             world->Tick(step);
         paintGL();
         return true;
+    }
+
+    // One frame after a step of 0.05 s, read back as 32-bit RGB; null without a context.
+    QImage Frame()
+    {
+        return Paint(0.05f) ? target->toImage().convertToFormat(QImage::Format_RGB32) : QImage();
     }
 
 private:
