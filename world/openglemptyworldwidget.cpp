@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <thread>
 
 #include <QCursor>
@@ -80,7 +81,8 @@ void OpenGLEmptyWorldWidget::SetFrameRate(int framesPerSecond)
 
 void OpenGLEmptyWorldWidget::UpdateFrame()
 {
-    // The timer waits whole milliseconds, rounded down: the rest of the wait is slept here.
+    // The timer waits whole milliseconds, rounded down and a millisecond short, since the event
+    // loop may run it late: the rest of the wait is slept here, to the microsecond.
     if (framePacer.Rate() > 0)
         std::this_thread::sleep_until(framePacer.NextStart());
     framePacer.FrameStarted(FramePacer::Clock::now());
@@ -90,8 +92,9 @@ void OpenGLEmptyWorldWidget::UpdateFrame()
     repaint();
     if (showFrameReadout)
         frameMeter.EndFrame();
-    frameTimer->start(std::chrono::duration_cast<std::chrono::milliseconds>(
-        framePacer.WaitAfterFrame(FramePacer::Clock::now())));
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(framePacer.WaitAfterFrame(FramePacer::Clock::now()));
+    const std::chrono::milliseconds early{framePacer.Rate() > 0 ? 1 : 0};
+    frameTimer->start(std::max(std::chrono::milliseconds::zero(), wait - early));
 }
 
 void OpenGLEmptyWorldWidget::ShowFrameReadout(bool shown)
