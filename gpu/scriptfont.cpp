@@ -86,6 +86,7 @@ bool ScriptFont::Load(std::string& why)
     laidOut.clear();
     laidOutGlyphs = 0;
     widths.clear();
+    widthLayout.reset();
     if (!builtIn)
         sources = {source};
     return true;
@@ -202,8 +203,12 @@ double ScriptFont::Width(const char* text, std::size_t length)
         return found->second;
     float widest = 0;
     EachParagraph(text, length, [&](const QString& paragraph) {
-        QTextLayout layout(paragraph);
-        SetUp(layout, raw, false);
+        if (!widthLayout) {
+            widthLayout = std::make_unique<QTextLayout>();
+            SetUp(*widthLayout, raw, false);
+        }
+        QTextLayout& layout = *widthLayout;
+        layout.setText(paragraph);
         layout.beginLayout();
         QTextLine line = layout.createLine();
         if (line.isValid()) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <QRawFont>
+#include <QTextLayout>
 
 #include "gpu/fontatlas.h"
 #include "gpu/gpuobject.h"
@@ -99,4 +100,6 @@ private:
     std::unordered_map<std::string, std::unique_ptr<TextLines>> laidOut;
     std::size_t laidOutGlyphs = 0;
     std::unordered_map<std::string, float> widths;
+    // One layout for the widths, its font and options set once.
+    std::unique_ptr<QTextLayout> widthLayout;
 };
