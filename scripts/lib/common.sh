@@ -67,8 +67,8 @@ qm_start_display() {
   export DISPLAY=":$n"
   QM_DISPLAY_PIDS=$xpid
   # Tests of maximised, active windows need a window manager: without one they would only time
-  # out, as if the program were at fault. Its first start on a fresh machine can be slow; one
-  # that dies is started again, one that runs but does not manage windows is given up on.
+  # out, as if the program were at fault. Its first start on a fresh machine can be slow, and a
+  # busy machine slower still: one that dies, or runs but manages no window, is started again.
   local attempt wm
   for attempt in 1 2 3; do
     openbox >/dev/null 2>&1 &
@@ -84,7 +84,7 @@ qm_start_display() {
       return 0
     fi
     kill "$wm" 2>/dev/null
-    break
+    wait "$wm" 2>/dev/null || true
   done
   kill "$xpid" 2>/dev/null
   wait "$xpid" 2>/dev/null || true
@@ -98,7 +98,7 @@ qm_wm_manages() {
   local probe i wid managed=1
   xmessage -title quillmere-wm-probe probe >/dev/null 2>&1 &
   probe=$!
-  for i in $(seq 100); do
+  for i in $(seq 300); do
     wid=$(xdotool search --name '^quillmere-wm-probe$' 2>/dev/null | head -n 1)
     if [ -n "$wid" ] && xprop -id "$wid" WM_STATE 2>/dev/null | grep -q 'window state'; then
       managed=0
