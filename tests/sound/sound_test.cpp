@@ -381,18 +381,22 @@ template <typename Expected>
 long WrongBesideGaps(const std::vector<int16_t>& played, long first, long last, Expected&& expected, long& matched)
 {
     constexpr long kBufferSamples = 4096 * 2;
-    long wrong = 0, j = 0;
+    long wrong = 0, j = 0, silenceEnd = first;
     matched = 0;
     for (long i = first; i < last; ++i) {
-        long gapEnd = i;
-        while (gapEnd < last && played[size_t(gapEnd)] == 0)
-            ++gapEnd;
-        if (played[size_t(i)] != expected(j) && gapEnd > i && (gapEnd % kBufferSamples == 0 || gapEnd == last)) {
-            i = gapEnd - 1;
-        } else {
-            (played[size_t(i)] == expected(j) ? matched : wrong)++;
-            ++j;
+        const bool agrees = played[size_t(i)] == expected(j);
+        if (!agrees && played[size_t(i)] == 0) {
+            // Where the silence from here ends, found once for the whole run of it.
+            if (silenceEnd <= i)
+                for (silenceEnd = i; silenceEnd < last && played[size_t(silenceEnd)] == 0;)
+                    ++silenceEnd;
+            if (silenceEnd % kBufferSamples == 0 || silenceEnd == last) {
+                i = silenceEnd - 1;
+                continue;
+            }
         }
+        ++(agrees ? matched : wrong);
+        ++j;
     }
     return wrong;
 }
