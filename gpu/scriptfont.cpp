@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <limits>
 
 #include "gpu/distancefield.h"
@@ -73,7 +74,8 @@ bool ScriptFont::Load(std::string& why)
                       : file + ": " + reason;
         return false;
     }
-    QRawFont loaded(QByteArray(data.data(), int(data.size())), size, QFont::PreferNoHinting);
+    const QByteArray bytes(data.data(), qsizetype(data.size()));
+    QRawFont loaded(bytes, size, QFont::PreferNoHinting);
     if (!loaded.isValid()) {
         why = file + ": expected a TrueType or OpenType font, got a file that is not one";
         return false;
@@ -86,7 +88,7 @@ bool ScriptFont::Load(std::string& why)
     laidOut.clear();
     laidOutGlyphs = 0;
     widths.clear();
-    widthLayout.reset();
+    lineWidths = std::make_unique<LineWidths>(bytes, raw);
     if (!builtIn)
         sources = {source};
     return true;
@@ -126,22 +128,13 @@ void ScriptFont::FreeGl()
 // The layout's font and options: the font alone (no fallback to others), positions as the
 // font's design gives them at any size, and lines broken at words (or anywhere in a word
 // longer than a line) when wrapping.
-static void SetUp(QTextLayout& layout, const QRawFont& font, bool wrap)
-{
-    layout.setRawFont(font);
-    QTextOption option;
-    option.setUseDesignMetrics(true);
-    option.setWrapMode(wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
-    layout.setTextOption(option);
-}
-
 // The paragraphs of the text, each laid out on its own: a line separator inside one layout
 // would be shaped as a character of the font.
 static void LayParagraph(const QRawFont& font, const QString& paragraph, double wrap, float top, float lineHeight,
                          TextLines& out)
 {
     QTextLayout layout(paragraph);
-    SetUp(layout, font, wrap > 0);
+    SetUpLayout(layout, font, wrap > 0);
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(wrap > 0 ? wrap : std::numeric_limits<float>::max() / 4);
@@ -202,21 +195,18 @@ double ScriptFont::Width(const char* text, std::size_t length)
     if (found != widths.end())
         return found->second;
     float widest = 0;
-    EachParagraph(text, length, [&](const QString& paragraph) {
-        if (!widthLayout) {
-            widthLayout = std::make_unique<QTextLayout>();
-            SetUp(*widthLayout, raw, false);
-        }
-        QTextLayout& layout = *widthLayout;
-        layout.setText(paragraph);
-        layout.beginLayout();
-        QTextLine line = layout.createLine();
-        if (line.isValid()) {
-            line.setLineWidth(std::numeric_limits<float>::max() / 4);
-            widest = std::max(widest, float(line.naturalTextWidth()));
-        }
-        layout.endLayout();
-    });
+    // Paragraphs split as EachParagraph splits them, measured from the UTF-8 itself.
+    std::string_view rest(text, length);
+    for (;;) {
+        const std::size_t end = rest.find('\n');
+        std::string_view paragraph = rest.substr(0, end);
+        if (!paragraph.empty() && paragraph.back() == '\r')
+            paragraph.remove_suffix(1);
+        widest = std::max(widest, float(lineWidths->Width(paragraph)));
+        if (end == std::string_view::npos)
+            break;
+        rest.remove_prefix(end + 1);
+    }
     if (widths.size() >= kMostKeptWidths)
         widths.clear();
     widths.emplace(key, widest);

@@ -4,7 +4,8 @@
 // file, so any script and ligature the font knows comes out as the font means it; a character
 // the font lacks shows its missing-glyph box, never another font. Glyphs are drawn from
 // distance fields (gpu/distancefield.h) in the font's atlas (gpu/fontatlas.h), made as text
-// first needs them, with one GL call per atlas page a text uses.
+// first needs them, with one GL call per atlas page a text uses. Widths of plain Latin lines
+// come from HarfBuzz directly (gpu/linewidths.h), equal to the layout's.
 //
 // Lines laid out are kept, so that text drawn again on the next frame costs no layout; the
 // kept lines are bounded and dropped together when they grow past the bound.
@@ -20,6 +21,7 @@
 
 #include "gpu/fontatlas.h"
 #include "gpu/gpuobject.h"
+#include "gpu/linewidths.h"
 
 class QOpenGLShaderProgram;
 
@@ -100,6 +102,5 @@ private:
     std::unordered_map<std::string, std::unique_ptr<TextLines>> laidOut;
     std::size_t laidOutGlyphs = 0;
     std::unordered_map<std::string, float> widths;
-    // One layout for the widths, its font and options set once.
-    std::unique_ptr<QTextLayout> widthLayout;
+    std::unique_ptr<LineWidths> lineWidths;
 };

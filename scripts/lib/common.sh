@@ -10,7 +10,7 @@ QM_PACKAGES=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri libsdl2-mixer-dev libxcb1-dev libx11-dev
   libgtest-dev
   xvfb xauth openbox xdotool xclip x11-utils x11-xkb-utils python3 python3-xlib imagemagick
-  sox libsox-fmt-mp3 lame ffmpeg libkissfft-dev libsndfile1-dev parallel rsync openssh-server
+  sox libsox-fmt-mp3 lame ffmpeg libkissfft-dev libsndfile1-dev libharfbuzz-dev parallel rsync openssh-server
   fonts-dejavu-core
   clang libclang-rt-14-dev
 )
