@@ -50,7 +50,7 @@ static bool DecodePlainLatin(std::string_view line, char32_t& last)
     return true;
 }
 
-LineWidths::LineWidths(const QByteArray& fontData, const QRawFont& font_) : data(fontData), raw(font_)
+LineWidths::LineWidths(const QByteArray& fontData, const QRawFont& rawFont) : data(fontData), raw(rawFont)
 {
     SetUpLayout(layout, raw, false);
     hb_blob_t* blob = hb_blob_create(data.constData(), static_cast<unsigned>(data.size()), HB_MEMORY_MODE_READONLY,

@@ -2,7 +2,7 @@
 // The width of a line of text in a font, as Qt's QTextLayout lays it out with the font's design
 // metrics: the advances, kerning and ligatures, trailing blanks, and the last glyph's ink where
 // it reaches past its advance. A line of Latin letters in a TrueType font is shaped by HarfBuzz
-// directly, to the same 1/64 pixel at a third of the cost; anything else (other scripts, tabs and
+// directly, to the same 1/64 pixel at about half the cost; anything else (other scripts, tabs and
 // other controls, combining marks, a character the font lacks, CFF outlines) goes through the
 // layout.
 
@@ -24,8 +24,8 @@ void SetUpLayout(QTextLayout& layout, const QRawFont& font, bool wrap);
 
 class LineWidths {
 public:
-    // fontData: the file raw was made from (shared, not copied).
-    LineWidths(const QByteArray& fontData, const QRawFont& raw);
+    // fontData: the file rawFont was made from (shared, not copied).
+    LineWidths(const QByteArray& fontData, const QRawFont& rawFont);
     ~LineWidths();
     LineWidths(const LineWidths&) = delete;
     LineWidths& operator=(const LineWidths&) = delete;
