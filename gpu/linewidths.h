@@ -19,7 +19,9 @@
 struct hb_font_t;
 struct hb_buffer_t;
 
-// Sets a layout to the font at its design metrics, wrapping at word boundaries or not at all.
+// Sets a layout to the font alone (no fallback to others), positions as the font's design gives
+// them at any size, and lines broken at words (or anywhere in a word longer than a line) when
+// wrapping, or not at all.
 void SetUpLayout(QTextLayout& layout, const QRawFont& font, bool wrap);
 
 class LineWidths {

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string_view>
 #include <limits>
+#include <string_view>
 
 #include "gpu/distancefield.h"
 
@@ -125,9 +125,6 @@ void ScriptFont::FreeGl()
     atlas.FreeGl();
 }
 
-// The layout's font and options: the font alone (no fallback to others), positions as the
-// font's design gives them at any size, and lines broken at words (or anywhere in a word
-// longer than a line) when wrapping.
 // The paragraphs of the text, each laid out on its own: a line separator inside one layout
 // would be shaped as a character of the font.
 static void LayParagraph(const QRawFont& font, const QString& paragraph, double wrap, float top, float lineHeight,
