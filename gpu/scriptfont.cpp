@@ -153,16 +153,20 @@ static void LayParagraph(const QRawFont& font, const QString& paragraph, double 
     }
 }
 
-// Calls each(paragraph, index) for the text's paragraphs, split at '\n' (a "\r\n" too).
+// Calls each(paragraph) for the text's paragraphs, UTF-8 split at '\n' (a "\r\n" too).
 template <typename Each>
 static void EachParagraph(const char* text, std::size_t length, Each&& each)
 {
-    const QString all = QString::fromUtf8(text, qsizetype(length));
-    const QList<QStringView> paragraphs = QStringView(all).split(u'\n');
-    for (QStringView paragraph : paragraphs) {
-        if (paragraph.endsWith(u'\r'))
-            paragraph.chop(1);
-        each(paragraph.toString());
+    std::string_view rest(text, length);
+    for (;;) {
+        const std::size_t end = rest.find('\n');
+        std::string_view paragraph = rest.substr(0, end);
+        if (!paragraph.empty() && paragraph.back() == '\r')
+            paragraph.remove_suffix(1);
+        each(paragraph);
+        if (end == std::string_view::npos)
+            return;
+        rest.remove_prefix(end + 1);
     }
 }
 
@@ -174,8 +178,9 @@ const TextLines& ScriptFont::Lay(const char* text, std::size_t length, double wr
     if (found != laidOut.end())
         return *found->second;
     auto lines = std::make_unique<TextLines>();
-    EachParagraph(text, length, [&](const QString& paragraph) {
-        LayParagraph(raw, paragraph, wrap, float(lines->lines.size() * lineHeight), float(lineHeight), *lines);
+    EachParagraph(text, length, [&](std::string_view paragraph) {
+        const QString utf16 = QString::fromUtf8(paragraph.data(), qsizetype(paragraph.size()));
+        LayParagraph(raw, utf16, wrap, float(lines->lines.size() * lineHeight), float(lineHeight), *lines);
     });
     if (laidOutGlyphs + lines->glyphs > kMostKeptGlyphs) {
         laidOut.clear();
@@ -192,18 +197,9 @@ double ScriptFont::Width(const char* text, std::size_t length)
     if (found != widths.end())
         return found->second;
     float widest = 0;
-    // Paragraphs split as EachParagraph splits them, measured from the UTF-8 itself.
-    std::string_view rest(text, length);
-    for (;;) {
-        const std::size_t end = rest.find('\n');
-        std::string_view paragraph = rest.substr(0, end);
-        if (!paragraph.empty() && paragraph.back() == '\r')
-            paragraph.remove_suffix(1);
+    EachParagraph(text, length, [&](std::string_view paragraph) {
         widest = std::max(widest, float(lineWidths->Width(paragraph)));
-        if (end == std::string_view::npos)
-            break;
-        rest.remove_prefix(end + 1);
-    }
+    });
     if (widths.size() >= kMostKeptWidths)
         widths.clear();
     widths.emplace(key, widest);
