@@ -265,6 +265,14 @@ def text_rows(f):
                 value, f["text.scroller_5000_frame_ms"], f["text.clear_ms"], f["text.scroller_5000_clipped_added_ms"],
                 f["text.scroller_first_frame_ms"]),
             value is not None and value <= 3)]
+    floor = f.get("text.scroller_5000_floor_ms")
+    out.append(("Text: the least this renderer takes for the scroller's own quads: as many quads covering no pixel, "
+                "and their fragments at what a pixel of one blended, textured quad over the view costs", "(reported)",
+                "not measured" if floor is None else "%.2f ms (%d quads alone %.2f ms; %d fragments, a whole view blended "
+                "%.2f ms); the scroller takes %.1f times that" % (
+                    floor, f["text.scroller_5000_quads"], f["text.floor_empty_quads_ms"],
+                    f["text.scroller_5000_fragments"], f["text.floor_blended_view_ms"],
+                    (value or 0) / floor if floor else 0), None))
     theirs = f.get("love.text_5000_frame_ms")
     ours = f.get("text.scroller_5000_frame_ms")
     out.append(("Text: the same scroller, our whole frame against LÖVE's print", "(reported)",
