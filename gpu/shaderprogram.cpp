@@ -52,13 +52,27 @@ static std::string InfoLog(GLuint object, bool isProgram)
     return log;
 }
 
+// The text as it goes to the compiler, ending in a comment that names the stage. Mesa keys its
+// shader cache, on disk and so across runs, by the text alone: a text compiled once for the
+// other stage would be taken as compiled, and the link that then compiles it fails on freed
+// memory. One file given as both stages is enough for that. The comment goes on the last line,
+// so that the compiler's line numbers stay the file's.
+static std::string StagedShaderText(const std::string& text, bool fragment)
+{
+    const size_t end = text.find_last_not_of("\r\n") + 1;
+    const bool continued = end > 0 && text[end - 1] == '\\';
+    return text.substr(0, end) + (continued ? "\n" : "") + (fragment ? " // fragment stage" : " // vertex stage")
+         + text.substr(end);
+}
+
 // A compiled shader, or 0 with the compiler's messages translated.
 static GLuint Compile(GLenum type, const std::string& text, const std::vector<std::string>& names, std::string& why)
 {
     QOpenGLExtraFunctions* gl = Gl();
     const GLuint shader = gl->glCreateShader(type);
-    const char* source = text.c_str();
-    const GLint length = GLint(text.size());
+    const std::string staged = StagedShaderText(text, type == GL_FRAGMENT_SHADER);
+    const char* source = staged.c_str();
+    const GLint length = GLint(staged.size());
     gl->glShaderSource(shader, 1, &source, &length);
     gl->glCompileShader(shader);
     GLint compiled = GL_FALSE;

@@ -188,6 +188,12 @@ private slots:
         view->Frame();
         const std::string error = g_scriptFailures.ShaderError("tint.frag");
         QVERIFY2(error.rfind("bad.vert:3: error", 0) == 0, error.c_str());
+        // One file as both stages: compiled as a fragment, then as a vertex stage, in which it
+        // does not compile (and must not be taken for the fragment the driver's cache has seen).
+        QCOMPARE(Run("s = loadShader('tint.frag', 'tint.frag')"), std::string());
+        view->Frame();
+        const std::string both = g_scriptFailures.ShaderError("tint.frag");
+        QVERIFY2(both.rfind("tint.frag:2: error: `gl_FragColor' undeclared", 0) == 0, both.c_str());
         QVERIFY(Run("loadShader('tint.frag', 'missing.vert')").find("loadShader: missing.vert: No such file or directory")
                 != std::string::npos);
         g_scriptFailures.Report("tint.frag", "");
