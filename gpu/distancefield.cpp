@@ -67,12 +67,18 @@ static void Transform2D(std::vector<float>& grid, int width, int height)
     }
 }
 
-DistanceGlyph MakeDistanceGlyph(const QPainterPath& outline)
+DistanceGlyph MakeDistanceGlyph(const QPainterPath& outline, int largest)
 {
     DistanceGlyph glyph;
     const QRectF box = outline.boundingRect();
     if (outline.isEmpty() || box.isEmpty())
         return glyph;
+    // Far from the origin counts as large too: the texel coordinates below are ints.
+    const double most = double(largest) * kFieldOversample;
+    if (!(box.width() <= most && box.height() <= most && std::abs(box.left()) <= most && std::abs(box.top()) <= most)) {
+        glyph.width = glyph.height = largest + 1;
+        return glyph;
+    }
     glyph.left = int(std::floor(box.left() / kFieldOversample)) - kFieldMargin;
     glyph.top = int(std::floor(box.top() / kFieldOversample)) - kFieldMargin;
     glyph.width = int(std::ceil(box.right() / kFieldOversample)) + kFieldMargin - glyph.left;

@@ -30,5 +30,7 @@ struct DistanceGlyph {
 };
 
 // The field of an outline given at kFieldSize * kFieldOversample pixels an em; an empty glyph
-// (a space) for an empty outline.
-DistanceGlyph MakeDistanceGlyph(const QPainterPath& outline);
+// (a space) for an empty outline. An outline whose field would be more than largest texels
+// wide or tall (a broken font's, which can be thousands of ems) gets a size past largest and
+// no texels, without being filled.
+DistanceGlyph MakeDistanceGlyph(const QPainterPath& outline, int largest);

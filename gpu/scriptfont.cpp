@@ -226,7 +226,7 @@ bool ScriptFont::Place(const PlacedGlyph& glyph, float x, std::string& why)
 {
     const AtlasGlyph* place = atlas.Find(glyph.glyph);
     if (!place) {
-        const DistanceGlyph field = MakeDistanceGlyph(outlines.pathForGlyph(glyph.glyph));
+        const DistanceGlyph field = MakeDistanceGlyph(outlines.pathForGlyph(glyph.glyph), kAtlasPageSide);
         place = atlas.Add(glyph.glyph, field);
         if (!place) {
             // Every page is full: what waits is drawn, and the pages start again empty.

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
+#include <QPainterPath>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "capture/offscreenview.h"
+#include "gpu/distancefield.h"
 #include "gpu/fontatlas.h"
 #include "gpu/scriptgpu.h"
 #include "script/bindings.h"
@@ -228,6 +230,38 @@ private slots:
         QCOMPARE(Render("drawText(flood, 'Greetings', 10, 10)"), before);
         QCOMPARE(Run("flood = nil chars = nil collectgarbage()"), std::string());
         QVERIFY(ScriptGpu::Current()->Budget().InUse() <= inUse);
+    }
+
+    // A font that says its em is 16 units makes its glyphs over a hundred ems: they are left out
+    // without being filled (gigabytes and seconds each), and the text draws without them.
+    void aBrokenFontsHugeGlyphsAreLeftOutUnfilled()
+    {
+        QPainterPath huge;
+        huge.addRect(0, 0, 40000, 40000);
+        const DistanceGlyph field = MakeDistanceGlyph(huge, kAtlasPageSide);
+        QVERIFY(field.texels.empty() && FontAtlas::TooLarge(field));
+
+        QFile sans("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+        QVERIFY(sans.open(QIODevice::ReadOnly));
+        QByteArray bytes = sans.readAll();
+        const auto word = [&](int at, int size) {
+            quint32 value = 0;
+            for (int i = 0; i < size; ++i)
+                value = value << 8 | quint8(bytes[at + i]);
+            return value;
+        };
+        for (int table = 0; table < int(word(4, 2)); ++table)
+            if (bytes.mid(12 + 16 * table, 4) == "head") {
+                const int unitsPerEm = int(word(12 + 16 * table + 8, 4)) + 18;
+                bytes[unitsPerEm] = 0, bytes[unitsPerEm + 1] = 16;
+            }
+        QFile broken("broken.ttf");
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(bytes) == bytes.size());
+        broken.close();
+        const QImage empty = Render("");
+        QCOMPARE(Run("broken = newFont('broken.ttf', 14)"), std::string());
+        QCOMPARE(Render("drawText(broken, 'Ab', 10, 10)"), empty);
+        QCOMPARE(Run("broken = nil collectgarbage()"), std::string());
     }
 
     void badArgumentsGiveErrorsNamingThem()
