@@ -30,12 +30,20 @@ static ScriptFont* CheckFont(lua_State* L, int index, const char* name)
     return font;
 }
 
+// Far more than a frame can show: laying out takes about 140 bytes and half a microsecond a
+// character, so a text a hundred times larger would hold the program for minutes and then run
+// it out of memory.
+static constexpr std::size_t kLargestText = std::size_t(1) << 20;
+
 // A string, or a number as Lua writes it.
 static const char* CheckText(lua_State* L, int index, const char* name, std::size_t& length)
 {
     if (!lua_isstring(L, index))
         luaL_error(L, "%s: expected a text, got %s", name, luaL_typename(L, index));
-    return lua_tolstring(L, index, &length);
+    const char* text = lua_tolstring(L, index, &length);
+    if (length > kLargestText)
+        luaL_error(L, "%s: expected a text of at most %d bytes, got %f", name, int(kLargestText), lua_Number(length));
+    return text;
 }
 
 static lua_Number CheckNumber(lua_State* L, int index, const char* name)

@@ -279,6 +279,7 @@ private slots:
             {"newFont(true)", "newFont: expected a font file name or a size, got boolean\n"},
             {"drawText(nil, 'a', 0, 0)", "drawText: expected a font, got nil\n"},
             {"drawText(sans, {}, 0, 0)", "drawText: expected a text, got table\n"},
+            {"drawText3D(sans, string.rep('a', 1048577))", "drawText3D: expected a text of at most 1048576 bytes, got 1048577\n"},
             {"drawText(sans, 'a', 0)", "drawText: expected a number as argument 4, got no value\n"},
             {"drawText(sans, 'a', 0, 0, 'middle')", "drawText: expected the align \"left\", \"center\" or \"right\", got middle\n"},
             {"drawText(sans, 'a', 0, 0, 'left', -5)", "drawText: expected a width greater than 0, got -5\n"},
