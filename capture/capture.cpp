@@ -158,7 +158,8 @@ bool Capture::Prepare()
     if (!ChildProcess::IsInstalled("ffmpeg"))
         return ReportProblem("--capture needs the program ffmpeg, which is not installed "
                              "(Debian package ffmpeg)");
-    ProbeSoundtrack();
+    if (!ProbeSoundtrack())
+        return false;
     end = settings.to >= 0 ? settings.to : hasSoundtrack ? musicLength : kSilentCaptureSeconds;
     if (hasSoundtrack && settings.to > musicLength + kLengthTolerance)
         return ReportProblem("--to " + Number(settings.to) + " lies past the end of the music ("
@@ -193,15 +194,21 @@ bool Capture::CheckSegments()
 }
 
 // The length is the decoded sound's, which ffmpeg finds by decoding it all: the length a file's
-// headers give is an estimate that can miss by a frame of the mp3 or more.
-void Capture::ProbeSoundtrack()
+// headers give is an estimate that can miss by a frame of the mp3 or more. False for music that
+// is there but is not a file: the capture reads the music several times (the length, the
+// analysis, the video's sound, each segment), which a pipe cannot give, and a FIFO nobody
+// writes to would hold the first read for ever.
+bool Capture::ProbeSoundtrack()
 {
     const std::string& music = settings.music;
     struct stat status;
     if (stat(settings.musicPath.c_str(), &status) != 0) {
         silenceReason = "no soundtrack (" + music + ": " + std::strerror(errno) + ")";
-        return;
+        return true;
     }
+    if (!S_ISREG(status.st_mode))
+        return ReportProblem("a capture reads its music more than once, from a file: " + music
+                             + " is not a regular file (save what it gives into one)");
     ChildProcess probe;
     std::string output;
     const int result = probe.Run({"ffmpeg", "-nostdin", "-v", "error", "-i", "file:" + settings.musicPath,
@@ -212,15 +219,16 @@ void Capture::ProbeSoundtrack()
         const std::string error = probe.ErrorTail(1);
         silenceReason = music + " holds no sound that can be decoded"
             + (error.empty() ? "" : " (" + error + ")");
-        return;
+        return true;
     }
     if (length > kLongestMusicSeconds) {
         silenceReason = music + " lasts " + Number(length) + " s, longer than the " + Number(kLongestMusicSeconds)
             + " s a soundtrack may last";
-        return;
+        return true;
     }
     hasSoundtrack = true;
     musicLength = length;
+    return true;
 }
 
 // The folder that will hold the video, "" for the working directory.

@@ -57,7 +57,7 @@ public:
     CaptureTimes times;
 
 private:
-    void ProbeSoundtrack();
+    bool ProbeSoundtrack();
     bool CheckFolder();
     bool CreateTemporaryFile();
     void RemoveTemporaryFile();

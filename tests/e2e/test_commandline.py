@@ -287,6 +287,14 @@ class Capture(Runs):
         status, _, err = self.capture("clip.mp4", "--to", "0.2")
         self.assertEqual(status, 0, err)
         self.assertRegex(err, r"quillmere: Ondrelle.mp3 holds no sound that can be decoded \(.+\): the video is silent")
+        # A FIFO nobody writes to: refused before anything waits on it, and nothing is written.
+        os.remove(self.path("Ondrelle.mp3"))
+        os.mkfifo(self.path("Ondrelle.mp3"))
+        status, _, err = self.capture("fifo.mp4", "--to", "0.2")
+        self.assertEqual(status, 2, err)
+        self.assertIn("quillmere: a capture reads its music more than once, from a file: Ondrelle.mp3 is not a regular "
+                      "file (save what it gives into one)", err)
+        self.assertFalse(os.path.exists(self.path("fifo.mp4")))
 
     def test_a_stopped_capture_leaves_the_file_as_it_was_and_no_temporary_file(self):
         self.write("prod.lua", SCENE + SLOW_UPDATE)
