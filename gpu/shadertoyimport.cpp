@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,16 +44,28 @@ static std::string Text(const QJsonValue& value)
     return value.toString().toStdString();
 }
 
-// What the host calls the kinds of input it does not have.
+// A value as an error names it: what the export has in place of a number, or none.
+static std::string Shown(const QJsonValue& value)
+{
+    if (value.isDouble())
+        return QString::number(value.toDouble()).toStdString();
+    if (value.isString() || value.isBool())
+        return Text(value);
+    return value.isArray() ? "a list" : value.isObject() ? "an object" : value.isNull() ? "null" : "nothing";
+}
+
+// What the host calls the kinds of input it does not have, after "a" or "an".
 static std::string KindName(const std::string& ctype)
 {
     if (ctype == "cubemap")
-        return "cube map";
+        return "a cube map";
     if (ctype == "webcam")
-        return "video";
+        return "a video";
     if (ctype == "music" || ctype == "musicstream" || ctype == "mic")
-        return "sound";
-    return ctype.empty() ? "unnamed" : ctype;
+        return "a sound";
+    if (ctype.empty())
+        return "an unnamed";
+    return (std::strchr("aeiou", ctype[0]) ? "an " : "a ") + ctype;
 }
 
 ShadertoyImport::ShadertoyImport(std::string name, std::string path)
@@ -69,7 +82,7 @@ bool ShadertoyImport::ParseInput(const QJsonObject& input, const std::string& pa
 {
     const int number = input.value("channel").toInt(-1);
     if (number < 0 || number >= kChannels) {
-        why = pass + ": an input on channel 0 to 3, got " + Text(input.value("channel"));
+        why = pass + ": an input on channel 0 to 3, got " + Shown(input.value("channel"));
         return false;
     }
     const std::string where = pass + ": iChannel" + std::to_string(number) + ": ";
@@ -132,7 +145,7 @@ bool ShadertoyImport::ParseInput(const QJsonObject& input, const std::string& pa
         channel.source = Source::Texture;
         channel.index = int(index);
     } else {
-        why = where + "a " + KindName(ctype) + " input, which is not supported";
+        why = where + KindName(ctype) + " input, which is not supported";
         return false;
     }
     reader.channels[number] = channel;
@@ -174,7 +187,8 @@ bool ShadertoyImport::Parse(const std::string& json, Parsed& parsed, std::string
         } else if (type == "image") {
             image = Found{pass, passName.empty() ? "Image" : passName};
         } else {
-            why = (passName.empty() ? type : passName) + ": a " + KindName(type) + " pass, which is not supported";
+            const std::string named = passName.empty() ? type : passName;
+            why = (named.empty() ? "" : named + ": ") + KindName(type) + " pass, which is not supported";
             return false;
         }
     }

@@ -256,6 +256,15 @@ TEST(ShadertoyImport, WhatTheHostDoesNotHaveIsAnErrorNamingIt)
     WriteExport("keys.json", QJsonArray{Pass("image", "Image", image, QJsonArray{Input(1, "keyboard", "4dXGRr")})});
     EXPECT_NE(Scene("s = loadShadertoy('keys.json')", "").find("loadShadertoy: keys.json: Image: iChannel1: a keyboard input, which is not supported"),
               std::string::npos);
+    // A damaged export: the channel or the kind as the file has them.
+    QJsonObject half = Input(0, "texture", "quadrants.png");
+    half["channel"] = 0.5;
+    WriteExport("half.json", QJsonArray{Pass("image", "Image", image, QJsonArray{half})});
+    EXPECT_NE(Scene("s = loadShadertoy('half.json')", "").find("half.json: Image: an input on channel 0 to 3, got 0.5\n"),
+              std::string::npos);
+    WriteExport("unnamed.json", QJsonArray{Pass("image", "Image", image), Pass("", "", image)});
+    EXPECT_NE(Scene("s = loadShadertoy('unnamed.json')", "").find("unnamed.json: an unnamed pass, which is not supported"),
+              std::string::npos);
     WriteExport("missing.json", QJsonArray{Pass("image", "Image", image, QJsonArray{Input(0, "texture", "nosuch.png")})});
     EXPECT_NE(Scene("s = loadShadertoy('missing.json')", "").find("missing.json: Image: iChannel0: nosuch.png: a PNG or JPEG image, got file not found"),
               std::string::npos);
