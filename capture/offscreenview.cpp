@@ -18,7 +18,7 @@
 OffscreenView::OffscreenView(int width, int height)
     : width(width)
     , height(height)
-    , gpu(new ScriptGpu(CollectScriptObjects))
+    , gpu(new ScriptGpu(CollectScriptObjects, StepScriptCollector))
 {
 }
 

@@ -10,6 +10,10 @@ constexpr std::size_t kScriptGpuMemoryLimit = std::size_t(512) << 20;
 // A full collection of the script's objects, so that those no longer referenced give their bytes
 // back. It only marks objects dead (their owner frees them later) and never raises.
 using GpuCollect = void (*)();
+// A step of the script's collector as large as that many bytes of its own heap would be: what
+// objects hold lies outside the heap, and without it the collector would let thousands of
+// dropped ones pile up (with what they hold in memory) before the budget ran a collection.
+using GpuStep = void (*)(std::size_t bytes);
 
 class GpuBudget {
 public:

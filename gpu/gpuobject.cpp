@@ -28,6 +28,8 @@ bool GpuObject::Hold(std::size_t bytes)
             shared->budget.Give(more);
             return false;
         }
+        if (shared->step)
+            shared->step(more);
     } else {
         shared->budget.Give(held - bytes);
     }

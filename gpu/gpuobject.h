@@ -46,6 +46,7 @@ struct GpuReport {
 struct GpuShared {
     GpuBudget budget;
     GpuCollect collect = nullptr;
+    GpuStep step = nullptr;
     long frame = 0;  // 1 from the first frame start on
     int viewWidth = 0;
     int viewHeight = 0;

@@ -26,10 +26,11 @@ static QOpenGLFunctions* Gl()
     return QOpenGLContext::currentContext()->functions();
 }
 
-ScriptGpu::ScriptGpu(GpuCollect collect)
+ScriptGpu::ScriptGpu(GpuCollect collect, GpuStep step)
     : previous(g_current)
 {
     shared.collect = collect;
+    shared.step = step;
     music.shared = &shared;
     g_current = this;
 }

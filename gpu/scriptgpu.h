@@ -48,8 +48,9 @@ enum class PassBlend { Default, Blend, Opaque };
 
 class ScriptGpu {
 public:
-    // collect makes room in the budget: a full collection of the script's objects.
-    explicit ScriptGpu(GpuCollect collect);
+    // collect makes room in the budget: a full collection of the script's objects; step keeps
+    // the collector's pace with the bytes objects take.
+    explicit ScriptGpu(GpuCollect collect, GpuStep step = nullptr);
     ~ScriptGpu();
     ScriptGpu(const ScriptGpu&) = delete;
     ScriptGpu& operator=(const ScriptGpu&) = delete;

@@ -3,6 +3,10 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
@@ -138,6 +142,20 @@ void CollectScriptObjects()
 {
     if (lua_State* L = g_luaState)
         if (lua_cpcall(L, CollectAll, nullptr) != 0)
+            lua_pop(L, 1);
+}
+
+static int StepBy(lua_State* L)
+{
+    lua_gc(L, LUA_GCSTEP, int(reinterpret_cast<std::uintptr_t>(lua_touserdata(L, 1))));
+    return 0;
+}
+
+void StepScriptCollector(std::size_t bytes)
+{
+    const std::size_t kilobytes = std::min(bytes >> 10, std::size_t(std::numeric_limits<int>::max()));
+    if (lua_State* L = g_luaState; L && kilobytes > 0)
+        if (lua_cpcall(L, StepBy, reinterpret_cast<void*>(std::uintptr_t(kilobytes))) != 0)
             lua_pop(L, 1);
 }
 

@@ -29,6 +29,7 @@
 // Objects reach Lua as userdata holding a GpuHandle, one metatable per kind (NewGpuType), whose
 // finaliser only marks the object dead.
 
+#include <cstddef>
 #include <string>
 #include <type_traits>
 
@@ -72,7 +73,9 @@ GpuHandle* PushGpuHandle(lua_State* L, const char* type);
 // has gone.
 GpuObject* ToGpuObject(lua_State* L, int index, const char* type);
 
-// What every owner is made with: a full collection of the script's objects, run protected.
+// What every owner is made with: a full collection of the script's objects, and a step of the
+// collector for bytes taken, both run protected.
 void CollectScriptObjects();
+void StepScriptCollector(std::size_t bytes);
 // At the end of every chunk: the owner's EndChunk, and its shader reports to the error strip.
 void EndGpuChunk();

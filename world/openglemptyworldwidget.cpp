@@ -28,7 +28,7 @@ OpenGLEmptyWorldWidget::OpenGLEmptyWorldWidget(QWindow* parent)
 {
     setSurfaceType(QWindow::OpenGLSurface);
     world = new KestrovaWorld;
-    gpu = new ScriptGpu(CollectScriptObjects);
+    gpu = new ScriptGpu(CollectScriptObjects, StepScriptCollector);
     statusStrip = new StatusStrip;
     frameReadout = new FrameReadout;
     frameTimer = new QTimer(this);

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <string>
 
 #include "capture/offscreenview.h"
@@ -262,6 +263,19 @@ private slots:
         QCOMPARE(Run("broken = newFont('broken.ttf', 14)"), std::string());
         QCOMPARE(Render("drawText(broken, 'Ab', 10, 10)"), empty);
         QCOMPARE(Run("broken = nil collectgarbage()"), std::string());
+    }
+
+    // Fonts made, drawn and dropped every frame, never collected by the script: the collector
+    // keeps pace with the pages they take, so few stay alive at once.
+    void droppedFontsAreCollectedAsTheyTakePages()
+    {
+        const std::size_t inUse = ScriptGpu::Current()->Budget().InUse();
+        std::size_t most = 0;
+        for (int frame = 0; frame < 300; ++frame) {
+            Render("drawText(newFont(10 + " + std::to_string(frame % 30) + "), 'dropped', 10, 10)");
+            most = std::max(most, ScriptGpu::Current()->Budget().InUse() - inUse);
+        }
+        QVERIFY2(most <= 8 * kAtlasPageBytes, qPrintable(QString::number(most)));
     }
 
     void badArgumentsGiveErrorsNamingThem()
