@@ -21,7 +21,7 @@ int main(int argc, char* argv[])
     if (const int status = ApplyCommandLine(line); status >= 0)
         return status;
     // Before any window or context: every GL surface of the program takes this format.
-    SetDriverOptions();
+    SetProcessOptions();
     QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
     if (line.action == CommandLine::Action::Capture) {
         Capture capture(line.capture);

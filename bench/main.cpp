@@ -14,7 +14,7 @@
 
 int main(int argc, char* argv[])
 {
-    SetDriverOptions();
+    SetProcessOptions();
     QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
     if (argc == 2 && std::strcmp(argv[1], "startup-child") == 0)
         return RunStartupChild();

@@ -329,7 +329,9 @@ def suite_rows(f):
             ("churn.meshes_growth_mib", "12. Memory with 1,000 meshes made and dropped a frame: resident growth over "
              "250 frames", 16, "%.1f MiB"),
             ("churn.textures_growth_mib", "10. Memory with 100 textures loaded, sampled and dropped a frame: resident "
-             "growth over 50 frames", 32, "%.1f MiB")):
+             "growth over 50 frames", 32, "%.1f MiB"),
+            ("churn.objects_growth_mib", "Memory with a target, a font and a texture made, drawn and dropped a frame: "
+             "resident growth over 1,000 frames", 32, "%.1f MiB")):
         value = f.get(key)
         unit = "ms" if key.endswith("_ms") else "MiB"
         out.append((name, "<= %d %s" % (goal, unit), "not measured" if value is None else text % value,

@@ -90,7 +90,8 @@ static double ResidentGrowthMiB(OpenGLEmptyWorldWidget* view, int warmFrames, in
 }
 
 // 1,000 meshes made and dropped a frame; 100 textures of 64 KiB loaded, sampled by a full-screen
-// pass and dropped a frame. The first frames let every pool fill (the allocator's, the driver's).
+// pass and dropped a frame; a target, a font and a texture made and dropped a frame. The first
+// frames let every pool fill (the allocator's, the driver's).
 int RunChurnBench(BenchResults& results)
 {
     StartProgramWindow();
@@ -112,6 +113,14 @@ int RunChurnBench(BenchResults& results)
     RunLuaString("churnShader = loadShader('churn.frag') function render() for i = 1, 100 do "
                  "setUniform(churnShader, 't', loadTexture('churn.png')) drawFullscreen(churnShader) end end");
     results.Add("churn.textures_growth_mib", ResidentGrowthMiB(view, 50, 50));
+
+    // What live coding does between two saves: a target, a font and a texture made, drawn and
+    // dropped every frame, each of a size the allocator's heap would keep once freed.
+    RunLuaString("churnFrame = 0 function render() churnFrame = churnFrame + 1 "
+                 "local t = newTarget(256, 256) setTarget(t) drawText(newFont(10 + churnFrame % 30), 'churn', 4, 4) "
+                 "setTarget(nil) useTexture(loadTexture('churn.png')) beginTriGL() vectorGL(0, 0, 0) vectorGL(1, 0, 0) "
+                 "vectorGL(0, 1, 0) endGL() end");
+    results.Add("churn.objects_growth_mib", ResidentGrowthMiB(view, 200, 1000));
     RunLuaString("function render() end collectgarbage()");
     view->UpdateFrame();
     std::remove("churn.png");

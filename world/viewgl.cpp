@@ -1,11 +1,16 @@
 #include "world/viewgl.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 
 #include <GL/gl.h>
 
 #include "gpu/scriptgpu.h"
 #include "world/world.h"
+
+// The allocator's own starting threshold, kept for good.
+static constexpr int kLargeBlockBytes = 128 * 1024;
 
 void SetupViewGL()
 {
@@ -29,7 +34,8 @@ QSurfaceFormat ViewSurfaceFormat()
     return format;
 }
 
-void SetDriverOptions()
+void SetProcessOptions()
 {
+    mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
     setenv("glsl_zero_init", "true", 0);
 }

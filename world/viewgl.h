@@ -20,7 +20,10 @@ void PaintWorld(World& world, ScriptGpu& gpu);
 // fixed-function drawing, a 24-bit depth buffer for the pick, no multisampling.
 QSurfaceFormat ViewSurfaceFormat();
 
-// Mesa's options for the program's contexts, read from the environment as the driver starts, so
-// set in main before the toolkit connects to the display: a shader's locals and outputs start at
-// zero, as the browsers that shaders are shared for start them. An option the user set stays.
-void SetDriverOptions();
+// Set in main before the toolkit connects to the display. Mesa's options for the program's
+// contexts, read from the environment as the driver starts: a shader's locals and outputs start
+// at zero, as the browsers that shaders are shared for start them (an option the user set stays).
+// And the allocator hands every large block (the driver's textures and targets, fonts, images)
+// back to the system as it is freed: left to raise that threshold as blocks are freed, it kept
+// them in heaps that grew by gigabytes while a scene made and dropped objects every frame.
+void SetProcessOptions();

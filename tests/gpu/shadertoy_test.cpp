@@ -284,7 +284,7 @@ TEST(ShadertoyImport, WhatTheHostDoesNotHaveIsAnErrorNamingIt)
 
 int main(int argc, char* argv[])
 {
-    SetDriverOptions();
+    SetProcessOptions();
     QSurfaceFormat::setDefaultFormat(ViewSurfaceFormat());
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
