@@ -22,14 +22,14 @@ bool GpuObject::Hold(std::size_t bytes)
         const std::size_t more = bytes - held;
         if (!shared->budget.Take(more, shared->collect))
             return false;
-        // The collection may have found this very object unreferenced: it gave back what it
-        // held then, and holds nothing from now on.
+        if (shared->step)
+            shared->step(more);
+        // The collection (the budget's or the step's) may have found this very object
+        // unreferenced: it gave back what it held then, and holds nothing from now on.
         if (dead) {
             shared->budget.Give(more);
             return false;
         }
-        if (shared->step)
-            shared->step(more);
     } else {
         shared->budget.Give(held - bytes);
     }
