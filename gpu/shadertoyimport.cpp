@@ -63,9 +63,8 @@ static std::string KindName(const std::string& ctype)
         return "a video";
     if (ctype == "music" || ctype == "musicstream" || ctype == "mic")
         return "a sound";
-    if (ctype.empty())
-        return "an unnamed";
-    return (std::strchr("aeiou", ctype[0]) ? "an " : "a ") + ctype;
+    const std::string kind = ctype.empty() ? "unnamed" : ctype;
+    return (std::strchr("aeiou", kind[0]) ? "an " : "a ") + kind;
 }
 
 ShadertoyImport::ShadertoyImport(std::string name, std::string path)
