@@ -222,7 +222,7 @@ QOpenGLShaderProgram* ScriptFont::Program(bool inView, std::string& why)
     return program;
 }
 
-bool ScriptFont::Place(const PlacedGlyph& glyph, float x, std::string& why)
+bool ScriptFont::Place(const PlacedGlyph& glyph, float x, const Window& window, std::string& why)
 {
     const AtlasGlyph* place = atlas.Find(glyph.glyph);
     if (!place) {
@@ -247,6 +247,8 @@ bool ScriptFont::Place(const PlacedGlyph& glyph, float x, std::string& why)
     const float scale = float(size) / kFieldSize;
     const float x0 = x + glyph.x + place->left * scale, y0 = glyph.y + place->top * scale;
     const float x1 = x0 + place->width * scale, y1 = y0 + place->height * scale;
+    if (x1 < window.left || x0 > window.right || y1 < window.top || y0 > window.bottom)
+        return true;
     const float corners[kFloatsPerQuad] = {x0, y0, place->u0, place->v0, x1, y0, place->u1, place->v0,
                                            x1, y1, place->u1, place->v1, x0, y1, place->u0, place->v1};
     std::vector<float>& page = quads[std::size_t(place->page)];
@@ -271,7 +273,8 @@ void ScriptFont::Flush()
 // Changes the program, the texture bound to the active unit, the client arrays and the blend
 // function; the gate puts back all but the blend function, which is left as the world blends.
 // The matrices are changed by the callers.
-bool ScriptFont::Draw(const TextLines& text, TextAlign align, double width, float perPixel, std::string& why)
+bool ScriptFont::Draw(const TextLines& text, TextAlign align, double width, float perPixel, const Window& window,
+                      std::string& why)
 {
     QOpenGLShaderProgram* program = Program(perPixel > 0, why);
     if (!program)
@@ -291,7 +294,7 @@ bool ScriptFont::Draw(const TextLines& text, TextAlign align, double width, floa
     for (const TextLines::Line& line : text.lines) {
         const float x = (float(width) - line.width) * share;
         for (const PlacedGlyph& glyph : line.glyphs)
-            if (!(placed = Place(glyph, x, why)))
+            if (!(placed = Place(glyph, x, window, why)))
                 break;
         if (!placed)
             break;
@@ -312,7 +315,12 @@ bool ScriptFont::DrawInView(const TextLines& text, TextAlign align, double width
     glDisable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
     glColor4ubv(colour);
-    return Draw(text, align, width, float(kFieldSize / (2 * kFieldSpread * size)), why);
+    Window window;
+    window.left = -x;
+    window.top = -y;
+    window.right = float(viewWidth) - x;
+    window.bottom = float(viewHeight) - y;
+    return Draw(text, align, width, float(kFieldSize / (2 * kFieldSpread * size)), window, why);
 }
 
 bool ScriptFont::DrawInWorld(const TextLines& text, double height, const std::uint8_t colour[4], std::string& why)
@@ -324,5 +332,5 @@ bool ScriptFont::DrawInWorld(const TextLines& text, double height, const std::ui
     glDepthMask(GL_FALSE);
     glDisable(GL_CULL_FACE);
     glColor4ubv(colour);
-    return Draw(text, TextAlign::Left, 0, 0, why);
+    return Draw(text, TextAlign::Left, 0, 0, Window(), why);
 }

@@ -10,6 +10,7 @@
 // Lines laid out are kept, so that text drawn again on the next frame costs no layout; the
 // kept lines are bounded and dropped together when they grow past the bound.
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -79,11 +80,18 @@ public:
     bool DrawInWorld(const TextLines& text, double height, const std::uint8_t colour[4], std::string& why);
 
 private:
+    // Where a glyph can be seen, in the font's pixels of the text: a quad wholly outside is not
+    // sent, so a long text passing through the view costs only what is in it.
+    struct Window {
+        float left = -HUGE_VALF, top = -HUGE_VALF, right = HUGE_VALF, bottom = HUGE_VALF;
+    };
+
     // With the matrices in place: x right, y down, in the font's pixels. perPixel: how much the
     // field changes a screen pixel, 0 when the derivatives are to tell.
-    bool Draw(const TextLines& text, TextAlign align, double width, float perPixel, std::string& why);
-    // Parks the quads waiting for the page, in the font's pixels.
-    bool Place(const PlacedGlyph& glyph, float x, std::string& why);
+    bool Draw(const TextLines& text, TextAlign align, double width, float perPixel, const Window& window,
+              std::string& why);
+    // Parks the quad waiting for the page, in the font's pixels, when it reaches into the window.
+    bool Place(const PlacedGlyph& glyph, float x, const Window& window, std::string& why);
     // Draws the waiting quads, one call per page.
     void Flush();
     // The program for text in the view (knowing perPixel) or in the world.

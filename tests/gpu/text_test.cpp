@@ -215,6 +215,33 @@ private slots:
             QVERIFY(ink.left() >= kWidth / 2 - 1 && ink.left() <= kWidth / 2 + 3 && ink.top() >= kHeight / 2 - 1);
     }
 
+    // Text reaching past each edge of the view draws there what it draws in the middle: the
+    // glyphs across an edge keep their part in the view, those beyond it are left out.
+    void textPastTheViewsEdgesDrawsWhatIsInTheView()
+    {
+        QCOMPARE(Run("three = line .. '\\n' .. line .. '\\n' .. line"), std::string());
+        const QImage middle = Render("drawText(sans, three, 100, 100)");
+        const QRect whole = Ink(middle);
+        QVERIFY(whole.width() > 150 && whole.height() > 60);
+        for (const QPoint at : {QPoint(-120, -35), QPoint(kWidth - 60, kHeight - 30), QPoint(-90, kHeight - 50),
+                                QPoint(300, -60)}) {
+            const QImage edge = Render("drawText(sans, three, " + std::to_string(at.x()) + ", " + std::to_string(at.y()) + ")");
+            const QPoint shift = QPoint(100, 100) - at;
+            int inked = 0, differ = 0;
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    const QPoint there = QPoint(x, y) + shift;
+                    const int ink = qGreen(edge.pixel(x, y));
+                    inked += ink > kInk;
+                    if (!middle.rect().contains(there))
+                        continue;
+                    differ += std::abs(ink - qGreen(middle.pixel(there))) > 2;
+                }
+            QVERIFY2(inked > 100 && differ == 0,
+                     qPrintable(QString("at %1,%2: %3 inked, %4 differ").arg(at.x()).arg(at.y()).arg(inked).arg(differ)));
+        }
+    }
+
     // 2,000 different characters in one text fill the atlas past its pages: it starts again,
     // stays within its bound, and a text drawn before the flood draws the same after it.
     void anAtlasFedTwoThousandCharactersStaysWithinItsBound()
