@@ -1,11 +1,13 @@
 -- N coloured triangles a frame, generated in Lua, each drawn with setColor and polygon, in a
 -- field about as large on screen as the program's. Prints the median whole-frame time in ms.
 -- With QMB_MESH set, the same triangles are one static love.graphics.newMesh drawn in one call.
--- With QMB_TEXT set, no triangles: the text bench's scroller of 5,000 glyphs, by print.
+-- With QMB_TEXT set, no triangles: the text bench's 5,000 glyphs, by print; QMB_TEXT=line for
+-- its scroller of one line along the bottom, anything else for its 50 lines all in the window.
 local N = tonumber(os.getenv("QMB_TRIANGLES")) or 10000
 local MESH = (os.getenv("QMB_MESH") or "") ~= ""
 local TEXT = (os.getenv("QMB_TEXT") or "") ~= ""
-local font, scroller
+local LINE = os.getenv("QMB_TEXT") == "line"
+local font, scroller, span
 local mesh
 local FRAMES = tonumber(os.getenv("QMB_FRAMES")) or 200
 local WARMUP = 20
@@ -38,8 +40,12 @@ end
 
 function love.load()
   if TEXT then
-    font = love.graphics.newFont(14)
+    font = love.graphics.newFont(LINE and 34 or 14)
     scroller = Scroller()
+    if LINE then
+      scroller = scroller:gsub("\n", " ")
+      span = font:getWidth(scroller)
+    end
     N = 0
   end
   local cx, cy = love.graphics.getWidth() / 2, love.graphics.getHeight() / 2
@@ -82,7 +88,12 @@ end
 function love.draw()
   if TEXT then
     love.graphics.setFont(font)
-    love.graphics.print(scroller, 20, -(frames % 100))
+    if LINE then
+      local w, h = love.graphics.getDimensions()
+      love.graphics.print(scroller, -((frames * 5) % (span - w)), h - 1.6 * font:getHeight())
+    else
+      love.graphics.print(scroller, 20, -(frames % 100))
+    end
     return
   end
   if mesh then
