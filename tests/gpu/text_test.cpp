@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImage>
 #include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
 #include <QOpenGLFramebufferObject>
 #include <QPainterPath>
 #include <QTemporaryDir>
@@ -240,6 +241,23 @@ private slots:
             QVERIFY2(inked > 100 && differ == 0,
                      qPrintable(QString("at %1,%2: %3 inked, %4 differ").arg(at.x()).arg(at.y()).arg(inked).arg(differ)));
         }
+        // A long line passing through the view sends only the glyphs in sight.
+        const auto primitives = [&](const std::string& body) {
+            view->MakeCurrent();
+            QOpenGLExtraFunctions* gl = QOpenGLContext::currentContext()->extraFunctions();
+            GLuint query = 0, count = 0;
+            gl->glGenQueries(1, &query);
+            gl->glBeginQuery(GL_PRIMITIVES_GENERATED, query);
+            Render(body);
+            view->MakeCurrent();
+            gl->glEndQuery(GL_PRIMITIVES_GENERATED);
+            gl->glGetQueryObjectuiv(query, GL_QUERY_RESULT, &count);
+            gl->glDeleteQueries(1, &query);
+            return count;
+        };
+        const GLuint none = primitives(""), inView = primitives("drawText(sans, 'Quill', 0, 0)") - none;
+        const GLuint passing = primitives("drawText(sans, string.rep('Quill ', 1000), -2000, 0)") - none;
+        QVERIFY2(inView > 0 && passing <= 20 * inView, qPrintable(QString("%1 %2").arg(inView).arg(passing)));
     }
 
     // 2,000 different characters in one text fill the atlas past its pages: it starts again,
