@@ -315,11 +315,7 @@ bool ScriptFont::DrawInView(const TextLines& text, TextAlign align, double width
     glDisable(GL_DEPTH_TEST);
     glDepthMask(GL_FALSE);
     glColor4ubv(colour);
-    Window window;
-    window.left = -x;
-    window.top = -y;
-    window.right = float(viewWidth) - x;
-    window.bottom = float(viewHeight) - y;
+    const Window window{-x, -y, float(viewWidth) - x, float(viewHeight) - y};
     return Draw(text, align, width, float(kFieldSize / (2 * kFieldSpread * size)), window, why);
 }
 
